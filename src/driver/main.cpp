@@ -1,0 +1,14 @@
+// veltrano2.exe: a form-to-mail gateway run by a web server as a CGI program,
+// once per form submission. See driver/request.hpp for the order of a run.
+#include "driver/request.hpp"
+#include "platform/process.hpp"
+
+int main(int argc, char** argv) {
+  veltrano::platform::IgnoreBrokenPipe();
+  veltrano::platform::ProcessEnvironment env;
+  veltrano::platform::StdinInput input;
+  veltrano::platform::StdoutOutput output;
+  veltrano::platform::SystemClock clock;
+  veltrano::platform::System system{env, input, output, clock};
+  return veltrano::RunProgram(argc > 0 && argv[0] != nullptr ? argv[0] : "", system);
+}

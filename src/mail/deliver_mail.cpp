@@ -1,0 +1,7 @@
+#include "mail/deliver_mail.hpp"
+
+namespace veltrano {
+
+void DeliverMail(RequestContext&, SmtpClient&, PgpEncryptor&) {}
+
+}  // namespace veltrano

@@ -1,0 +1,7 @@
+#include "outputs/data_file.hpp"
+
+namespace veltrano {
+
+void WriteDataFile(RequestContext&) {}
+
+}  // namespace veltrano

@@ -1,0 +1,7 @@
+#include "outputs/external_program.hpp"
+
+namespace veltrano {
+
+void RunExternalProgram(RequestContext&) {}
+
+}  // namespace veltrano

@@ -1,0 +1,99 @@
+// The operating system as Veltrano sees it: the CGI environment, the two
+// standard streams in text mode and the local clock, each behind a small
+// interface so that tests can run a whole request in memory.
+//
+// Text mode: every LF written leaves as CR LF; reading turns CR LF into LF and
+// stops at the first 0x1A byte. Nothing else is translated, and a percent sign
+// has no meaning anywhere. Code above this folder never sees errno: failures
+// come back as values.
+//
+// The real implementations (ProcessEnvironment, StdinInput, StdoutOutput,
+// SystemClock) are the only ones the program uses; tests bring their own.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace veltrano::platform {
+
+class Environment {
+ public:
+  virtual ~Environment() = default;
+  // The value of the variable `name` (exact, case-sensitive match), or none.
+  virtual std::optional<std::string> Get(const std::string& name) const = 0;
+};
+
+class Input {
+ public:
+  virtual ~Input() = default;
+  // Reads up to `count` characters of standard input in text mode; fewer when
+  // the input ends, fails or meets a 0x1A byte first.
+  virtual std::string ReadText(std::size_t count) = 0;
+};
+
+class Output {
+ public:
+  virtual ~Output() = default;
+  // Writes `text` in text mode: every LF becomes CR LF, all else byte for byte.
+  virtual void Write(std::string_view text) = 0;
+  // Hands everything written so far to the operating system.
+  virtual void Flush() = 0;
+};
+
+struct LocalTime {
+  int year = 1970;  // full year, e.g. 1998
+  int month = 1;    // 1..12
+  int day = 1;      // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  long utcOffsetSeconds = 0;  // local time minus UTC
+  long long epochSeconds = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual LocalTime Now() const = 0;
+};
+
+// Everything a request needs from the outside, passed in explicitly.
+struct System {
+  Environment& env;
+  Input& input;
+  Output& output;
+  Clock& clock;
+};
+
+// Real implementations.
+class ProcessEnvironment final : public Environment {
+ public:
+  std::optional<std::string> Get(const std::string& name) const override;
+};
+
+class StdinInput final : public Input {
+ public:
+  std::string ReadText(std::size_t count) override;
+
+ private:
+  bool ended_ = false;
+};
+
+class StdoutOutput final : public Output {
+ public:
+  ~StdoutOutput() override;
+  void Write(std::string_view text) override;
+  void Flush() override;
+
+ private:
+  std::string buffer_;
+};
+
+class SystemClock final : public Clock {
+ public:
+  LocalTime Now() const override;
+};
+
+}  // namespace veltrano::platform

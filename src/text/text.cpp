@@ -1,0 +1,73 @@
+#include "text/text.hpp"
+
+#include <algorithm>
+
+namespace veltrano {
+
+char AsciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+char AsciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsTrimSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::optional<std::size_t> FindNoCase(std::string_view text, std::string_view word) {
+  auto it = std::search(text.begin(), text.end(), word.begin(), word.end(),
+                        [](char a, char b) { return AsciiToUpper(a) == AsciiToUpper(b); });
+  if (it == text.end() && !word.empty()) return std::nullopt;
+  return static_cast<std::size_t>(it - text.begin());
+}
+
+void TrimRight(std::string& text) {
+  std::size_t end = text.size();
+  while (end > 0 && IsTrimSpace(text[end - 1])) --end;
+  text.resize(end);
+}
+
+void TrimLeft(std::string& text) {
+  std::size_t start = 0;
+  while (start < text.size() && IsTrimSpace(text[start])) ++start;
+  text.erase(0, start);
+}
+
+void Trim(std::string& text) {
+  TrimRight(text);
+  TrimLeft(text);
+}
+
+void Trim(std::optional<std::string>& text) {
+  if (text) Trim(*text);
+}
+
+void AsciiLowerInPlace(std::string& text) {
+  for (char& c : text) c = AsciiToLower(c);
+}
+
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiToUpper(c);
+  return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiToUpper(x) == AsciiToUpper(y);
+         });
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace veltrano

@@ -1,0 +1,37 @@
+// Small routines on 8-bit text that every subsystem uses.
+//
+// Letter case is ASCII only: a..z and A..Z have a case, every other byte
+// (0x80 and above included) matches only itself. White space for trimming is
+// exactly space, tab, CR and LF; vertical tab and form feed are not.
+// Nothing here depends on the locale or on a terminating NUL.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace veltrano {
+
+// Offset of the first occurrence of `word` in `text`, letters compared
+// without regard to case, or none. An empty word is found at offset 0.
+std::optional<std::size_t> FindNoCase(std::string_view text, std::string_view word);
+
+// Remove trailing, leading, or both kinds of white space in place.
+void TrimRight(std::string& text);
+void TrimLeft(std::string& text);
+void Trim(std::string& text);
+void Trim(std::optional<std::string>& text);  // none stays none
+
+bool IsTrimSpace(char c);
+char AsciiToUpper(char c);
+char AsciiToLower(char c);
+void AsciiLowerInPlace(std::string& text);
+std::string AsciiUpper(std::string_view text);
+// Whole-text equality, letters compared without regard to case.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Escapes & < > " ' for HTML text and attribute values.
+std::string HtmlEscape(std::string_view text);
+
+}  // namespace veltrano

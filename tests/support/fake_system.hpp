@@ -1,0 +1,62 @@
+// An in-memory System for running requests inside a test: a map for the
+// environment, a string for standard input, the response captured as the
+// bytes that would leave the process, and a clock that reads what it is told.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/system.hpp"
+#include "platform/text_mode.hpp"
+
+namespace veltrano::testing {
+
+class MapEnvironment final : public platform::Environment {
+ public:
+  std::optional<std::string> Get(const std::string& name) const override {
+    auto it = vars.find(name);
+    if (it == vars.end()) return std::nullopt;
+    return it->second;
+  }
+  std::map<std::string, std::string> vars;
+};
+
+class StringInput final : public platform::Input {
+ public:
+  std::string ReadText(std::size_t count) override {
+    std::string decoded = platform::DecodeTextMode(bytes.substr(consumed));
+    consumed = bytes.size();
+    return decoded.substr(0, count);
+  }
+  std::string bytes;
+  std::size_t consumed = 0;
+};
+
+class CapturedOutput final : public platform::Output {
+ public:
+  void Write(std::string_view text) override { bytes += platform::EncodeTextMode(text); }
+  void Flush() override { ++flushes; }
+  std::string bytes;  // as they would leave the process, CR LF included
+  int flushes = 0;
+};
+
+class FixedClock final : public platform::Clock {
+ public:
+  platform::LocalTime Now() const override { return time; }
+  platform::LocalTime time{1998, 3, 7, 14, 5, 9, 3600, 889275909};
+};
+
+struct FakeSystem {
+  MapEnvironment env;
+  StringInput input;
+  CapturedOutput output;
+  FixedClock clock;
+  platform::System system{env, input, output, clock};
+};
+
+// Turns the LF line ends of a readable expectation into the CR LF that
+// standard output carries.
+inline std::string Crlf(std::string_view text) { return platform::EncodeTextMode(text); }
+
+}  // namespace veltrano::testing
