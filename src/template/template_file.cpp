@@ -1,5 +1,6 @@
 #include "template/template_file.hpp"
 
+#include "platform/files.hpp"
 #include "response/response.hpp"
 
 namespace veltrano {
@@ -20,8 +21,8 @@ std::string ResolveTemplatePath(const RequestContext&, std::string_view name) {
   return std::string(name);
 }
 
-std::optional<std::string> LoadTextFile(const RequestContext&, std::string_view) {
-  return std::nullopt;
+std::optional<std::string> LoadTextFile(const RequestContext& ctx, std::string_view name) {
+  return platform::ReadTextFile(ResolveTemplatePath(ctx, name));
 }
 
 }  // namespace veltrano
