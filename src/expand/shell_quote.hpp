@@ -4,7 +4,7 @@
 // is quoted according to where it stands in that text, so that it always
 // reaches the command as literal characters:
 //   outside quotes        'value'        (each ' written as '\'')
-//   inside "..."          \ before $ ` " and \
+//   inside "..."          a backslash before $ ` " and backslash
 //   inside '...'          each ' written as '\''
 #pragma once
 
