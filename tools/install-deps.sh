@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make libgtest-dev libgmock-dev   # build and unit tests
   python3                                   # test tools
+  postfix                                   # local mail server for the mail tests and the demo
 )
 
 missing=()
@@ -18,4 +19,14 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}" >&2
 $sudo apt-get update -qq
+# Postfix asks how it is used; answer "Local only" for this machine's name so
+# the install runs without questions. tools/postfix-start.sh then narrows it
+# to the loopback address.
+if printf '%s\n' "${missing[@]}" | grep -qx postfix; then
+  mailname=$(hostname -f 2>/dev/null || hostname)
+  printf '%s\n' \
+    "postfix postfix/main_mailer_type select Local only" \
+    "postfix postfix/mailname string $mailname" \
+    | $sudo debconf-set-selections
+fi
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

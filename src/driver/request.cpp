@@ -64,7 +64,7 @@ void HandleRequest(RequestContext& ctx, std::string_view programPath) {
 }
 
 void CompleteRequest(RequestContext& ctx) {
-  SmtpClient smtp;
+  SmtpClient smtp(ctx.system.clock);
   PgpEncryptor pgp(ctx.system.env);
   DeliverMail(ctx, smtp, pgp);
   smtp.Quit();

@@ -1,0 +1,89 @@
+// A scripted SMTP server for tests: it listens on port 25 of a loopback
+// address of its own (127.0.0.N, N from 2 up, never 127.0.0.1 where the real
+// mail server runs), records every byte it receives, and answers each
+// command from a script, falling back to a well-behaved server's replies.
+// Each server takes the first free address, so tests running in parallel
+// never share one. Every wait inside is bounded; the server gives up after
+// kLifetime.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace veltrano::testing {
+
+// What the server does when a command (or the greeting moment) arrives.
+struct SmtpAction {
+  std::vector<std::string> chunks;  // sent in order, with a short pause between
+  bool close = false;               // then close the connection
+  bool stall = false;               // send nothing more, ever
+};
+
+SmtpAction Reply(std::string text);
+SmtpAction Chunks(std::vector<std::string> pieces);
+SmtpAction CloseAfter(std::string text = "");
+SmtpAction Stall();
+
+// Script keys: "GREETING", "HELO", "MAIL", "RCPT", "DATA", "." (end of
+// data), "RSET", "QUIT". The k-th arrival of a command takes the k-th
+// action listed under its key; later arrivals get the default reply.
+using SmtpScript = std::map<std::string, std::vector<SmtpAction>>;
+
+class ScriptedSmtpServer {
+ public:
+  static constexpr std::chrono::seconds kLifetime{20};
+
+  explicit ScriptedSmtpServer(SmtpScript script = {});
+  ~ScriptedSmtpServer();
+  ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
+  ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
+
+  // Empty when the server could not listen (then error() says why).
+  const std::string& address() const { return address_; }
+  const std::string& error() const { return error_; }
+
+  // Lets the server read what is still in flight, stops it and returns the
+  // bytes of the first connection. Call it after the client is done.
+  std::string Finish();
+  int connections() const { return connections_; }
+
+ private:
+  void Run();
+  void Serve(int fd);
+
+  SmtpScript script_;
+  std::string address_;
+  std::string error_;
+  int listener_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::string firstConnection_;
+  std::thread thread_;
+};
+
+// An address whose port 25 refuses connections: bound, never listening.
+class ClosedSmtpAddress {
+ public:
+  ClosedSmtpAddress();
+  ~ClosedSmtpAddress();
+  ClosedSmtpAddress(const ClosedSmtpAddress&) = delete;
+  ClosedSmtpAddress& operator=(const ClosedSmtpAddress&) = delete;
+  const std::string& address() const { return address_; }
+
+ private:
+  int fd_ = -1;
+  std::string address_;
+};
+
+}  // namespace veltrano::testing
+
+// Skips the test (saying why) when the server cannot listen, e.g. when the
+// tests do not run as root and port 25 is privileged.
+#define SKIP_WITHOUT_SERVER(server) \
+  if ((server).address().empty()) GTEST_SKIP() << (server).error()
