@@ -68,7 +68,9 @@ std::vector<std::string> Tokenize(std::string_view entry) {
   return tokens;
 }
 
-std::string NameOrNull(const FormField& field) { return field.name.value_or("(null)"); }
+std::string NameOrNull(const FormField& field) {
+  return field.name.value_or("(null)");
+}
 
 [[noreturn]] void ReportLineError(std::string_view what, std::string_view token) {
   ReportFatal(kTemplateError, "Error identifying " + std::string(what) +
@@ -216,10 +218,17 @@ std::string DumpFields(const std::vector<FormField>& fields) {
     if (field.required) out += " required";
     AppendQuoted(out, "requiredErr", field.requiredErr);
     switch (field.type) {
-      case FieldType::kInt: out += " type=INT"; break;
-      case FieldType::kEmail: out += " type=EMAIL"; break;
-      case FieldType::kCreditCard: out += " type=CC"; break;
-      case FieldType::kNone: break;
+      case FieldType::kInt:
+        out += " type=INT";
+        break;
+      case FieldType::kEmail:
+        out += " type=EMAIL";
+        break;
+      case FieldType::kCreditCard:
+        out += " type=CC";
+        break;
+      case FieldType::kNone:
+        break;
     }
     AppendQuoted(out, "typeErr", field.typeErr);
     if (field.sendTo) out += " sendto";

@@ -26,8 +26,8 @@ TEST_P(ExtractSectionTest, CutsBetweenFirstTags) {
   RequestContext ctx(fake.system);
   ctx.templateText = GetParam().text;
   std::optional<std::string> got;
-  std::optional<FatalError> error =
-      CatchFatal([&] { got = ExtractSection(ctx, "<SUBJECT>", "</SUBJECT>", GetParam().required); });
+  std::optional<FatalError> error = CatchFatal(
+      [&] { got = ExtractSection(ctx, "<SUBJECT>", "</SUBJECT>", GetParam().required); });
   if (GetParam().missingTag.empty()) {
     ASSERT_FALSE(error) << error->message;
     EXPECT_EQ(got, GetParam().want);
@@ -46,14 +46,12 @@ INSTANTIATE_TEST_SUITE_P(
         ExtractCase{"any_case", "<subject>Hi</Subject>", true, "Hi", ""},
         ExtractCase{"case_of_text_kept", "<SUBJECT>HeLLo</SUBJECT>", false, "HeLLo", ""},
         ExtractCase{"empty_is_present", "<SUBJECT></SUBJECT>", false, "", ""},
-        ExtractCase{"own_lines_keep_line_ends", "<SUBJECT>\nHi\n</SUBJECT>", false, "\nHi\n",
+        ExtractCase{"own_lines_keep_line_ends", "<SUBJECT>\nHi\n</SUBJECT>", false, "\nHi\n", ""},
+        ExtractCase{"first_occurrence_wins", "<SUBJECT>a</SUBJECT><SUBJECT>b</SUBJECT>", true, "a",
                     ""},
-        ExtractCase{"first_occurrence_wins", "<SUBJECT>a</SUBJECT><SUBJECT>b</SUBJECT>", true,
-                    "a", ""},
-        ExtractCase{"closing_quoted_before",
-                    "</SUBJECT> note <SUBJECT>a</SUBJECT>", true, "a", ""},
-        ExtractCase{"closing_only_before_optional", "</SUBJECT><SUBJECT>a", false,
-                    std::nullopt, ""},
+        ExtractCase{"closing_quoted_before", "</SUBJECT> note <SUBJECT>a</SUBJECT>", true, "a", ""},
+        ExtractCase{"closing_only_before_optional", "</SUBJECT><SUBJECT>a", false, std::nullopt,
+                    ""},
         ExtractCase{"closing_only_before_required", "</SUBJECT><SUBJECT>a", true, std::nullopt,
                     "/SUBJECT"},
         ExtractCase{"no_opening_optional", "Hi</SUBJECT>", false, std::nullopt, ""},
@@ -63,18 +61,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 std::string Show(const char* field, const std::optional<std::string>& value) {
-  return std::string(field) + "=" + (value ? "[" + *value + "]" : "none") + "\n";
+  return value ? std::string(field) + "=[" + *value + "]\n" : "";
 }
 
-// The sections ReadSections stores, one per line.
+// The sections ReadSections stored, one per line; absent ones are left out.
 std::string DumpSections(const RequestContext& ctx) {
   return Show("smtpServer", ctx.smtpServer) + Show("sender", ctx.sender) +
          Show("subject", ctx.subject) + Show("messageBody", ctx.messageBody) +
          Show("mailHeader", ctx.mailHeader) + Show("responseMailHeader", ctx.responseMailHeader) +
-         Show("errorPageFile", ctx.errorPageFile) +
-         Show("responseSubject", ctx.responseSubject) + Show("responseBody", ctx.responseBody) +
-         Show("executeCommand", ctx.executeCommand) + Show("addressFile", ctx.addressFile) +
-         Show("appendDataFile", ctx.appendDataFile) +
+         Show("errorPageFile", ctx.errorPageFile) + Show("responseSubject", ctx.responseSubject) +
+         Show("responseBody", ctx.responseBody) + Show("executeCommand", ctx.executeCommand) +
+         Show("addressFile", ctx.addressFile) + Show("appendDataFile", ctx.appendDataFile) +
          Show("truncateDataFile", ctx.truncateDataFile) +
          Show("dataFileFormat", ctx.dataFileFormat) + Show("fieldSection", ctx.fieldSection);
 }
@@ -108,20 +105,11 @@ TEST_P(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
 INSTANTIATE_TEST_SUITE_P(
     Templates, ReadSectionsTest,
     ::testing::Values(
-        ReadCase{"minimal", kRequired,
-                 "smtpServer=none\nsender=none\nsubject=none\nmessageBody=none\n"
-                 "mailHeader=none\nresponseMailHeader=none\nerrorPageFile=[e.htm]\n"
-                 "responseSubject=none\nresponseBody=none\nexecuteCommand=none\n"
-                 "addressFile=none\nappendDataFile=none\ntruncateDataFile=none\n"
-                 "dataFileFormat=none\nfieldSection=[f]\n"},
+        ReadCase{"minimal", kRequired, "errorPageFile=[e.htm]\nfieldSection=[f]\n"},
         ReadCase{"mail_sections_need_smtpserver",
                  kRequired + "<SENDER>s</SENDER><SUBJECT>u</SUBJECT><MSGBODY>b</MSGBODY>"
                              "<MAILHDR>h</MAILHDR><RMAILHDR>r</RMAILHDR>",
-                 "smtpServer=none\nsender=none\nsubject=none\nmessageBody=none\n"
-                 "mailHeader=none\nresponseMailHeader=none\nerrorPageFile=[e.htm]\n"
-                 "responseSubject=none\nresponseBody=none\nexecuteCommand=none\n"
-                 "addressFile=none\nappendDataFile=none\ntruncateDataFile=none\n"
-                 "dataFileFormat=none\nfieldSection=[f]\n"},
+                 "errorPageFile=[e.htm]\nfieldSection=[f]\n"},
         ReadCase{"everything_any_order_any_case",
                  "<formdata>\n<NAME=\"a\">\n</FORMDATA><MsgBody>\nBody\n</msgbody>"
                  "<SMTPSERVER>mail.example.org</SMTPSERVER><SENDER>$email$</SENDER>"
@@ -134,44 +122,29 @@ INSTANTIATE_TEST_SUITE_P(
                  "messageBody=[\nBody\n]\nmailHeader=[X-A: 1]\nresponseMailHeader=[X-B: 2]\n"
                  "errorPageFile=[e.htm]\nresponseSubject=[Thanks]\nresponseBody=[R]\n"
                  "executeCommand=[run]\naddressFile=[list.txt]\nappendDataFile=[data.txt]\n"
-                 "truncateDataFile=none\ndataFileFormat=[$name$\n]\n"
+                 "dataFileFormat=[$name$\n]\n"
                  "fieldSection=[\n<NAME=\"a\">\n]\n"},
         ReadCase{"both_dfile_sections_use_append",
                  kRequired + "<DFILE TRUNCATE>t.txt</DFILE><DFILE APPEND>a.txt</DFILE>",
-                 "smtpServer=none\nsender=none\nsubject=none\nmessageBody=none\n"
-                 "mailHeader=none\nresponseMailHeader=none\nerrorPageFile=[e.htm]\n"
-                 "responseSubject=none\nresponseBody=none\nexecuteCommand=none\n"
-                 "addressFile=none\nappendDataFile=[a.txt]\ntruncateDataFile=none\n"
-                 "dataFileFormat=none\nfieldSection=[f]\n"},
+                 "errorPageFile=[e.htm]\nappendDataFile=[a.txt]\nfieldSection=[f]\n"},
         ReadCase{"truncate_alone_and_empty_format",
                  kRequired + "<DFILE TRUNCATE> t.txt </DFILE><DFILEFORMAT></DFILEFORMAT>",
-                 "smtpServer=none\nsender=none\nsubject=none\nmessageBody=none\n"
-                 "mailHeader=none\nresponseMailHeader=none\nerrorPageFile=[e.htm]\n"
-                 "responseSubject=none\nresponseBody=none\nexecuteCommand=none\n"
-                 "addressFile=none\nappendDataFile=none\ntruncateDataFile=[t.txt]\n"
-                 "dataFileFormat=[]\nfieldSection=[f]\n"},
+                 "errorPageFile=[e.htm]\ntruncateDataFile=[t.txt]\ndataFileFormat=[]\n"
+                 "fieldSection=[f]\n"},
         ReadCase{"empty_append_still_counts",
                  kRequired + "<DFILE APPEND> </DFILE><DFILE TRUNCATE>t</DFILE>"
                              "<DFILEFORMAT>x</DFILEFORMAT>",
-                 "smtpServer=none\nsender=none\nsubject=none\nmessageBody=none\n"
-                 "mailHeader=none\nresponseMailHeader=none\nerrorPageFile=[e.htm]\n"
-                 "responseSubject=none\nresponseBody=none\nexecuteCommand=none\n"
-                 "addressFile=none\nappendDataFile=[]\ntruncateDataFile=none\n"
-                 "dataFileFormat=[x]\nfieldSection=[f]\n"},
-        ReadCase{"format_without_data_file",
-                 kRequired + "<DFILEFORMAT>x</DFILEFORMAT>",
-                 "smtpServer=none\nsender=none\nsubject=none\nmessageBody=none\n"
-                 "mailHeader=none\nresponseMailHeader=none\nerrorPageFile=[e.htm]\n"
-                 "responseSubject=none\nresponseBody=none\nexecuteCommand=none\n"
-                 "addressFile=none\nappendDataFile=none\ntruncateDataFile=none\n"
-                 "dataFileFormat=none\nfieldSection=[f]\n"},
+                 "errorPageFile=[e.htm]\nappendDataFile=[]\ndataFileFormat=[x]\n"
+                 "fieldSection=[f]\n"},
+        ReadCase{"format_without_data_file", kRequired + "<DFILEFORMAT>x</DFILEFORMAT>",
+                 "errorPageFile=[e.htm]\nfieldSection=[f]\n"},
         ReadCase{"empty_smtpserver_requires_sender", kRequired + "<SMTPSERVER></SMTPSERVER>",
                  "!SENDER"},
         ReadCase{"subject_without_closing",
-                 kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u",
-                 "!/SUBJECT"},
-        ReadCase{"missing_body", kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER>"
-                                             "<SUBJECT>u</SUBJECT>",
+                 kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u", "!/SUBJECT"},
+        ReadCase{"missing_body",
+                 kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER>"
+                             "<SUBJECT>u</SUBJECT>",
                  "!MSGBODY"},
         ReadCase{"empty_template", "", "!ERRMSGFILE"},
         ReadCase{"errmsgfile_before_formdata", "<FORMDATA", "!ERRMSGFILE"},
@@ -182,9 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadSectionsTest, TagQuotedInBodyWins) {
   FakeSystem fake;
   RequestContext ctx(fake.system);
-  ctx.templateText = "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u</SUBJECT>"
-                     "<MSGBODY>Use <ERRMSGFILE> tags</MSGBODY><ERRMSGFILE>e.htm</ERRMSGFILE>"
-                     "<FORMDATA>f</FORMDATA>";
+  ctx.templateText =
+      "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u</SUBJECT>"
+      "<MSGBODY>Use <ERRMSGFILE> tags</MSGBODY><ERRMSGFILE>e.htm</ERRMSGFILE>"
+      "<FORMDATA>f</FORMDATA>";
   ReadSections(ctx);
   EXPECT_EQ(ctx.errorPageFile, " tags</MSGBODY><ERRMSGFILE>e.htm");
 }
