@@ -13,14 +13,14 @@ struct ResolveCase {
   std::uint32_t want;  // host byte order
 };
 
-class ResolveTest : public ::testing::TestWithParam<ResolveCase> {};
+class ServerAddressTest : public ::testing::TestWithParam<ResolveCase> {};
 
-TEST_P(ResolveTest, ParsesDottedAddressesBeforeLookingUpNames) {
+TEST_P(ServerAddressTest, ParsesDottedAddressesBeforeLookingUpNames) {
   EXPECT_EQ(ntohl(ResolveIpv4(GetParam().server)), GetParam().want);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Servers, ResolveTest,
+    Servers, ServerAddressTest,
     ::testing::Values(ResolveCase{"dotted", "127.0.0.7", 0x7F000007},
                       ResolveCase{"short_form", "127.1", 0x7F000001},
                       ResolveCase{"trailing_line_end", "127.0.0.1\n", 0x7F000001},

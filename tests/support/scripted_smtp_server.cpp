@@ -18,22 +18,26 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kChunkPause{40};
 
-// Binds a socket to port 25 of the first free 127.0.0.N, starting at an
-// offset drawn from the process id so that parallel test processes seldom
-// even try the same address. Returns the fd, or -1 with `error` set.
-int BindFreeLoopback(std::string& address, std::string& error) {
+// Takes port 25 of the first free 127.0.0.N, starting at an offset drawn
+// from the process id so that parallel test processes seldom even try the
+// same address. A listening socket takes SO_REUSEADDR (a finished test's
+// connections may linger) and counts only once listen succeeds; a closed
+// address takes no SO_REUSEADDR, so no other socket can share it. Returns
+// the fd, or -1 with `error` set.
+int TakeFreeLoopback(bool listening, std::string& address, std::string& error) {
   const int start = static_cast<int>(::getpid() % 250);
   for (int i = 0; i < 250; ++i) {
     const int n = 2 + (start + i) % 250;
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) break;
     int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (listening) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(25);
     sin.sin_addr.s_addr = htonl(0x7F000000u | static_cast<std::uint32_t>(n));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 &&
+        (!listening || ::listen(fd, 8) == 0)) {
       address = "127.0.0." + std::to_string(n);
       return fd;
     }
@@ -44,7 +48,7 @@ int BindFreeLoopback(std::string& address, std::string& error) {
       return -1;
     }
   }
-  error = "no free 127.0.0.N:25 to listen on";
+  error = "no free 127.0.0.N:25 to use";
   return -1;
 }
 
@@ -85,15 +89,8 @@ SmtpAction Stall() {
 }
 
 ScriptedSmtpServer::ScriptedSmtpServer(SmtpScript script) : script_(std::move(script)) {
-  listener_ = BindFreeLoopback(address_, error_);
+  listener_ = TakeFreeLoopback(/*listening=*/true, address_, error_);
   if (listener_ < 0) return;
-  if (::listen(listener_, 8) != 0) {
-    error_ = std::string("listen: ") + std::strerror(errno);
-    address_.clear();
-    ::close(listener_);
-    listener_ = -1;
-    return;
-  }
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -192,7 +189,7 @@ void ScriptedSmtpServer::Serve(int fd) {
 
 ClosedSmtpAddress::ClosedSmtpAddress() {
   std::string error;
-  fd_ = BindFreeLoopback(address_, error);
+  fd_ = TakeFreeLoopback(/*listening=*/false, address_, error);
 }
 
 ClosedSmtpAddress::~ClosedSmtpAddress() {

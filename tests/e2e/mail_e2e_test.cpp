@@ -1,0 +1,178 @@
+// Mail as the built program sends it: a form submission through a template,
+// over SMTP to a scripted server on a loopback address of its own.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/cgi_runner.hpp"
+#include "support/scripted_smtp_server.hpp"
+
+namespace veltrano::testing {
+namespace {
+
+const std::string kPlain = "Content-type: text/html\r\n\r\n<HTML>\r\n";
+
+// Pages and the parts every template here shares. The address list goes out
+// as blind copies; "{server}" stands for the scripted server's address.
+const std::string kTemplateTail =
+    "<ERRMSGFILE>error.htm</ERRMSGFILE>\n"
+    "<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>\n";
+
+std::string WithServer(std::string text, const std::string& server) {
+  for (std::size_t at; (at = text.find("{server}")) != std::string::npos;) {
+    text.replace(at, 8, server);
+  }
+  return text;
+}
+
+void WriteSite(const Site& site, const std::string& tpl, const std::string& server) {
+  site.Write("t.tpl", WithServer(tpl, server) + kTemplateTail);
+  site.Write("error.htm", "Content-type: text/html\n\nfailed: $err$\n");
+  site.Write("success.htm", "Content-type: text/html\n\nsent to $owner$\n");
+  site.Write("list.txt", "list1@example.org\n\nList2@Example.org\n");
+}
+
+std::vector<std::string> MailTexts(const std::string& wire) {
+  static const std::regex id(R"(Message-ID: <[^>]*>\r\n)");
+  static const std::regex date(R"(Date: [^\r\n]*\r\n)");
+  std::vector<std::string> mails;
+  for (std::size_t at = 0; (at = wire.find("DATA\r\n", at)) != std::string::npos;) {
+    at += 6;
+    std::size_t end = wire.find("\r\n.\r\n", at);
+    if (end == std::string::npos) break;
+    std::string text = wire.substr(at, end + 2 - at);
+    mails.push_back(std::regex_replace(std::regex_replace(text, id, ""), date, ""));
+    at = end;
+  }
+  return mails;
+}
+
+const std::string kFullTemplate =
+    "<SMTPSERVER>{server}</SMTPSERVER>\n"
+    "<SENDER>form@example.org</SENDER>\n"
+    "<SUBJECT>Contact: $topic$</SUBJECT>\n"
+    "<MSGBODY>From $name$:\n$message$\n</MSGBODY>\n"
+    "<MAILHDR>X-Form: contact</MAILHDR>\n"
+    "<RSUBJECT>Thanks, $name$</RSUBJECT>\n"
+    "<RMSGBODY>You wrote:\n$message$</RMSGBODY>\n"
+    "<ADRFILE>list.txt</ADRFILE>\n"
+    "<FORMDATA>\n"
+    "<NAME=\"name\" required REQUIREDERR=\"Your name, please.\">\n"
+    "<NAME=\"topic\">\n"
+    "<NAME=\"message\">\n"
+    "<NAME=\"owner\" sendto>\n"
+    "<NAME=\"copy\" sendto>\n"
+    "<NAME=\"email\" respondto>\n"
+    "</FORMDATA>\n";
+
+// A subject value trying to add a header line, and message lines that
+// would end DATA early ("." alone) or lose their dot (".x").
+const std::string kFullBody =
+    "name=Ann&topic=Hi%0D%0ABcc:+victim@example.org&message=one%0D%0A.%0D%0A.x%0D%0Aend"
+    "&owner=Owner@Example.org&copy=copy@example.org&email=Ann@Example.org";
+
+TEST(MailE2eTest, SendsEveryMailOfASubmission) {
+  ScriptedSmtpServer server;
+  SKIP_WITHOUT_SERVER(server);
+  Site site;
+  WriteSite(site, kFullTemplate, server.address());
+  CgiResult result = RunCgi(site, PostRequest("t.tpl", kFullBody));
+  const std::string wire = server.Finish();
+
+  EXPECT_EQ(result.output, "Content-type: text/html\r\n\r\nsent to owner@example.org\r\n");
+  EXPECT_EQ(server.connections(), 1);
+  const std::string header = "From: form@example.org\r\nSubject: Contact: Hi Bcc: victim@example.org\r\n";
+  const std::string body = "\r\nFrom Ann:\r\none\r\n..\r\n..x\r\nend\r\n\r\n";
+  EXPECT_EQ(MailTexts(wire),
+            (std::vector<std::string>{
+                header + "To: owner@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" +
+                    body,
+                header + "To: copy@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" +
+                    body,
+                header + "To: \r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
+                "From: form@example.org\r\nSubject: Thanks, Ann\r\nTo: ann@example.org\r\n"
+                "bcc: \r\nX-Mailer: 2.1\r\n\r\nYou wrote:\r\none\r\n..\r\n..x\r\nend\r\n\r\n"}));
+  EXPECT_NE(wire.find("RCPT TO:<list1@example.org>\r\nRCPT TO:<list2@example.org>\r\nDATA"),
+            std::string::npos);
+  EXPECT_EQ(wire.find("\nBcc"), std::string::npos);
+}
+
+TEST(MailE2eTest, DebugModeShowsTheConversation) {
+  ScriptedSmtpServer server;
+  SKIP_WITHOUT_SERVER(server);
+  Site site;
+  WriteSite(site, kFullTemplate, server.address());
+  CgiResult result = RunCgi(site, PostRequest("t.tpl&debug", kFullBody));
+  server.Finish();
+  const std::string title = kPlain + "<TITLE>rfc821 mail transaction process</TITLE>";
+  ASSERT_EQ(result.output.substr(0, title.size()), title);
+  const std::string page = result.output.substr(title.size());
+  EXPECT_NE(page.find("MAIL FROM:&lt;form@example.org&gt;\r\r\n250 ok\r\r\n"
+                      "RCPT TO:&lt;owner@example.org&gt;"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("QUIT\r\r\n221 bye\r\r\n"), std::string::npos);
+  EXPECT_EQ(page.find("list1@example.org"), std::string::npos);  // blind copies unlisted
+}
+
+// Failures that reach the visitor as pages. The address-file mail needs no
+// submitted value, so these templates mail through it alone.
+struct PageCase {
+  const char* name;
+  SmtpScript script;
+  bool closedPort;
+  std::string page;      // after the plain header: all of it, or how it starts
+  std::string contains;  // empty: `page` is the whole page
+  friend void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class MailPageTest : public ::testing::TestWithParam<PageCase> {};
+
+TEST_P(MailPageTest, TellsTheVisitor) {
+  const PageCase& p = GetParam();
+  ScriptedSmtpServer server(p.script);
+  ClosedSmtpAddress closed;
+  SKIP_WITHOUT_SERVER(server);
+  Site site;
+  WriteSite(site,
+            "<SMTPSERVER>{server}</SMTPSERVER>\n<SENDER>form@example.org</SENDER>\n"
+            "<SUBJECT>s</SUBJECT>\n<MSGBODY>b</MSGBODY>\n<ADRFILE>list.txt</ADRFILE>\n"
+            "<FORMDATA>\n<NAME=\"name\">\n</FORMDATA>\n",
+            p.closedPort ? closed.address() : server.address());
+  CgiResult result = RunCgi(site, PostRequest("t.tpl", "name=Ann"));
+  server.Finish();
+  EXPECT_EQ(result.exitStatus, 0);
+  if (p.contains.empty()) {
+    EXPECT_EQ(result.output, kPlain + p.page);
+  } else {
+    EXPECT_EQ(result.output.rfind(kPlain + p.page, 0), 0u) << result.output;
+    EXPECT_NE(result.output.find(p.contains), std::string::npos) << result.output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, MailPageTest,
+    ::testing::Values(
+        PageCase{"mail_server_down", {}, true,
+                 "<TITLE>Socket Initialization error</TITLE>"
+                 "An error occured while establishing a socketconnection.<br>\r\n"
+                 "Possible reasons include <ul>\r\n"
+                 "<li>A usable winsock.dll could not be found.\r\n"
+                 "<li>Your winsock.dll does not support 1.1 (It should unless you are using a "
+                 "very old version.\r\n"
+                 "<li>Veltrano could not resolve your hostname\r\n"
+                 "<li><b>Could not connect to the mail server (most likely problem)</b>\r\n"
+                 "<li>Your settings in the &lt;SMTPSERVER&gt; tag is incorrect\r\n"
+                 "</ul>",
+                 ""},
+        PageCase{"data_refused", {{"DATA", {Reply("554 <no> thanks\r\n")}}}, false,
+                 "<TITLE>SMTP Communication error</TITLE>",
+                 // The transcript's CR LF leaves through text mode as CR CR LF.
+                 "DATA\r\r\n554 &lt;no&gt; thanks\r\r\nRSET\r\r\n250 ok\r\r\n"},
+        PageCase{"mail_from_refused", {{"MAIL", {Reply("553 sender refused\r\n")}}}, false,
+                 "<TITLE>SMTP Communication error</TITLE>",
+                 "The mail server returned<p>553 sender refused\r\r\n.<p> "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace veltrano::testing
