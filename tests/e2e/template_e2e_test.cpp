@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "support/cgi_runner.hpp"
+#include "support/scripted_smtp_server.hpp"
 
 namespace veltrano::testing {
 namespace {
@@ -96,16 +97,25 @@ INSTANTIATE_TEST_SUITE_P(
 // The shipped example site goes through the template and the checks; in
 // debug mode the transcript page stands in for the success page.
 TEST(ExampleSiteTest, ContactTemplateIsAccepted) {
+  ScriptedSmtpServer server;  // stands in for the local mail server
+  SKIP_WITHOUT_SERVER(server);
   Site site;
   for (const auto& entry : std::filesystem::directory_iterator(SourceDir() + "/examples")) {
     std::filesystem::copy_file(entry.path(), site.path() + "/" + entry.path().filename().string());
   }
-  CgiResult result =
-      RunCgi(site, PostRequest("contact.tpl&debug",
-                               "name=Ann+Example&email=ann%40example.org&message=Hello+there"));
+  std::string tpl = site.Read("contact.tpl");
+  tpl.replace(tpl.find("127.0.0.1"), 9, server.address());
+  site.Write("contact.tpl", tpl);
+  CgiResult result = RunCgi(
+      site, PostRequest("contact.tpl&debug",
+                        "name=Ann+Example&email=ann%40example.org&message=Hello+there"
+                        "&to=root%40localhost"));
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.output.rfind(kPlain + "<TITLE>rfc821 mail transaction process</TITLE>", 0), 0u)
       << result.output;
+  const std::string wire = server.Finish();
+  EXPECT_NE(wire.find("RCPT TO:<root@localhost>"), std::string::npos) << wire;
+  EXPECT_NE(wire.find("RCPT TO:<ann@example.org>"), std::string::npos) << wire;
 }
 
 }  // namespace
