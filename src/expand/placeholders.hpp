@@ -28,8 +28,9 @@
 
 namespace veltrano {
 
-// The size of every expanded text, a 15360-byte buffer with its terminator
-// in the original; pages and mail bodies of a form never need more.
+// The longest expanded text, in characters. Mail bodies and pages built from
+// one form submission never need more, and the bound keeps a runaway
+// template or a flood of long values from growing a response without end.
 inline constexpr std::size_t kMaxExpandedLength = 15359;
 
 // How replacements (field and environment values) are made safe for where
