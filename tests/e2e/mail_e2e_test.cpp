@@ -82,7 +82,8 @@ TEST(MailE2eTest, SendsEveryMailOfASubmission) {
   EXPECT_EQ(result.output, "Content-type: text/html\r\n\r\nsent to owner@example.org\r\n");
   EXPECT_EQ(server.connections(), 1);
   const std::string header = "From: form@example.org\r\nSubject: Contact: Hi Bcc: victim@example.org\r\n";
-  const std::string body = "\r\nFrom Ann:\r\none\r\n..\r\n..x\r\nend\r\n\r\n";
+  // MSGBODY ends with its own line end; the framing adds CR LF before the mark.
+  const std::string body = "\r\nFrom Ann:\r\none\r\n..\r\n..x\r\nend\r\n\r\n\r\n";
   EXPECT_EQ(MailTexts(wire),
             (std::vector<std::string>{
                 header + "To: owner@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" +
