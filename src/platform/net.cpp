@@ -127,6 +127,9 @@ bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port,
 
 bool TcpSocket::SendAll(std::string_view bytes) {
   if (fd_ < 0) return false;
+  // One bound for the whole text, so a peer that reads a byte at a time
+  // cannot stretch the wait.
+  const auto deadline = Clock::now() + timeouts_.io;
   while (!bytes.empty()) {
     ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n > 0) {
@@ -135,7 +138,7 @@ bool TcpSocket::SendAll(std::string_view bytes) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-        WaitFor(fd_, POLLOUT, Clock::now() + timeouts_.io)) {
+        WaitFor(fd_, POLLOUT, deadline)) {
       continue;
     }
     return false;

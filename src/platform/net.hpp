@@ -33,7 +33,7 @@ struct SocketTimeouts {
   // A mail server that neither accepts nor refuses within this time is
   // treated as unreachable.
   std::chrono::milliseconds connect{30000};
-  // Longest wait for the peer to send (or accept) the next bytes.
+  // Longest wait for one reply to arrive whole, or for one text to be taken.
   std::chrono::milliseconds io{30000};
 };
 
@@ -53,8 +53,8 @@ class TcpSocket {
   // set; false on any failure, an address of 0 included.
   bool Connect(std::uint32_t address, std::uint16_t port, const SocketTimeouts& timeouts);
 
-  // Sends every byte of `bytes`; false when the connection fails or the peer
-  // stops reading for longer than the io time-out.
+  // Sends every byte of `bytes`; false when the connection fails or the
+  // peer has not taken them all within the io time-out.
   bool SendAll(std::string_view bytes);
 
   // Appends at most `maxBytes` received bytes to `out`, waiting at most
