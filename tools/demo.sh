@@ -11,6 +11,8 @@ cmake --build build -j"$(nproc)" --target veltrano2.exe >/dev/null
 site=$(mktemp -d)
 trap 'rm -rf "$site"' EXIT
 cp build/veltrano2.exe "$site/"
+# The example site: contact.tpl with its success and error pages.
+cp examples/* "$site/"
 
 body='name=Ann+Example&email=ann%40example.org&message=Hello+there'
 echo "== Response to a submission of: $body"

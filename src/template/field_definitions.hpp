@@ -1,14 +1,42 @@
 // The FORMDATA section's field entries.
-// TODO(templates): contract.
+//
+// An entry is the text between a '<' and the next '>'. The scanner passes
+// over a run of '<' and then everything up to and including the next '<'
+// before it takes an entry, so an entry whose '<' directly follows the
+// section start or the previous entry's '>' is skipped; templates are
+// written with one entry per line for that reason. Within an entry, tokens
+// are separated by spaces and LFs, a space inside double quotes belongs to
+// the token, a tab is an ordinary character, and tokens of one character or
+// none are dropped. Every token is offered to the eight attribute handlers
+// (sendto, respondto, NAME, required, REQUIREDERR, TYPE, TYPEERR, PGP), in
+// that order; a later value replaces an earlier one.
+//
+// A malformed entry ends the request with a "Template Error" (or related)
+// page that names the entry, the token or the field: a lone double quote,
+// an attribute without its quote, HTML in an error text, sendto together
+// with respondto, required or TYPE without their error texts, an entry
+// without NAME, or a section without any entry. A token with three or more
+// double quotes counts as one with two. Entries and tokens have no size
+// limit: the section is already in memory. The template is trusted text; it
+// is shown on these pages as it stands.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/request_context.hpp"
+#include "template/form_field.hpp"
 
 namespace veltrano {
 
-// Parses `section` into ctx.fields; a malformed entry ends the request.
+// Parses `section` into ctx.fields, one record per entry in template order.
+// Returns only when every entry was accepted.
 void ParseFieldDefinitions(RequestContext& ctx, std::string_view section);
+
+// One line per field with its definition attributes, for tests and
+// diagnostics, e.g.
+//   name="email" required requiredErr="Give it" type=EMAIL typeErr="Bad" respondto
+std::string DumpFields(const std::vector<FormField>& fields);
 
 }  // namespace veltrano
