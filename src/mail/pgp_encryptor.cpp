@@ -46,12 +46,14 @@ std::optional<std::string> PgpEncryptor::Encrypt(std::string_view keyId, std::st
   std::optional<int> status =
       platform::RunQuietly({kPgpProgram, "-eaw", plainName, std::string(keyId)});
   if (!status) ReportFatal(std::nullopt, "pgp didn't run");
-  // pgp wipes the plain file itself when it succeeds; whatever it left goes now.
-  plain.Now();
 
+  // pgp wipes the plain file itself when it succeeds; whatever it left goes
+  // too. The plain file goes last: while either file stands, no other
+  // process takes this number, so the armour read here is ours.
   tempFileName_ = plainName + ".asc";
   std::optional<std::string> armour = ReadArmoredFile();
   armored.Now();
+  plain.Now();
   // An empty file is no encryption; sending it would pass a failure off as mail.
   if (armour && armour->empty()) return std::nullopt;
   return armour;
