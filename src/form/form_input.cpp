@@ -1,0 +1,157 @@
+#include "form/form_input.hpp"
+
+#include "response/response.hpp"
+#include "text/text.hpp"
+
+namespace veltrano {
+
+namespace {
+
+// For a person who starts the program by hand: no CGI environment, so no
+// header and no HTML.
+constexpr std::string_view kConsoleMessage =
+    "Error occured while collecting some environment variables.\n"
+    "Chances are you are trying to run this program from the\n"
+    "command line prompt.  It must be run as part of a cgi call\n"
+    "from the web server.";
+
+// The white space atoi skips.
+bool IsCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(char c) {
+  char upper = AsciiToUpper(c);
+  return IsDigit(upper) ? upper - '0' : upper - 'A' + 10;
+}
+
+// The next name token of `buffer` from `at`: skip any "=", then take the text
+// up to the next "=", leaving `at` just past it. None when the buffer ends
+// first; the unfinished piece is then dropped.
+std::optional<std::string_view> NextName(std::string_view buffer, std::size_t& at) {
+  while (at < buffer.size() && buffer[at] == '=') ++at;
+  std::size_t equals = buffer.find('=', at);
+  if (equals == std::string_view::npos) {
+    at = buffer.size();
+    return std::nullopt;
+  }
+  std::string_view name = buffer.substr(at, equals - at);
+  at = equals + 1;
+  return name;
+}
+
+}  // namespace
+
+bool IsHexDigit(char c) {
+  char upper = AsciiToUpper(c);
+  return IsDigit(upper) || (upper >= 'A' && upper <= 'F');
+}
+
+std::string UrlDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '+') {
+      out.push_back(' ');
+    } else if (c == '%') {
+      if (i + 2 >= text.size() || !IsHexDigit(text[i + 1]) || !IsHexDigit(text[i + 2])) {
+        ReportFatal("Veltrano error", "Invalid escape sequence");
+      }
+      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(c);
+    }
+  }
+  // Values are C strings to everything downstream (mail text, command line,
+  // data file): a zero byte ends them.
+  if (std::size_t nul = out.find('\0'); nul != std::string::npos) out.resize(nul);
+  return out;
+}
+
+long long ParseContentLength(std::string_view text) {
+  constexpr long long kCeiling = static_cast<long long>(kMaxBodyLength) + 1;
+  std::size_t i = 0;
+  while (i < text.size() && IsCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > kCeiling) value = kCeiling;
+  }
+  return negative ? -value : value;
+}
+
+void FormInput::ReadForm(const platform::System& system, std::string_view requiredMethod) {
+  requestMethod = system.env.Get("REQUEST_METHOD");
+  if (!requestMethod) {
+    system.output.Write(kConsoleMessage);
+    EndRequest();
+  }
+  if (*requestMethod != requiredMethod) {
+    ReportFatal("Form Submit Error", "You must submit a form with a POST method.");
+  }
+  std::optional<std::string> lengthText = system.env.Get("CONTENT_LENGTH");
+  if (!lengthText) {
+    ReportFatal("No data", "Your browser didn't send any content.  Is it not POST capable?");
+  }
+  long long length = ParseContentLength(*lengthText);
+  if (length < 0) ReportFatal("No data", "Your browser did not send any data from the form");
+  if (length > static_cast<long long>(kMaxBodyLength)) {
+    ReportFatal("Form Submit Error", "The form data is too large.");
+  }
+  // Text mode: CR LF arrives as LF and 0x1A ends the body. Whatever arrived
+  // is parsed; missing bytes are not made up.
+  body = system.input.ReadText(static_cast<std::size_t>(length));
+  ParseFormData();
+}
+
+void FormInput::ParseFormData() {
+  pairs.clear();
+  // Every value ends at an "&", the last one at this appended one.
+  const std::string buffer = body + '&';
+  std::size_t at = 0;
+  std::optional<std::string_view> name = NextName(buffer, at);
+  if (!name) return;
+  pairs.emplace_back();
+  for (;;) {
+    FormPair& current = pairs.back();
+    current.name = std::string(*name);
+    if (buffer[at] == '&') {
+      // "name=&": an empty value drops what the pair held, and the next name
+      // always starts a new pair.
+      current.value.reset();
+      ++at;
+      name = NextName(buffer, at);
+      if (!name) return;
+      pairs.emplace_back();
+      continue;
+    }
+    std::size_t amp = buffer.find('&', at);
+    std::string decoded = UrlDecode(std::string_view(buffer).substr(at, amp - at));
+    if (current.value) {
+      *current.value += ", ";
+      *current.value += decoded;
+    } else {
+      current.value = std::move(decoded);
+    }
+    at = amp + 1;
+    name = NextName(buffer, at);
+    if (!name) return;
+    // Only a name repeated right away (same bytes, case counts) joins values.
+    if (*name != current.name) pairs.emplace_back();
+  }
+}
+
+std::optional<std::string> FormInput::LookupFormValue(std::string_view name) const {
+  for (const FormPair& pair : pairs) {
+    if (EqualsNoCase(pair.name, name)) return pair.value;
+  }
+  return std::nullopt;
+}
+
+}  // namespace veltrano

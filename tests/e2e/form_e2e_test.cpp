@@ -1,0 +1,83 @@
+// A form submitted to the built program: the success page, the error page
+// and the failures of the submission itself.
+#include <gtest/gtest.h>
+
+#include "support/cgi_runner.hpp"
+
+namespace veltrano::testing {
+namespace {
+
+const std::string kTemplate =
+    "Contact form, no mail.\n"
+    "<ERRMSGFILE>err.htm</ERRMSGFILE>\n"
+    "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>\n"
+    "<FORMDATA>\n"
+    "<NAME=\"name\" required REQUIREDERR=\"Please give your name\">\n"
+    "<NAME=\"age\" TYPE=\"INT\" TYPEERR=\"Age must be a number\">\n"
+    "</FORMDATA>\n";
+
+void WriteSite(const Site& site) {
+  site.Write("contact.tpl", kTemplate);
+  site.Write("err.htm", "Content-type: text/html\r\n\r\n<ul>$err$</ul>\r\n");
+  site.Write("ok.htm", "Content-type: text/html\r\n\r\n<p>Thanks $name$, age $age$</p>\r\n");
+}
+
+const std::string kPage = "Content-type: text/html\r\n\r\n";
+const std::string kFatal = kPage + "<HTML>\r\n";
+
+struct FormCase {
+  const char* name;
+  std::string body;
+  std::map<std::string, std::string> env;  // added to or replacing the POST variables
+  std::vector<std::string> unset;
+  std::string want;
+};
+
+class FormE2eTest : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(FormE2eTest, Response) {
+  const FormCase& c = GetParam();
+  Site site;
+  WriteSite(site);
+  CgiRequest request = PostRequest("contact.tpl", c.body);
+  for (const auto& [name, value] : c.env) request.env[name] = value;
+  for (const std::string& name : c.unset) request.env.erase(name);
+  CgiResult result = RunCgi(site, request);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, c.want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Submissions, FormE2eTest,
+    ::testing::Values(
+        FormCase{"valid_gets_success_page", "name=Ann+%3Cscript%3E&age=%2B42", {}, {},
+                 kPage + "<p>Thanks Ann &lt;script&gt;, age +42</p>\r\n"},
+        FormCase{"failing_gets_error_page", "age=4x2&name=", {}, {},
+                 kPage + "<ul><li>Please give your name<li>Age must be a number</ul>\r\n"},
+        FormCase{"body_with_crlf", "name=A\r\nB&age=7", {}, {},
+                 kPage + "<p>Thanks A\r\nB, age 7</p>\r\n"},
+        FormCase{"no_request_method_gives_console_message", "name=Ann", {}, {"REQUEST_METHOD"},
+                 "Error occured while collecting some environment variables.\r\n"
+                 "Chances are you are trying to run this program from the\r\n"
+                 "command line prompt.  It must be run as part of a cgi call\r\n"
+                 "from the web server."},
+        FormCase{"get_method", "name=Ann", {{"REQUEST_METHOD", "GET"}}, {},
+                 kFatal + "<TITLE>Form Submit Error</TITLE>You must submit a form with a POST "
+                          "method."},
+        FormCase{"length_over_limit", "name=Ann", {{"CONTENT_LENGTH", "1048577"}}, {},
+                 kFatal + "<TITLE>Form Submit Error</TITLE>The form data is too large."},
+        FormCase{"bad_escape_in_undeclared_field", "name=Ann&other=%zz", {}, {},
+                 kFatal + "<TITLE>Veltrano error</TITLE>Invalid escape sequence"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FormE2eTest, BodyShorterThanAnnouncedIsParsedAsFarAsItCame) {
+  Site site;
+  WriteSite(site);
+  CgiRequest request = PostRequest("contact.tpl", "name=Ann");
+  request.env["CONTENT_LENGTH"] = "1048576";
+  CgiResult result = RunCgi(site, request);
+  EXPECT_EQ(result.output, kPage + "<p>Thanks Ann, age </p>\r\n");
+}
+
+}  // namespace
+}  // namespace veltrano::testing
