@@ -22,6 +22,10 @@ You wrote:
 $message$
 </RMSGBODY>
 
+Every accepted submission is also recorded as one line of submissions.csv.
+<DFILE APPEND>submissions.csv</DFILE>
+<DFILEFORMAT>$systemdate$ $systemtime$,"$name$","$email$"</DFILEFORMAT>
+
 <ERRMSGFILE>error.htm</ERRMSGFILE>
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Veltrano's main job, end to end: builds the program, makes sure the local
 # mail server (Postfix on 127.0.0.1:25) runs, puts the program and the example
-# site in a site directory, submits the contact form to it as a web server
-# would, and prints the response and the mails delivered to root@localhost.
+# site in a site directory and submits the contact form to it as a web server
+# would. It prints the success page, the mails delivered to root@localhost and
+# the data-file line; then the error page of a submission that fails its
+# checks; then, where GnuPG is present, a PGP-encrypted submission.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,34 +14,64 @@ cmake --build build -j"$(nproc)" --target veltrano2.exe >/dev/null
 site=$(mktemp -d)
 trap 'rm -rf "$site"' EXIT
 cp build/veltrano2.exe "$site/"
-# The example site: contact.tpl with its success and error pages.
+# The example site: contact.tpl and secure.tpl with their success and error pages.
 cp examples/* "$site/"
 
 tools/postfix-start.sh
 mailbox=/var/mail/root
-before=$(stat -c %s "$mailbox" 2>/dev/null || echo 0)
 
-# The hidden field "to" receives the message; the visitor (here root too)
-# gets the confirmation.
-body='name=Ann+Example&email=root%40localhost.localdomain&message=Hello+there.%0D%0A.%0D%0ABye&to=root%40localhost'
-echo "== Response to a submission of: $body"
-cd /
-printf '%s' "$body" | env -i PATH=/usr/bin:/bin \
-  QUERY_STRING='contact.tpl' REQUEST_METHOD=POST CONTENT_LENGTH=${#body} \
-  CONTENT_TYPE=application/x-www-form-urlencoded SERVER_SOFTWARE='Apache/2.4' \
-  "$site/veltrano2.exe"
+# submit TEMPLATE BODY [VAR=VALUE...]: one CGI run, started from / with a
+# clean environment, as a web server starts it.
+submit() {
+  local template=$1 body=$2
+  shift 2
+  echo "== Response to a submission to $template of: $body"
+  (cd / && printf '%s' "$body" | env -i PATH="$site/bin:/usr/bin:/bin" "$@" \
+    QUERY_STRING="$template" REQUEST_METHOD=POST CONTENT_LENGTH=${#body} \
+    CONTENT_TYPE=application/x-www-form-urlencoded SERVER_SOFTWARE='Apache/2.4' \
+    "$site/veltrano2.exe")
+  echo
+}
+
+# wait_for_mails N: prints the N mails that arrive in the mailbox from now on.
+mailbox_size() { stat -c %s "$mailbox" 2>/dev/null || echo 0; }
+wait_for_mails() {
+  local want=$1 got=0
+  for _ in $(seq 100); do
+    got=$(tail -c +$((before + 1)) "$mailbox" 2>/dev/null | grep -c '^From ' || true)
+    [ "$got" -ge "$want" ] && break
+    sleep 0.2
+  done
+  echo "== $got mail(s) delivered to root@localhost ($mailbox)"
+  tail -c +$((before + 1)) "$mailbox"
+}
+
+# 1. An accepted submission. The hidden field "to" receives the message; the
+# visitor (here root too) gets the confirmation.
+before=$(mailbox_size)
+submit contact.tpl \
+  'name=Ann+Example&email=root%40localhost.localdomain&message=Hello+there.%0D%0A.%0D%0ABye&to=root%40localhost'
+wait_for_mails 2
+echo "== Data file line ($site/submissions.csv)"
+cat "$site/submissions.csv"
 echo
 
-# Two mails: the message and the confirmation. Delivery takes a moment.
-new_mails() {
-  local size
-  size=$(stat -c %s "$mailbox" 2>/dev/null || echo 0)
-  [ "$size" -ge "$before" ] || before=0
-  tail -c +$((before + 1)) "$mailbox" 2>/dev/null | grep -c '^From ' || true
-}
-for _ in $(seq 100); do
-  [ "$(new_mails)" -ge 2 ] && break
-  sleep 0.2
-done
-echo "== Mail delivered to root@localhost ($mailbox)"
-tail -c +$((before + 1)) "$mailbox"
+# 2. A submission that fails its checks: no name, a bad e-mail address.
+submit contact.tpl 'name=&email=not-an-address&message=Hi&to=root%40localhost'
+
+# 3. The same message, encrypted for root@localhost with a throwaway key.
+if command -v gpg >/dev/null; then
+  export GNUPGHOME="$site/gnupg"
+  mkdir -m 700 "$GNUPGHOME" "$site/bin"
+  cp tools/pgp.exe "$site/bin/"
+  gpg --batch --quiet --passphrase '' --quick-gen-key 'Veltrano demo <root@localhost>' \
+    default default never 2>/dev/null
+  before=$(mailbox_size)
+  submit secure.tpl 'name=Ann+Example&email=root%40localhost.localdomain&message=Secret&to=root%40localhost' \
+    GNUPGHOME="$GNUPGHOME"
+  wait_for_mails 2 | sed -n '/^-----BEGIN PGP MESSAGE/,/^-----END PGP MESSAGE/p' >"$site/armour"
+  echo "== The encrypted message as delivered"
+  cat "$site/armour"
+  echo "== ... decrypted with root@localhost's key"
+  gpg --batch --quiet --decrypt "$site/armour" 2>/dev/null
+fi

@@ -1,0 +1,37 @@
+Contact form template whose message goes out PGP-encrypted for the key of
+root@localhost; otherwise the same as contact.tpl.
+
+Notes may stand anywhere outside the tagged sections. Two slashes start a
+comment that runs to the end of the line, the line end included, so never
+write two slashes inside a section (a web address in a message, say).
+
+The mails go to the local mail server. The hidden field "to" of
+contact.html names who receives the message (sendto); the visitor's own
+address gets a short confirmation (respondto).
+<SMTPSERVER>127.0.0.1</SMTPSERVER>
+<SENDER>webform@localhost</SENDER>
+<SUBJECT>Contact form: message from $name$</SUBJECT>
+<MSGBODY>Name: $name$
+E-mail: $email$
+
+$message$
+</MSGBODY>
+<RSUBJECT>Thank you, $name$</RSUBJECT>
+<RMSGBODY>Thank you for your message. We will answer you soon.
+
+You wrote:
+$message$
+</RMSGBODY>
+
+
+<ERRMSGFILE>error.htm</ERRMSGFILE>
+<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
+
+One field entry per line; the first entry starts on the line after the
+FORMDATA tag.
+<FORMDATA>
+<NAME="name" required REQUIREDERR="Please tell us your name.">
+<NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." respondto>
+<NAME="message">
+<NAME="to" sendto PGP="root@localhost">
+</FORMDATA>
