@@ -62,10 +62,11 @@ void BM_ExampleRequestWithoutMail(benchmark::State& state) {
                   fs::copy_options::overwrite_existing);
   }
   // The example template without its mail sections.
-  std::string tpl = "<ERRMSGFILE>error.htm</ERRMSGFILE><SUCCEEDMSGFILE>success.htm"
-                    "</SUCCEEDMSGFILE>\n<FORMDATA>\n<NAME=\"name\" required "
-                    "REQUIREDERR=\"Name?\">\n<NAME=\"email\" TYPE=\"EMAIL\" TYPEERR=\"Bad\">\n"
-                    "</FORMDATA>\n";
+  std::string tpl =
+      "<ERRMSGFILE>error.htm</ERRMSGFILE><SUCCEEDMSGFILE>success.htm"
+      "</SUCCEEDMSGFILE>\n<FORMDATA>\n<NAME=\"name\" required "
+      "REQUIREDERR=\"Name?\">\n<NAME=\"email\" TYPE=\"EMAIL\" TYPEERR=\"Bad\">\n"
+      "</FORMDATA>\n";
   std::FILE* f = std::fopen((site / "bench.tpl").c_str(), "w");
   std::fputs(tpl.c_str(), f);
   std::fclose(f);

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make libgtest-dev libgmock-dev   # build and unit tests
+  clang-format                              # tools/check-format.sh
   python3                                   # test tools
   gnupg                                     # PGP tests (tools/pgp.exe runs gpg)
   postfix                                   # local mail server for the mail tests and the demo

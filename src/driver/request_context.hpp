@@ -23,28 +23,28 @@ struct RequestContext {
 
   platform::System& system;  // environment, standard streams, clock
 
-  bool debugMode = false;                     // second query token contains "debug"
-  std::optional<std::string> dataFileFormat;  // DFILEFORMAT
-  std::optional<std::string> responseSubject; // RSUBJECT
-  bool hasFieldErrors = false;                // any field failed a check
-  std::string templatePath;                   // query name, then the resolved path
-  std::string templateText;                   // the template without comment tails
-  std::optional<std::string> messageBody;     // MSGBODY
-  std::optional<std::string> successPageFile; // SUCCEEDMSGFILE, extracted at completion
-  std::optional<std::string> subject;         // SUBJECT
-  std::optional<std::string> responseBody;    // RMSGBODY
-  std::string fieldSection;                   // FORMDATA
-  std::string errorPageFile;                  // ERRMSGFILE
-  std::optional<std::string> smtpServer;      // SMTPSERVER, as extracted
-  std::optional<std::string> sender;          // SENDER
-  std::optional<std::string> appendDataFile;  // DFILE APPEND, trimmed
-  std::optional<std::string> truncateDataFile;// DFILE TRUNCATE, trimmed
-  std::optional<std::string> executeCommand;  // EXECUTE; the expanded line once run
-  std::optional<std::string> addressFile;     // ADRFILE, trimmed; resolved when read
-  std::string workingDirectory;               // directory of the executable
-  std::optional<std::string> mailHeader;      // MAILHDR, trimmed
+  bool debugMode = false;                         // second query token contains "debug"
+  std::optional<std::string> dataFileFormat;      // DFILEFORMAT
+  std::optional<std::string> responseSubject;     // RSUBJECT
+  bool hasFieldErrors = false;                    // any field failed a check
+  std::string templatePath;                       // query name, then the resolved path
+  std::string templateText;                       // the template without comment tails
+  std::optional<std::string> messageBody;         // MSGBODY
+  std::optional<std::string> successPageFile;     // SUCCEEDMSGFILE, extracted at completion
+  std::optional<std::string> subject;             // SUBJECT
+  std::optional<std::string> responseBody;        // RMSGBODY
+  std::string fieldSection;                       // FORMDATA
+  std::string errorPageFile;                      // ERRMSGFILE
+  std::optional<std::string> smtpServer;          // SMTPSERVER, as extracted
+  std::optional<std::string> sender;              // SENDER
+  std::optional<std::string> appendDataFile;      // DFILE APPEND, trimmed
+  std::optional<std::string> truncateDataFile;    // DFILE TRUNCATE, trimmed
+  std::optional<std::string> executeCommand;      // EXECUTE; the expanded line once run
+  std::optional<std::string> addressFile;         // ADRFILE, trimmed; resolved when read
+  std::string workingDirectory;                   // directory of the executable
+  std::optional<std::string> mailHeader;          // MAILHDR, trimmed
   std::optional<std::string> responseMailHeader;  // RMAILHDR, trimmed
-  std::vector<FormField> fields;              // FORMDATA entries in template order
+  std::vector<FormField> fields;                  // FORMDATA entries in template order
 };
 
 }  // namespace veltrano

@@ -55,9 +55,15 @@ class Expander {
     std::optional<std::string> value = Lookup(name);
     if (!value) return;
     switch (escaping_) {
-      case Escaping::kNone: Append(*value); break;
-      case Escaping::kHtml: Append(HtmlEscape(*value)); break;
-      case Escaping::kShell: Append(shell_.Quote(*value)); break;
+      case Escaping::kNone:
+        Append(*value);
+        break;
+      case Escaping::kHtml:
+        Append(HtmlEscape(*value));
+        break;
+      case Escaping::kShell:
+        Append(shell_.Quote(*value));
+        break;
     }
   }
 

@@ -7,8 +7,17 @@ namespace {
 bool IsInert(char c) {
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
   switch (c) {
-    case ' ': case '_': case '.': case ',': case ':': case '@':
-    case '%': case '+': case '=': case '/': case '-':
+    case ' ':
+    case '_':
+    case '.':
+    case ',':
+    case ':':
+    case '@':
+    case '%':
+    case '+':
+    case '=':
+    case '/':
+    case '-':
       return true;
     default:
       return false;
@@ -18,8 +27,16 @@ bool IsInert(char c) {
 // Characters after which a new word (and so a comment) may begin.
 bool EndsWord(char c) {
   switch (c) {
-    case ' ': case '\t': case '\n': case ';': case '&': case '|':
-    case '(': case ')': case '<': case '>':
+    case ' ':
+    case '\t':
+    case '\n':
+    case ';':
+    case '&':
+    case '|':
+    case '(':
+    case ')':
+    case '<':
+    case '>':
       return true;
     default:
       return false;
@@ -96,12 +113,23 @@ void ShellQuoteState::StepUnquoted(char c) {
   }
   wordStart_ = false;
   switch (c) {
-    case '\\': escaped_ = true; break;
-    case '\'': context_ = Context::kSingle; break;
-    case '"': context_ = Context::kDouble; break;
-    case '`': backquote_ = true; break;
-    case '$': uncertain_ = true; break;
-    default: break;
+    case '\\':
+      escaped_ = true;
+      break;
+    case '\'':
+      context_ = Context::kSingle;
+      break;
+    case '"':
+      context_ = Context::kDouble;
+      break;
+    case '`':
+      backquote_ = true;
+      break;
+    case '$':
+      uncertain_ = true;
+      break;
+    default:
+      break;
   }
 }
 

@@ -50,8 +50,8 @@ class FormInput {
   std::optional<std::string> LookupFormValue(std::string_view name) const;
 
   std::optional<std::string> requestMethod;
-  std::string body;              // the body as read, without the final "&"
-  std::vector<FormPair> pairs;   // in the order names first appear
+  std::string body;             // the body as read, without the final "&"
+  std::vector<FormPair> pairs;  // in the order names first appear
 };
 
 // The decoded form of a URL-encoded value: "+" is a space and %XX the byte

@@ -80,8 +80,7 @@ void DeliverMail(RequestContext& ctx, SmtpClient& smtp, PgpEncryptor& pgp) {
   }
 }
 
-void SendToAddressFile(RequestContext& ctx, SmtpClient& smtp,
-                       std::optional<std::string_view> body,
+void SendToAddressFile(RequestContext& ctx, SmtpClient& smtp, std::optional<std::string_view> body,
                        std::optional<std::string_view> subject) {
   if (!ctx.addressFile) return;
   ctx.addressFile = ResolveTemplatePath(ctx, *ctx.addressFile);

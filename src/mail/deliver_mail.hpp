@@ -32,8 +32,7 @@ void DeliverMail(RequestContext& ctx, SmtpClient& smtp, PgpEncryptor& pgp);
 
 // The address-file mail with the main body and subject; nothing without an
 // ADRFILE section. Stores the resolved path in ctx.addressFile.
-void SendToAddressFile(RequestContext& ctx, SmtpClient& smtp,
-                       std::optional<std::string_view> body,
+void SendToAddressFile(RequestContext& ctx, SmtpClient& smtp, std::optional<std::string_view> body,
                        std::optional<std::string_view> subject);
 
 }  // namespace veltrano

@@ -18,7 +18,7 @@ constexpr std::uint16_t kSmtpPort = 25;
 // answer stays far below this. Anything longer is a broken or hostile server.
 constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 constexpr std::size_t kReceiveChunk = 499;
-constexpr int kRefusal = 400;      // a code at or above this refuses
+constexpr int kRefusal = 400;  // a code at or above this refuses
 constexpr int kStartMailInput = 354;
 constexpr std::string_view kMailerVersion = "2.1";
 
@@ -33,7 +33,9 @@ constexpr std::string_view kConnectionFailure =
     "<li>Your settings in the &lt;SMTPSERVER&gt; tag is incorrect\n"
     "</ul>";
 
-bool IsReplySeparator(char c) { return c == ' ' || c == '-'; }
+bool IsReplySeparator(char c) {
+  return c == ' ' || c == '-';
+}
 
 bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -202,7 +204,9 @@ SmtpReply SmtpClient::ReadReply() {
   }
 }
 
-void SmtpClient::Record(std::string_view protocolText) { transcript_ += HtmlEscape(protocolText); }
+void SmtpClient::Record(std::string_view protocolText) {
+  transcript_ += HtmlEscape(protocolText);
+}
 
 void SmtpClient::SendCommand(std::string_view command, bool record) {
   if (record) Record(command);
@@ -220,9 +224,10 @@ bool SmtpClient::ConnectAndHelo(std::string_view server) {
   SendCommand("HELO " + localHostName_ + "\r\n");
   SmtpReply helo = ReadReply();
   if (helo.code >= kRefusal || helo.code < 0) {
-    transcript_ += "\nError occured while communicating with the mail server (SENDTO's HELO).  "
-                   "The mail server returned <p>" +
-                   HtmlEscape(helo.text) + "<p> ";
+    transcript_ +=
+        "\nError occured while communicating with the mail server (SENDTO's HELO).  "
+        "The mail server returned <p>" +
+        HtmlEscape(helo.text) + "<p> ";
     return false;
   }
   Record(helo.text);
@@ -240,9 +245,10 @@ bool SmtpClient::MailFrom(std::string_view server, std::string& sender) {
   SendCommand("MAIL FROM:<" + sender + ">\r\n");
   SmtpReply reply = ReadReply();
   if (reply.code >= kRefusal || reply.code < 0) {
-    transcript_ += "\nError occured while communicating with the mail server (SENDTO's MAIL "
-                   "FROM).  The mail server returned<p>" +
-                   HtmlEscape(reply.text) + ".<p> ";
+    transcript_ +=
+        "\nError occured while communicating with the mail server (SENDTO's MAIL "
+        "FROM).  The mail server returned<p>" +
+        HtmlEscape(reply.text) + ".<p> ";
     return false;
   }
   Record(reply.text);

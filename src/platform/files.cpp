@@ -50,6 +50,8 @@ std::optional<std::string> ReadTextFile(const std::string& path) {
   return out;
 }
 
-bool ChangeDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+bool ChangeDirectory(const std::string& path) {
+  return ::chdir(path.c_str()) == 0;
+}
 
 }  // namespace veltrano::platform

@@ -68,7 +68,9 @@ std::optional<std::string> LocalHostName() {
   return std::string(name, ::strnlen(name, sizeof name));
 }
 
-TcpSocket::~TcpSocket() { Close(); }
+TcpSocket::~TcpSocket() {
+  Close();
+}
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(other.fd_), timeouts_(other.timeouts_) {
   other.fd_ = -1;
@@ -89,8 +91,7 @@ void TcpSocket::Close() {
   fd_ = -1;
 }
 
-bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port,
-                        const SocketTimeouts& timeouts) {
+bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, const SocketTimeouts& timeouts) {
   Close();
   timeouts_ = timeouts;
   if (address == 0) return false;
@@ -137,8 +138,7 @@ bool TcpSocket::SendAll(std::string_view bytes) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-        WaitFor(fd_, POLLOUT, deadline)) {
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd_, POLLOUT, deadline)) {
       continue;
     }
     return false;

@@ -35,7 +35,9 @@ class FileActions {
 
 }  // namespace
 
-void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+void IgnoreBrokenPipe() {
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 std::optional<int> RunQuietly(const std::vector<std::string>& argv) {
   if (argv.empty()) return std::nullopt;
@@ -63,6 +65,8 @@ std::optional<int> RunQuietly(const std::vector<std::string>& argv) {
   return std::nullopt;
 }
 
-int RunShellCommand(const std::string& command) { return std::system(command.c_str()); }
+int RunShellCommand(const std::string& command) {
+  return std::system(command.c_str());
+}
 
 }  // namespace veltrano::platform

@@ -34,8 +34,7 @@ std::optional<RecordFile> RecordFile::Open(const std::string& path, Mode mode) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return std::nullopt;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      (mode == Mode::kTruncate && !Empty(fd))) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (mode == Mode::kTruncate && !Empty(fd))) {
     ::close(fd);
     return std::nullopt;
   }

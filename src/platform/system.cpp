@@ -41,7 +41,9 @@ std::string StdinInput::ReadText(std::size_t count) {
   return out;
 }
 
-StdoutOutput::~StdoutOutput() { Flush(); }
+StdoutOutput::~StdoutOutput() {
+  Flush();
+}
 
 void StdoutOutput::Write(std::string_view text) {
   buffer_ += EncodeTextMode(text);

@@ -45,8 +45,7 @@ std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& c
   return ".";
 }
 
-std::optional<std::string> CreateTempTextFile(const std::string& directory,
-                                              std::string_view text) {
+std::optional<std::string> CreateTempTextFile(const std::string& directory, std::string_view text) {
   std::string prefix = directory;
   if (prefix.empty()) prefix = ".";
   if (prefix.back() != '/') prefix += '/';
@@ -69,7 +68,9 @@ std::optional<std::string> CreateTempTextFile(const std::string& directory,
   return std::nullopt;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 bool PathExists(const std::string& path) {
   struct stat st {};

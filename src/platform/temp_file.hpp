@@ -23,8 +23,7 @@ std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& c
 // `text` into it in text mode (every LF stored as CR LF). The path, or none
 // when no name could be taken or the text could not be written whole (a
 // half-written file is removed again).
-std::optional<std::string> CreateTempTextFile(const std::string& directory,
-                                              std::string_view text);
+std::optional<std::string> CreateTempTextFile(const std::string& directory, std::string_view text);
 
 // Removes a file; false when it did not exist or could not be removed.
 bool RemoveFile(const std::string& path);

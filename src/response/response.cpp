@@ -18,7 +18,9 @@ void ReportFatal(std::optional<std::string_view> title, std::string_view message
   throw error;
 }
 
-void EndRequest() { throw RequestEnded{}; }
+void EndRequest() {
+  throw RequestEnded{};
+}
 
 void WritePageHeader(const platform::System& system, std::optional<std::string_view> title) {
   std::optional<std::string> server = system.env.Get("SERVER_SOFTWARE");
@@ -33,7 +35,9 @@ void WritePageHeader(const platform::System& system, std::optional<std::string_v
   system.output.Write(page);
 }
 
-void WritePage(platform::Output& output, std::string_view text) { output.Write(text); }
+void WritePage(platform::Output& output, std::string_view text) {
+  output.Write(text);
+}
 
 void WriteFatalPage(const platform::System& system, const FatalError& error) {
   WritePageHeader(system, error.title);

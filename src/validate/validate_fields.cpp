@@ -52,10 +52,17 @@ void CheckType(RequestContext& ctx, FormField& field) {
   if (field.isMissing || !field.value) return;
   bool passes = true;
   switch (field.type) {
-    case FieldType::kInt: passes = PassesInt(*field.value); break;
-    case FieldType::kEmail: passes = PassesEmail(*field.value); break;
-    case FieldType::kCreditCard: passes = PassesCardChecksum(*field.value); break;
-    case FieldType::kNone: break;
+    case FieldType::kInt:
+      passes = PassesInt(*field.value);
+      break;
+    case FieldType::kEmail:
+      passes = PassesEmail(*field.value);
+      break;
+    case FieldType::kCreditCard:
+      passes = PassesCardChecksum(*field.value);
+      break;
+    case FieldType::kNone:
+      break;
   }
   if (!passes) {
     field.isInvalid = true;

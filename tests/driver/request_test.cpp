@@ -32,8 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DirCase{"windows", "C:\\InetPub\\Scripts\\Veltrano2.exe",
                               "C:\\InetPub\\Scripts\\"},
                       DirCase{"bare", "veltrano2.exe", ""},
-                      DirCase{"first_occurrence", "/a/veltrano2.exe.d/veltrano2.exe",
-                              "/a/"},
+                      DirCase{"first_occurrence", "/a/veltrano2.exe.d/veltrano2.exe", "/a/"},
                       DirCase{"wrong_name", "/srv/cgi-bin/veltrano.exe", std::nullopt},
                       DirCase{"empty", "", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -59,12 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
                       QueryCase{"debug", "contact.tpl&debug", "contact.tpl", "debug"},
                       QueryCase{"third_ignored", "contact.tpl&x&debug", "contact.tpl", "x"},
                       QueryCase{"empty_tokens", "&&contact.tpl&&debug", "contact.tpl", "debug"},
-                      QueryCase{"alias", "forms/contact.tpl&DeBuG", "forms/contact.tpl",
-                                "DeBuG"},
+                      QueryCase{"alias", "forms/contact.tpl&DeBuG", "forms/contact.tpl", "DeBuG"},
                       QueryCase{"empty", "", std::nullopt, std::nullopt},
                       QueryCase{"only_separators", "&&&", std::nullopt, std::nullopt},
-                      QueryCase{"long", std::string(5000, 'a') + "&debug",
-                                std::string(5000, 'a'), "debug"}),
+                      QueryCase{"long", std::string(5000, 'a') + "&debug", std::string(5000, 'a'),
+                                "debug"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RunProgramTest, WrongExecutableNameGivesCriticalErrorPage) {

@@ -42,9 +42,9 @@ TEST(DriverE2eTest, HeaderFollowsServerSoftware) {
   CgiRequest request = PostRequest("", "");
   request.env["SERVER_SOFTWARE"] = "Microsoft-IIS/3.0";
   CgiResult result = RunCgi(site, request);
-  EXPECT_EQ(result.output.rfind("HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n\r\n<HTML>\r\n",
-                                0),
-            0u);
+  EXPECT_EQ(
+      result.output.rfind("HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n\r\n<HTML>\r\n", 0),
+      0u);
 }
 
 TEST(DriverE2eTest, LongQueryStringIsHeldWhole) {

@@ -81,18 +81,18 @@ TEST(MailE2eTest, SendsEveryMailOfASubmission) {
 
   EXPECT_EQ(result.output, "Content-type: text/html\r\n\r\nsent to owner@example.org\r\n");
   EXPECT_EQ(server.connections(), 1);
-  const std::string header = "From: form@example.org\r\nSubject: Contact: Hi Bcc: victim@example.org\r\n";
+  const std::string header =
+      "From: form@example.org\r\nSubject: Contact: Hi Bcc: victim@example.org\r\n";
   // MSGBODY ends with its own line end; the framing adds CR LF before the mark.
   const std::string body = "\r\nFrom Ann:\r\none\r\n..\r\n..x\r\nend\r\n\r\n\r\n";
-  EXPECT_EQ(MailTexts(wire),
-            (std::vector<std::string>{
-                header + "To: owner@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" +
-                    body,
-                header + "To: copy@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" +
-                    body,
-                header + "To: \r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
-                "From: form@example.org\r\nSubject: Thanks, Ann\r\nTo: ann@example.org\r\n"
-                "bcc: \r\nX-Mailer: 2.1\r\n\r\nYou wrote:\r\none\r\n..\r\n..x\r\nend\r\n\r\n"}));
+  EXPECT_EQ(
+      MailTexts(wire),
+      (std::vector<std::string>{
+          header + "To: owner@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
+          header + "To: copy@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
+          header + "To: \r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
+          "From: form@example.org\r\nSubject: Thanks, Ann\r\nTo: ann@example.org\r\n"
+          "bcc: \r\nX-Mailer: 2.1\r\n\r\nYou wrote:\r\none\r\n..\r\n..x\r\nend\r\n\r\n"}));
   EXPECT_NE(wire.find("RCPT TO:<list1@example.org>\r\nRCPT TO:<list2@example.org>\r\nDATA"),
             std::string::npos);
   EXPECT_EQ(wire.find("\nBcc"), std::string::npos);
@@ -154,7 +154,9 @@ TEST_P(MailPageTest, TellsTheVisitor) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, MailPageTest,
     ::testing::Values(
-        PageCase{"mail_server_down", {}, true,
+        PageCase{"mail_server_down",
+                 {},
+                 true,
                  "<TITLE>Socket Initialization error</TITLE>"
                  "An error occured while establishing a socketconnection.<br>\r\n"
                  "Possible reasons include <ul>\r\n"
@@ -166,11 +168,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "<li>Your settings in the &lt;SMTPSERVER&gt; tag is incorrect\r\n"
                  "</ul>",
                  ""},
-        PageCase{"data_refused", {{"DATA", {Reply("554 <no> thanks\r\n")}}}, false,
+        PageCase{"data_refused",
+                 {{"DATA", {Reply("554 <no> thanks\r\n")}}},
+                 false,
                  "<TITLE>SMTP Communication error</TITLE>",
                  // The transcript's CR LF leaves through text mode as CR CR LF.
                  "DATA\r\r\n554 &lt;no&gt; thanks\r\r\nRSET\r\r\n250 ok\r\r\n"},
-        PageCase{"mail_from_refused", {{"MAIL", {Reply("553 sender refused\r\n")}}}, false,
+        PageCase{"mail_from_refused",
+                 {{"MAIL", {Reply("553 sender refused\r\n")}}},
+                 false,
                  "<TITLE>SMTP Communication error</TITLE>",
                  "The mail server returned<p>553 sender refused\r\r\n.<p> "}),
     [](const auto& info) { return std::string(info.param.name); });

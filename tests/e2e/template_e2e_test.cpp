@@ -106,10 +106,10 @@ TEST(ExampleSiteTest, ContactTemplateIsAccepted) {
   std::string tpl = site.Read("contact.tpl");
   tpl.replace(tpl.find("127.0.0.1"), 9, server.address());
   site.Write("contact.tpl", tpl);
-  CgiResult result = RunCgi(
-      site, PostRequest("contact.tpl&debug",
-                        "name=Ann+Example&email=ann%40example.org&message=Hello+there"
-                        "&to=root%40localhost"));
+  CgiResult result =
+      RunCgi(site, PostRequest("contact.tpl&debug",
+                               "name=Ann+Example&email=ann%40example.org&message=Hello+there"
+                               "&to=root%40localhost"));
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.output.rfind(kPlain + "<TITLE>rfc821 mail transaction process</TITLE>", 0), 0u)
       << result.output;

@@ -21,21 +21,19 @@ TEST_P(WireTest, GivesCrLfAndStuffsEveryLeadingDot) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, WireTest,
-    ::testing::Values(
-        WireCase{"empty", "", ""},
-        WireCase{"no_line_end", "Hello", "Hello"},
-        WireCase{"lf", "Hello\nWorld", "Hello\r\nWorld"},
-        WireCase{"crlf_kept_single", "a\r\nb", "a\r\nb"},
-        WireCase{"lone_cr", "a\rb", "a\r\nb"},
-        WireCase{"cr_cr_lf", "a\r\r\nb", "a\r\n\r\nb"},
-        WireCase{"lone_dot_line", "a\n.\nb", "a\r\n..\r\nb"},
-        WireCase{"lone_dots_in_a_row", "a\n.\n.\nb", "a\r\n..\r\n..\r\nb"},
-        WireCase{"dot_then_text", "a\n.x\nb", "a\r\n..x\r\nb"},
-        WireCase{"dot_then_spaces", "a\n. \nb", "a\r\n.. \r\nb"},
-        WireCase{"first_and_last_lines", ".\nmid\n.", "..\r\nmid\r\n.."},
-        WireCase{"dot_after_crlf_from_a_value", "x\r\n.\r\ny", "x\r\n..\r\ny"},
-        WireCase{"dot_inside_line_untouched", "a.b\n x.", "a.b\r\n x."},
-        WireCase{"trailing_line_end_kept", "a\n", "a\r\n"}),
+    ::testing::Values(WireCase{"empty", "", ""}, WireCase{"no_line_end", "Hello", "Hello"},
+                      WireCase{"lf", "Hello\nWorld", "Hello\r\nWorld"},
+                      WireCase{"crlf_kept_single", "a\r\nb", "a\r\nb"},
+                      WireCase{"lone_cr", "a\rb", "a\r\nb"},
+                      WireCase{"cr_cr_lf", "a\r\r\nb", "a\r\n\r\nb"},
+                      WireCase{"lone_dot_line", "a\n.\nb", "a\r\n..\r\nb"},
+                      WireCase{"lone_dots_in_a_row", "a\n.\n.\nb", "a\r\n..\r\n..\r\nb"},
+                      WireCase{"dot_then_text", "a\n.x\nb", "a\r\n..x\r\nb"},
+                      WireCase{"dot_then_spaces", "a\n. \nb", "a\r\n.. \r\nb"},
+                      WireCase{"first_and_last_lines", ".\nmid\n.", "..\r\nmid\r\n.."},
+                      WireCase{"dot_after_crlf_from_a_value", "x\r\n.\r\ny", "x\r\n..\r\ny"},
+                      WireCase{"dot_inside_line_untouched", "a.b\n x.", "a.b\r\n x."},
+                      WireCase{"trailing_line_end_kept", "a\n", "a\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WireTest, ConvertsManyLinesCompletely) {

@@ -23,7 +23,7 @@ struct ExpandCase {
 
 std::string Expand(const ExpandCase& c) {
   FakeSystem fake;  // clock: 14:05:09 on 7 March 1998
-  fake.env.vars = {{"SERVER_PORT", "80"}, {"PATH", "/usr/bin"}, {"B", "env-b"},
+  fake.env.vars = {{"SERVER_PORT", "80"},      {"PATH", "/usr/bin"}, {"B", "env-b"},
                    {"SYSTEMTIME", "env-time"}, {"COMMENT_ENV", "c"}, {"AMP", "a&b"}};
   RequestContext ctx(fake.system);
   for (const auto& [name, value] : c.fields) {
@@ -46,8 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ExpandCase{"fields", "Dear $name$, you ordered $qty$ items.",
                    "Dear Ann, you ordered 3 items."},
-        ExpandCase{"empty", "", ""},
-        ExpandCase{"no_dollar", "plain text", "plain text"},
+        ExpandCase{"empty", "", ""}, ExpandCase{"no_dollar", "plain text", "plain text"},
         ExpandCase{"leading_space", "$name$ wrote", " Ann wrote"},
         ExpandCase{"leading_space_unknown", "$comment$", " "},
         ExpandCase{"single_dollar", "$", " "},
@@ -74,16 +73,22 @@ INSTANTIATE_TEST_SUITE_P(
         ExpandCase{"mixed_case_time_is_environment", "x$SystemTime$", "xenv-time"},
         ExpandCase{"time_only_in_lower_case", "x$SYSTEMDATE$", "x"},
         ExpandCase{"empty_value_ends_walk", "x$b$", "x", {{"b", ""}, {"c", "1"}}},
-        ExpandCase{"none_value_reaches_environment", "x$b$", "xenv-b",
-                   {{"b", std::nullopt}, {"c", "1"}}},
+        ExpandCase{
+            "none_value_reaches_environment", "x$b$", "xenv-b", {{"b", std::nullopt}, {"c", "1"}}},
         ExpandCase{"only_matching_fields_no_environment", "x$b$", "x", {{"b", std::nullopt}}},
-        ExpandCase{"later_field_after_nothing_else", "x$q$", "xlate",
+        ExpandCase{"later_field_after_nothing_else",
+                   "x$q$",
+                   "xlate",
                    {{"a", "1"}, {"q", std::nullopt}, {"Q", "late"}}},
         ExpandCase{"environment_beats_later_field", "x$b$", "xenv-b", {{"a", "1"}, {"b", "f"}}},
         ExpandCase{"first_field_beats_environment", "x$b$", "xf", {{"b", "f"}, {"a", "1"}}},
-        ExpandCase{"field_named_systemtime_first", "x$systemtime$", "xfield",
+        ExpandCase{"field_named_systemtime_first",
+                   "x$systemtime$",
+                   "xfield",
                    {{"systemtime", "field"}, {"a", "1"}}},
-        ExpandCase{"field_named_systemtime_second", "x$systemtime$", "x14:05:09",
+        ExpandCase{"field_named_systemtime_second",
+                   "x$systemtime$",
+                   "x14:05:09",
                    {{"a", "1"}, {"systemtime", "field"}}},
         ExpandCase{"no_fields_nothing_answers", "x$server_port$", "x", {}},
         ExpandCase{"same_time_twice", "$systemtime$|$systemtime$", " 14:05:09|14:05:09"},
@@ -93,11 +98,17 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Html, ExpandPlaceholdersTest,
     ::testing::Values(
-        ExpandCase{"value_escaped", "<b>$v$</b>", "<b>&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;</b>",
-                   {{"v", "<script>alert('x')</script>"}}, Escaping::kHtml},
+        ExpandCase{"value_escaped",
+                   "<b>$v$</b>",
+                   "<b>&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;</b>",
+                   {{"v", "<script>alert('x')</script>"}},
+                   Escaping::kHtml},
         ExpandCase{"environment_escaped", "<p>$amp$", "<p>a&amp;b", {{"x", "1"}}, Escaping::kHtml},
-        ExpandCase{"literal_untouched", "<a href=\"x\">&amp; $v$", "<a href=\"x\">&amp; &quot;",
-                   {{"v", "\""}}, Escaping::kHtml},
+        ExpandCase{"literal_untouched",
+                   "<a href=\"x\">&amp; $v$",
+                   "<a href=\"x\">&amp; &quot;",
+                   {{"v", "\""}},
+                   Escaping::kHtml},
         ExpandCase{"none_leaves_value", "$v$", " <i>", {{"v", "<i>"}}, Escaping::kNone}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -135,21 +146,33 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LimitCase{"literal_at_limit", std::string(kMax, 'a'), {}, Escaping::kNone, true},
         LimitCase{"literal_over", std::string(kMax + 1, 'a'), {}, Escaping::kNone, false},
-        LimitCase{"value_at_limit", "a$v$", {{"v", std::string(kMax - 1, 'v')}}, Escaping::kNone,
-                  true},
+        LimitCase{
+            "value_at_limit", "a$v$", {{"v", std::string(kMax - 1, 'v')}}, Escaping::kNone, true},
         LimitCase{"value_over", "a$v$", {{"v", std::string(kMax, 'v')}}, Escaping::kNone, false},
-        LimitCase{"leading_space_counts", "$v$", {{"v", std::string(kMax, 'v')}}, Escaping::kNone,
+        LimitCase{
+            "leading_space_counts", "$v$", {{"v", std::string(kMax, 'v')}}, Escaping::kNone, false},
+        LimitCase{"literal_after_value_over",
+                  "a$v$b",
+                  {{"v", std::string(kMax - 1, 'v')}},
+                  Escaping::kNone,
                   false},
-        LimitCase{"literal_after_value_over", "a$v$b", {{"v", std::string(kMax - 1, 'v')}},
-                  Escaping::kNone, false},
-        LimitCase{"escaped_at_limit", std::string(kMax - 4, 'a') + "$v$", {{"v", "<"}},
-                  Escaping::kHtml, true},
-        LimitCase{"escaped_over", std::string(kMax - 4, 'a') + "$v$", {{"v", "<<"}},
-                  Escaping::kHtml, false},
-        LimitCase{"unescaped_would_fit", std::string(kMax - 3, 'a') + "$v$", {{"v", "<<"}},
-                  Escaping::kHtml, false},
-        LimitCase{"dollars_not_counted", std::string(kMax, 'a') + "$$$", {}, Escaping::kNone,
-                  true}),
+        LimitCase{"escaped_at_limit",
+                  std::string(kMax - 4, 'a') + "$v$",
+                  {{"v", "<"}},
+                  Escaping::kHtml,
+                  true},
+        LimitCase{"escaped_over",
+                  std::string(kMax - 4, 'a') + "$v$",
+                  {{"v", "<<"}},
+                  Escaping::kHtml,
+                  false},
+        LimitCase{"unescaped_would_fit",
+                  std::string(kMax - 3, 'a') + "$v$",
+                  {{"v", "<<"}},
+                  Escaping::kHtml,
+                  false},
+        LimitCase{
+            "dollars_not_counted", std::string(kMax, 'a') + "$$$", {}, Escaping::kNone, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -44,31 +44,27 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteCase{"unquoted", {"echo ", "a b"}, "echo 'a b'"},
         QuoteCase{"unquoted_quote", {"echo ", "it's"}, "echo 'it'\\''s'"},
         QuoteCase{"unquoted_empty", {"echo ", "", " x"}, "echo '' x"},
-        QuoteCase{"double", {"echo \"v=", "$a`b\"c\\d'e", "\""},
-                  "echo \"v=\\$a\\`b\\\"c\\\\d'e\""},
+        QuoteCase{"double", {"echo \"v=", "$a`b\"c\\d'e", "\""}, "echo \"v=\\$a\\`b\\\"c\\\\d'e\""},
         QuoteCase{"single", {"echo 'v=", "it's", "'"}, "echo 'v=''it'\\''s'''"},
         QuoteCase{"after_closed_quotes", {"echo 'a' \"b\" ", "x"}, "echo 'a' \"b\" 'x'"},
         QuoteCase{"double_inside_single", {"echo '\"", "x", "'"}, "echo '\"''x'''"},
         QuoteCase{"escaped_quote_stays_unquoted", {"echo \\' ", "x"}, "echo \\' 'x'"},
-        QuoteCase{"escaped_quote_in_double", {"echo \"\\\" ", "x", "\""},
-                  "echo \"\\\" x\""},
+        QuoteCase{"escaped_quote_in_double", {"echo \"\\\" ", "x", "\""}, "echo \"\\\" x\""},
         QuoteCase{"trailing_backslash", {"echo x\\", "v"}, "echo x\\\n'v'"},
-        QuoteCase{"trailing_backslash_in_double", {"echo \"x\\", "$v", "\""},
-                  "echo \"x\\\\\\$v\""},
-        QuoteCase{"backslash_consumed_once", {"echo x\\", "a", "", "b"},
-                  "echo x\\\n'a''b'"},
+        QuoteCase{"trailing_backslash_in_double", {"echo \"x\\", "$v", "\""}, "echo \"x\\\\\\$v\""},
+        QuoteCase{"backslash_consumed_once", {"echo x\\", "a", "", "b"}, "echo x\\\n'a''b'"},
         QuoteCase{"line_continuation", {"echo \\\n", "v"}, "echo \\\n'v'"},
         QuoteCase{"comment", {"echo a # ", "x\ntouch pwned"}, "echo a # xtouch pwned"},
         QuoteCase{"comment_ends_at_newline", {"echo # c\necho ", "v"}, "echo # c\necho 'v'"},
         QuoteCase{"hash_inside_word", {"echo a#", "v"}, "echo a#'v'"},
         QuoteCase{"hash_after_value", {"echo ", "v", "#", "w"}, "echo 'v'#'w'"},
-        QuoteCase{"backquotes_inert_only", {"echo `echo ", "a;b$(c)`'\"\\", "`"},
-                  "echo `echo abc`"},
+        QuoteCase{
+            "backquotes_inert_only", {"echo `echo ", "a;b$(c)`'\"\\", "`"}, "echo `echo abc`"},
         QuoteCase{"after_backquotes", {"echo `date` ", "a;b"}, "echo `date` 'a;b'"},
-        QuoteCase{"here_document_inert_only", {"cat <<EOF\n", "x\nEOF\nid", "\nEOF"},
+        QuoteCase{"here_document_inert_only",
+                  {"cat <<EOF\n", "x\nEOF\nid", "\nEOF"},
                   "cat <<EOF\nxEOFid\nEOF"},
-        QuoteCase{"literal_dollar_inert_only", {"echo $(echo ", "a;b)", ")"},
-                  "echo $(echo ab)"},
+        QuoteCase{"literal_dollar_inert_only", {"echo $(echo ", "a;b)", ")"}, "echo $(echo ab)"},
         QuoteCase{"nul_dropped", {"echo ", std::string("a\0b", 3)}, "echo 'ab'"},
         QuoteCase{"redirection_not_heredoc", {"cat <", "f", " >", "g"}, "cat <'f' >'g'"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -86,7 +82,8 @@ struct Placement {
 
 std::string PrintedOutput(const testing::TempDir& dir, const Placement& p,
                           const std::string& value) {
-  std::vector<std::string> pieces{"cd '" + dir.path() + "' || exit 9\nexec >out\nprintf '[%s]\\n' "};
+  std::vector<std::string> pieces{"cd '" + dir.path() +
+                                  "' || exit 9\nexec >out\nprintf '[%s]\\n' "};
   for (std::size_t i = 0; i < p.pieces.size(); ++i) {
     if (i % 2 == 0) {
       pieces.back() += p.pieces[i];
@@ -112,9 +109,18 @@ TEST(ShellQuoteShellTest, HostileValuesReachTheCommandAsLiteralText) {
       {"backquotes", {"\"`echo ", "VALUE", "`\""}, false, "", ""},
   };
   const std::string values[] = {
-      "x; touch pwned",   "$(touch pwned)",      "`touch pwned`", "'\"",
-      "'; touch pwned; '", "\"; touch pwned; \"", "a\ntouch pwned\n", "\\",
-      "\\'; touch pwned #", "$HOME *",            "",              "--x ~ {a,b} !1 && touch pwned",
+      "x; touch pwned",
+      "$(touch pwned)",
+      "`touch pwned`",
+      "'\"",
+      "'; touch pwned; '",
+      "\"; touch pwned; \"",
+      "a\ntouch pwned\n",
+      "\\",
+      "\\'; touch pwned #",
+      "$HOME *",
+      "",
+      "--x ~ {a,b} !1 && touch pwned",
   };
   for (const Placement& p : placements) {
     for (const std::string& value : values) {

@@ -39,12 +39,14 @@ TEST_P(ParseFormDataTest, SplitsDecodesAndJoins) {
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ParseFormDataTest,
     ::testing::Values(
-        ParseCase{"plus_and_escape", "name=John+Smith&sum=1%2B1",
+        ParseCase{"plus_and_escape",
+                  "name=John+Smith&sum=1%2B1",
                   {{"name", "John Smith"}, {"sum", "1+1"}}},
         ParseCase{"hex_both_cases", "x=%4a%4A&y=50%25", {{"x", "JJ"}, {"y", "50%"}}},
         ParseCase{"escaped_separators", "x=a%3Db%26c", {{"x", "a=b&c"}}},
         ParseCase{"consecutive_repeat_joins", "color=red&color=blue", {{"color", "red, blue"}}},
-        ParseCase{"repeat_after_other_name", "color=red&size=5&color=blue",
+        ParseCase{"repeat_after_other_name",
+                  "color=red&size=5&color=blue",
                   {{"color", "red"}, {"size", "5"}, {"color", "blue"}}},
         ParseCase{"repeat_is_case_sensitive", "a=1&A=2", {{"a", "1"}, {"A", "2"}}},
         ParseCase{"empty_value_drops_joined", "a=1&a=&b=2", {{"a", std::nullopt}, {"b", "2"}}},
@@ -53,8 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"name_not_decoded", "first+name=Jo&%41=1", {{"first+name", "Jo"}, {"%41", "1"}}},
         ParseCase{"piece_without_equals_joins_name", "flag&b=2", {{"flag&b", "2"}}},
         ParseCase{"zero_byte_ends_value", "x=ab%00cd&y=1", {{"x", "ab"}, {"y", "1"}}},
-        ParseCase{"leading_equals_skipped", "==x=1", {{"x", "1"}}},
-        ParseCase{"empty_body", "", {}},
+        ParseCase{"leading_equals_skipped", "==x=1", {{"x", "1"}}}, ParseCase{"empty_body", "", {}},
         ParseCase{"trailing_piece_dropped", "a=1&flag", {{"a", "1"}}},
         ParseCase{"only_name", "flag", {}},
         ParseCase{"name_with_empty_value_last", "a=", {{"a", std::nullopt}}},
@@ -64,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseFormDataTest, BadEscapeAnywhereEndsTheRequest) {
-  for (const char* body : {"x=100%", "x=%zz", "x=%4", "x=%4g", "x=%%41", "ok=1&undeclared=%G0",
-                           "x=%00%zz"}) {
+  for (const char* body :
+       {"x=100%", "x=%zz", "x=%4", "x=%4g", "x=%%41", "ok=1&undeclared=%G0", "x=%00%zz"}) {
     try {
       Parse(body);
       ADD_FAILURE() << "no error for " << body;
@@ -161,11 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"method_checked_first", "GET", std::nullopt, "Form Submit Error", kNotPost},
         FailureCase{"no_length", "POST", std::nullopt, "No data", kNoLength},
         FailureCase{"negative_length", "POST", "-5", "No data", kNegative},
-        FailureCase{"huge_negative_length", "POST", "-99999999999999999999", "No data",
-                    kNegative},
+        FailureCase{"huge_negative_length", "POST", "-99999999999999999999", "No data", kNegative},
         FailureCase{"one_over_limit", "POST", "1048577", "Form Submit Error", kTooLarge},
-        FailureCase{"huge_length", "POST", "99999999999999999999", "Form Submit Error",
-                    kTooLarge}),
+        FailureCase{"huge_length", "POST", "99999999999999999999", "Form Submit Error", kTooLarge}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadFormTest, UnsetMethodWritesPlainConsoleMessage) {

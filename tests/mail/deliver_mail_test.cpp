@@ -110,16 +110,14 @@ TEST(DeliverMailTest, SendsEveryGroupInOrderOverOneConnection) {
                                       "y@example.org", longAddress, "ann@example.org"}));
   // Each body is followed by CR LF and then the end-of-data mark.
   const std::string mainBody = "Hello\r\n..\r\nbye\r\n\r\n";
-  EXPECT_EQ(MailTexts(d.wire),
-            (std::vector<std::string>{
-                Header("form@example.org", "Contact", "ann@example.org", "X-Form: contact") +
-                    mainBody,
-                Header("form@example.org", "Contact", "boss@example.org", "X-Form: contact") +
-                    mainBody,
-                Header("form@example.org", "Contact", "", "X-Form: contact") + mainBody,
-                Header("form@example.org", "Thanks", "ann@example.org",
-                       "Reply-To: boss@example.org") +
-                    "We got it\r\n..x\r\n\r\n"}));
+  EXPECT_EQ(
+      MailTexts(d.wire),
+      (std::vector<std::string>{
+          Header("form@example.org", "Contact", "ann@example.org", "X-Form: contact") + mainBody,
+          Header("form@example.org", "Contact", "boss@example.org", "X-Form: contact") + mainBody,
+          Header("form@example.org", "Contact", "", "X-Form: contact") + mainBody,
+          Header("form@example.org", "Thanks", "ann@example.org", "Reply-To: boss@example.org") +
+              "We got it\r\n..x\r\n\r\n"}));
   // Mailing a field lower-cases its value for every later use.
   EXPECT_EQ(ctx.fields[1].value, "ann@example.org");
   EXPECT_EQ(ctx.fields[2].value, "boss@example.org");
@@ -176,41 +174,70 @@ using Strings = std::vector<std::string>;
 
 INSTANTIATE_TEST_SUITE_P(
     Templates, DeliveryTest,
-    ::testing::Values(
-        DeliveryCase{"no_smtpserver_sends_nothing",
-                     [](Ctx& c, const Dir& d) {
-                       c.smtpServer.reset();
-                       c.responseBody = "r";
-                       d.Write("list.txt", "x@example.org\n");
-                       c.addressFile = d.path() + "/list.txt";
-                     },
-                     {}, {}, 0, std::nullopt},
-        DeliveryCase{"no_mail_no_connection",
-                     [](Ctx& c, const Dir&) { c.fields[0].sendTo = false; }, {}, {}, 0,
-                     std::nullopt},
-        DeliveryCase{"rsubject_alone_sends_no_response",
-                     [](Ctx& c, const Dir&) { c.responseSubject = "R"; }, {"ann@example.org"},
-                     {"Main"}, 1, std::nullopt},
-        DeliveryCase{"rmsgbody_alone_reuses_main_texts",
-                     [](Ctx& c, const Dir&) { c.responseBody = "unused"; },
-                     {"ann@example.org", "ann@example.org"}, {"Main", "Main"}, 1, std::nullopt},
-        DeliveryCase{"empty_address_file_mail_dropped",
-                     [](Ctx& c, const Dir& d) {
-                       c.fields[0].sendTo = false;
-                       d.Write("list.txt", "\n  \n\n");
-                       c.addressFile = d.path() + "/list.txt";
-                     },
-                     {}, {}, 1, std::nullopt},
-        DeliveryCase{"missing_address_file",
-                     [](Ctx& c, const Dir& d) { c.addressFile = d.path() + "/none.txt"; },
-                     {"ann@example.org"}, {"Main"}, 1, std::optional<std::string>("Veltrano AdrFile error")},
-        DeliveryCase{"pgp_without_armour_sends_no_text",
-                     [](Ctx& c, const Dir&) { c.fields[0].pgpKeyId = "0x1234"; },
-                     {"ann@example.org"}, {}, 1, std::optional<std::string>()},
-        DeliveryCase{"no_sender_cannot_mail", [](Ctx& c, const Dir&) { c.sender.reset(); }, {},
-                     {}, 0, std::optional<std::string>()},
-        DeliveryCase{"no_subject_cannot_mail", [](Ctx& c, const Dir&) { c.subject.reset(); },
-                     {"ann@example.org"}, {}, 1, std::optional<std::string>()}),
+    ::testing::Values(DeliveryCase{"no_smtpserver_sends_nothing",
+                                   [](Ctx& c, const Dir& d) {
+                                     c.smtpServer.reset();
+                                     c.responseBody = "r";
+                                     d.Write("list.txt", "x@example.org\n");
+                                     c.addressFile = d.path() + "/list.txt";
+                                   },
+                                   {},
+                                   {},
+                                   0,
+                                   std::nullopt},
+                      DeliveryCase{"no_mail_no_connection",
+                                   [](Ctx& c, const Dir&) { c.fields[0].sendTo = false; },
+                                   {},
+                                   {},
+                                   0,
+                                   std::nullopt},
+                      DeliveryCase{"rsubject_alone_sends_no_response",
+                                   [](Ctx& c, const Dir&) { c.responseSubject = "R"; },
+                                   {"ann@example.org"},
+                                   {"Main"},
+                                   1,
+                                   std::nullopt},
+                      DeliveryCase{"rmsgbody_alone_reuses_main_texts",
+                                   [](Ctx& c, const Dir&) { c.responseBody = "unused"; },
+                                   {"ann@example.org", "ann@example.org"},
+                                   {"Main", "Main"},
+                                   1,
+                                   std::nullopt},
+                      DeliveryCase{"empty_address_file_mail_dropped",
+                                   [](Ctx& c, const Dir& d) {
+                                     c.fields[0].sendTo = false;
+                                     d.Write("list.txt", "\n  \n\n");
+                                     c.addressFile = d.path() + "/list.txt";
+                                   },
+                                   {},
+                                   {},
+                                   1,
+                                   std::nullopt},
+                      DeliveryCase{
+                          "missing_address_file",
+                          [](Ctx& c, const Dir& d) { c.addressFile = d.path() + "/none.txt"; },
+                          {"ann@example.org"},
+                          {"Main"},
+                          1,
+                          std::optional<std::string>("Veltrano AdrFile error")},
+                      DeliveryCase{"pgp_without_armour_sends_no_text",
+                                   [](Ctx& c, const Dir&) { c.fields[0].pgpKeyId = "0x1234"; },
+                                   {"ann@example.org"},
+                                   {},
+                                   1,
+                                   std::optional<std::string>()},
+                      DeliveryCase{"no_sender_cannot_mail",
+                                   [](Ctx& c, const Dir&) { c.sender.reset(); },
+                                   {},
+                                   {},
+                                   0,
+                                   std::optional<std::string>()},
+                      DeliveryCase{"no_subject_cannot_mail",
+                                   [](Ctx& c, const Dir&) { c.subject.reset(); },
+                                   {"ann@example.org"},
+                                   {},
+                                   1,
+                                   std::optional<std::string>()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -68,15 +68,18 @@ class FakePgpTest : public ::testing::Test {
 
 TEST_F(FakePgpTest, ArmourComesBackWithLfAndBothFilesGo) {
   // Keeps the plain file (as a failing pgp would) and records its arguments.
-  Install("printf '%s|' \"$@\" > \"" + bin_.path() + "/args\"\n"
-          "cp \"$2\" \"" + bin_.path() + "/plain\"\n"
+  Install("printf '%s|' \"$@\" > \"" + bin_.path() +
+          "/args\"\n"
+          "cp \"$2\" \"" +
+          bin_.path() +
+          "/plain\"\n"
           "printf -- '-----BEGIN PGP MESSAGE-----\\r\\n\\r\\nabc\\r\\n' > \"$2.asc\"\n");
   std::optional<std::string> armour = Encrypt("Ann Example <ann@example.org>", "a\n.b\n100%\n");
   EXPECT_EQ(armour, "-----BEGIN PGP MESSAGE-----\n\nabc\n");
   EXPECT_EQ(bin_.Read("plain"), "a\r\n.b\r\n100%\r\n");
-  EXPECT_EQ(bin_.Read("args"),
-            "-eaw|" + pgp_.tempFileName().substr(0, pgp_.tempFileName().size() - 4) +
-                "|Ann Example <ann@example.org>|");
+  EXPECT_EQ(bin_.Read("args"), "-eaw|" +
+                                   pgp_.tempFileName().substr(0, pgp_.tempFileName().size() - 4) +
+                                   "|Ann Example <ann@example.org>|");
   EXPECT_EQ(Entries(tmp_), std::vector<std::string>{});
 }
 

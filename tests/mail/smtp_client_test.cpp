@@ -30,7 +30,9 @@ constexpr std::string_view kConnectionFailure =
     "<li>Your settings in the &lt;SMTPSERVER&gt; tag is incorrect\n"
     "</ul>";
 
-std::string Host() { return platform::LocalHostName().value_or(""); }
+std::string Host() {
+  return platform::LocalHostName().value_or("");
+}
 
 SmtpClient::Options Quick() {
   SmtpClient::Options options;
@@ -99,32 +101,34 @@ TEST(SmtpClientTest, ConversationAndHeaderBlockAreByteExact) {
   });
   ASSERT_FALSE(c.fatal) << c.fatal->message;
   EXPECT_EQ(recipient, "ann@example.org");
-  EXPECT_EQ(c.wire,
-            "HELO " + Host() + "\r\n"
-            "MAIL FROM:<Form@Example.org>\r\n"
-            "RCPT TO:<ann@example.org>\r\n"
-            "DATA\r\n"
-            "From: Form@Example.org\r\n"
-            "Subject: Order Bcc: victim@example.org\r\n"
-            "To: ann@example.org\r\n"
-            "bcc: \r\n"
-            "X-Mailer: 2.1\r\n"
-            "Date: Sat, 07 Mar 1998 14:05:09 +0100\r\n"
-            "Message-ID: <ID>\r\n"
-            "Reply-To: ann@example.org\r\n"
-            "X-Form: contact\r\n"
-            "\r\n"
-            "..\r\nHello\r\n..\r\n...x\r\nbye\r\n..\r\n"
-            "\r\n.\r\n"
-            "QUIT\r\n");
+  EXPECT_EQ(c.wire, "HELO " + Host() +
+                        "\r\n"
+                        "MAIL FROM:<Form@Example.org>\r\n"
+                        "RCPT TO:<ann@example.org>\r\n"
+                        "DATA\r\n"
+                        "From: Form@Example.org\r\n"
+                        "Subject: Order Bcc: victim@example.org\r\n"
+                        "To: ann@example.org\r\n"
+                        "bcc: \r\n"
+                        "X-Mailer: 2.1\r\n"
+                        "Date: Sat, 07 Mar 1998 14:05:09 +0100\r\n"
+                        "Message-ID: <ID>\r\n"
+                        "Reply-To: ann@example.org\r\n"
+                        "X-Form: contact\r\n"
+                        "\r\n"
+                        "..\r\nHello\r\n..\r\n...x\r\nbye\r\n..\r\n"
+                        "\r\n.\r\n"
+                        "QUIT\r\n");
   EXPECT_EQ(c.transcript,
             "220 test.invalid ready\r\n"
-            "HELO " + Host() + "\r\n250 ok\r\n"
-            "MAIL FROM:&lt;Form@Example.org&gt;\r\n250 ok\r\n"
-            "RCPT TO:&lt;ann@example.org&gt;\r\n250 ok\r\n"
-            "DATA\r\n354 go ahead\r\n"
-            "\r\n.\r\n250 queued\r\n"
-            "QUIT\r\n221 bye\r\n");
+            "HELO " +
+                Host() +
+                "\r\n250 ok\r\n"
+                "MAIL FROM:&lt;Form@Example.org&gt;\r\n250 ok\r\n"
+                "RCPT TO:&lt;ann@example.org&gt;\r\n250 ok\r\n"
+                "DATA\r\n354 go ahead\r\n"
+                "\r\n.\r\n250 queued\r\n"
+                "QUIT\r\n221 bye\r\n");
 }
 
 TEST(SmtpClientTest, MailsShareOneConnectionAndBlindCopiesStayHidden) {
@@ -192,8 +196,7 @@ TEST_P(ReplyShapeTest, JoinsChunksUpToTheFinalLine) {
   EXPECT_NE(c.transcript.find("MAIL FROM:&lt;form@example.org&gt;\r\n250 ok\r\n"),
             std::string::npos)
       << c.transcript;
-  EXPECT_NE(c.transcript.find("DATA\r\n354 go ahead\r\n\r\n.\r\n250 queued\r\n"),
-            std::string::npos)
+  EXPECT_NE(c.transcript.find("DATA\r\n354 go ahead\r\n\r\n.\r\n250 queued\r\n"), std::string::npos)
       << c.transcript;
   EXPECT_NE(c.wire.find("\r\n.\r\nQUIT\r\n"), std::string::npos);
 }
@@ -202,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
     Shapes, ReplyShapeTest,
     ::testing::Values(
         ReplyShapeCase{"multi_line_one_chunk", "HELO", {"250-vm\r\n250-SIZE 1000\r\n250 HELP\r\n"}},
-        ReplyShapeCase{"continuations_in_chunks", "HELO", {"250-vm\r\n", "250-SIZE\r\n", "250 OK\r\n"}},
+        ReplyShapeCase{
+            "continuations_in_chunks", "HELO", {"250-vm\r\n", "250-SIZE\r\n", "250 OK\r\n"}},
         ReplyShapeCase{"split_inside_lines", "MAIL", {"25", "0 o", "k\r\n"}},
         ReplyShapeCase{"cr_and_lf_apart", "RCPT", {"250 ok\r", "\n"}},
         ReplyShapeCase{"bare_lf", "HELO", {"250-a\n", "250 b\n"}},
@@ -253,41 +257,66 @@ using testing::Stall;
 INSTANTIATE_TEST_SUITE_P(
     Steps, FailureTest,
     ::testing::Values(
-        FailureCase{"helo_refused", {{"HELO", {Reply("554 go away\r\n")}}},
+        FailureCase{"helo_refused",
+                    {{"HELO", {Reply("554 go away\r\n")}}},
                     "Socket Initialization error",
                     "220 test.invalid ready\r\nHELO {host}\r\n\nError occured while communicating "
                     "with the mail server (SENDTO's HELO).  The mail server returned "
                     "<p>554 go away\r\n<p> ",
                     false},
-        FailureCase{"closed_before_greeting", {{"GREETING", {CloseAfter()}}},
+        FailureCase{"closed_before_greeting",
+                    {{"GREETING", {CloseAfter()}}},
                     "Socket Initialization error",
                     "HELO {host}\r\n\nError occured while communicating with the mail server "
                     "(SENDTO's HELO).  The mail server returned <p><p> ",
                     false},
-        FailureCase{"helo_never_answered", {{"HELO", {Stall()}}},
-                    "Socket Initialization error", "The mail server returned <p><p> ", false},
-        FailureCase{"helo_cut_off", {{"HELO", {CloseAfter("250-vm\r\n")}}},
+        FailureCase{"helo_never_answered",
+                    {{"HELO", {Stall()}}},
                     "Socket Initialization error",
-                    "The mail server returned <p>250-vm\r\n<p> ", false},
-        FailureCase{"mail_from_refused", {{"MAIL", {Reply("550 <x> & you\r\n")}}}, std::nullopt,
+                    "The mail server returned <p><p> ",
+                    false},
+        FailureCase{"helo_cut_off",
+                    {{"HELO", {CloseAfter("250-vm\r\n")}}},
+                    "Socket Initialization error",
+                    "The mail server returned <p>250-vm\r\n<p> ",
+                    false},
+        FailureCase{"mail_from_refused",
+                    {{"MAIL", {Reply("550 <x> & you\r\n")}}},
+                    std::nullopt,
                     "MAIL FROM:&lt;form@example.org&gt;\r\n\nError occured while communicating "
                     "with the mail server (SENDTO's MAIL FROM).  The mail server "
                     "returned<p>550 &lt;x&gt; &amp; you\r\n.<p> ",
                     false},
-        FailureCase{"mail_from_closed", {{"MAIL", {CloseAfter()}}}, std::nullopt,
-                    "The mail server returned<p>.<p> ", false},
-        FailureCase{"data_refused", {{"DATA", {Reply("554 no valid recipients\r\n")}}},
+        FailureCase{"mail_from_closed",
+                    {{"MAIL", {CloseAfter()}}},
+                    std::nullopt,
+                    "The mail server returned<p>.<p> ",
+                    false},
+        FailureCase{"data_refused",
+                    {{"DATA", {Reply("554 no valid recipients\r\n")}}},
                     "SMTP Communication error",
-                    "DATA\r\n554 no valid recipients\r\nRSET\r\n250 ok\r\n", false},
-        FailureCase{"data_closed", {{"DATA", {CloseAfter()}}}, "SMTP Communication error",
-                    "RCPT TO:&lt;ann@example.org&gt;\r\n250 ok\r\nDATA\r\n", false},
-        FailureCase{"end_of_data_refused", {{".", {Reply("552 too big\r\n")}}},
+                    "DATA\r\n554 no valid recipients\r\nRSET\r\n250 ok\r\n",
+                    false},
+        FailureCase{"data_closed",
+                    {{"DATA", {CloseAfter()}}},
                     "SMTP Communication error",
-                    "\r\n.\r\n552 too big\r\nRSET\r\n250 ok\r\n", true},
-        FailureCase{"end_of_data_never_answered", {{".", {Stall()}}}, "SMTP Communication error",
-                    "DATA\r\n354 go ahead\r\n\r\n.\r\n", true},
-        FailureCase{"reply_over_64_kib", {{"HELO", {Reply(std::string(70000, '9') + "\r\n")}}},
-                    "Socket Initialization error", "<p> ", false}),
+                    "RCPT TO:&lt;ann@example.org&gt;\r\n250 ok\r\nDATA\r\n",
+                    false},
+        FailureCase{"end_of_data_refused",
+                    {{".", {Reply("552 too big\r\n")}}},
+                    "SMTP Communication error",
+                    "\r\n.\r\n552 too big\r\nRSET\r\n250 ok\r\n",
+                    true},
+        FailureCase{"end_of_data_never_answered",
+                    {{".", {Stall()}}},
+                    "SMTP Communication error",
+                    "DATA\r\n354 go ahead\r\n\r\n.\r\n",
+                    true},
+        FailureCase{"reply_over_64_kib",
+                    {{"HELO", {Reply(std::string(70000, '9') + "\r\n")}}},
+                    "Socket Initialization error",
+                    "<p> ",
+                    false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class InvalidAddressTest : public ::testing::TestWithParam<std::string> {};
@@ -322,8 +351,8 @@ TEST_P(InvalidAddressTest, IsNeverSent) {
 
 INSTANTIATE_TEST_SUITE_P(Addresses, InvalidAddressTest,
                          ::testing::Values("a@x.org>\r\nRCPT TO:<b@y.org", "a@x\nb", "a\rb@x",
-                                           std::string("a\0b@x", 5), "a\x01@x", "a\x7f@x",
-                                           "<a@x>", "A>b@x"));
+                                           std::string("a\0b@x", 5), "a\x01@x", "a\x7f@x", "<a@x>",
+                                           "A>b@x"));
 
 class ConnectionFailureTest : public ::testing::TestWithParam<int> {};
 
@@ -351,10 +380,17 @@ struct CodeCase {
 
 TEST(SmtpClientTest, ReplyIsCompleteAtItsFinalLine) {
   const CodeCase cases[] = {
-      {"250 ok\r\n", 250},         {"250\r\n", 250},         {"250-a\r\n", std::nullopt},
-      {"250-a\r\n250 b\r\n", 250}, {"250-a\n354 b\n", 354},   {"250 ok", std::nullopt},
-      {"250 ok\r", std::nullopt},  {"  220 hi\n", 220},       {"abc\r\n", 0},
-      {"\r\n", 0},                 {"250-a\r\nxyz-\r\n", std::nullopt},
+      {"250 ok\r\n", 250},
+      {"250\r\n", 250},
+      {"250-a\r\n", std::nullopt},
+      {"250-a\r\n250 b\r\n", 250},
+      {"250-a\n354 b\n", 354},
+      {"250 ok", std::nullopt},
+      {"250 ok\r", std::nullopt},
+      {"  220 hi\n", 220},
+      {"abc\r\n", 0},
+      {"\r\n", 0},
+      {"250-a\r\nxyz-\r\n", std::nullopt},
       {"99999999999 x\r\n", 1000000000},  // clamped, still a refusal
   };
   for (const CodeCase& c : cases) {

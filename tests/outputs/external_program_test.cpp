@@ -45,7 +45,7 @@ TEST(RunExternalProgramTest, FlushesResponseBeforeCommandWritesToIt) {
 // Submitted values placed unquoted, in "..." and in '...' of the EXECUTE
 // text reach the command as literal arguments and never run anything.
 TEST(RunExternalProgramTest, SubmittedValuesNeverRunAnything) {
-  const std::string values[] = {"x; touch pwned", "$(touch pwned)", "`touch pwned`", "'\"",
+  const std::string values[] = {"x; touch pwned",    "$(touch pwned)", "`touch pwned`", "'\"",
                                 "'; touch pwned; '", "a\nb\\"};
   for (const std::string& value : values) {
     TempDir dir;
@@ -55,8 +55,8 @@ TEST(RunExternalProgramTest, SubmittedValuesNeverRunAnything) {
     field.name = "v";
     field.value = value;
     ctx.fields.push_back(field);
-    ctx.executeCommand = "cd '" + dir.path() +
-                         "' && printf '[%s]\\n' $v$ \"in $v$ dq\" 'in $v$ sq' > out";
+    ctx.executeCommand =
+        "cd '" + dir.path() + "' && printf '[%s]\\n' $v$ \"in $v$ dq\" 'in $v$ sq' > out";
     RunExternalProgram(ctx);
     EXPECT_FALSE(dir.Exists("pwned")) << value;
     EXPECT_EQ(dir.Read("out"), "[" + value + "]\n[in " + value + " dq]\n[in " + value + " sq]\n")

@@ -1,8 +1,7 @@
 #include "platform/net.hpp"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 namespace veltrano::platform {
 namespace {
@@ -25,8 +24,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ResolveCase{"short_form", "127.1", 0x7F000001},
                       ResolveCase{"trailing_line_end", "127.0.0.1\n", 0x7F000001},
                       ResolveCase{"all_bits", "255.255.255.255", 0xFFFFFFFF},
-                      ResolveCase{"name", "localhost", 0x7F000001},
-                      ResolveCase{"empty", "", 0},
+                      ResolveCase{"name", "localhost", 0x7F000001}, ResolveCase{"empty", "", 0},
                       ResolveCase{"nul_inside", std::string("127.0.0.1\0x", 11), 0}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -31,7 +31,8 @@ TEST(RecordFileTest, AppendsAndTruncatesInTextMode) {
 TEST(RecordFileTest, TruncateEmptiesAtOpen) {
   testing::TempDir dir;
   dir.Write("data", "old\r\n");
-  std::optional<RecordFile> file = RecordFile::Open(dir.path() + "/data", RecordFile::Mode::kTruncate);
+  std::optional<RecordFile> file =
+      RecordFile::Open(dir.path() + "/data", RecordFile::Mode::kTruncate);
   ASSERT_TRUE(file);
   EXPECT_EQ(dir.Read("data"), "");
 }
@@ -39,7 +40,8 @@ TEST(RecordFileTest, TruncateEmptiesAtOpen) {
 TEST(RecordFileTest, UnopenablePathsGiveNone) {
   testing::TempDir dir;
   dir.Write("sub/f", "");
-  for (const std::string& path : {dir.path() + "/missing/data", dir.path() + "/sub", std::string()}) {
+  for (const std::string& path :
+       {dir.path() + "/missing/data", dir.path() + "/sub", std::string()}) {
     EXPECT_FALSE(RecordFile::Open(path, RecordFile::Mode::kAppend)) << path;
   }
 }

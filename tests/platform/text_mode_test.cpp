@@ -24,7 +24,9 @@ TEST(TextModeTest, DecodeJoinsCrLfAndStopsAtCtrlZ) {
                {"a\rb", "a\rb"},
                {"a\r\r\nb", "a\r\nb"},
                {"end\r", "end\r"},
-               {"ab\x1a" "cd", "ab"},
+               {"ab\x1a"
+                "cd",
+                "ab"},
                {"a\r\x1a", "a\r"},
                {"\n", "\n"}};
   for (const auto& c : cases) EXPECT_EQ(DecodeTextMode(c.in), c.want) << c.in;

@@ -58,7 +58,9 @@ std::string ProgramUnderTest() {
 #endif
 }
 
-std::string SourceDir() { return VELTRANO_SOURCE_DIR; }
+std::string SourceDir() {
+  return VELTRANO_SOURCE_DIR;
+}
 
 CgiRequest PostRequest(const std::string& query, const std::string& body) {
   CgiRequest r;

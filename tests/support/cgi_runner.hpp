@@ -43,9 +43,9 @@ struct CgiRequest {
 };
 
 struct CgiResult {
-  std::string output;  // standard output, byte for byte
-  std::string errors;  // standard error
-  int exitStatus = -1; // -1 when it did not exit normally
+  std::string output;   // standard output, byte for byte
+  std::string errors;   // standard error
+  int exitStatus = -1;  // -1 when it did not exit normally
 };
 
 // A POST request for `query` with `body` and the usual CGI variables.

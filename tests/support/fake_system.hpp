@@ -57,6 +57,8 @@ struct FakeSystem {
 
 // Turns the LF line ends of a readable expectation into the CR LF that
 // standard output carries.
-inline std::string Crlf(std::string_view text) { return platform::EncodeTextMode(text); }
+inline std::string Crlf(std::string_view text) {
+  return platform::EncodeTextMode(text);
+}
 
 }  // namespace veltrano::testing

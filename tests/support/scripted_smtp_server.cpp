@@ -72,7 +72,9 @@ std::string DefaultReply(const std::string& key) {
 
 }  // namespace
 
-SmtpAction Reply(std::string text) { return SmtpAction{{std::move(text)}, false, false}; }
+SmtpAction Reply(std::string text) {
+  return SmtpAction{{std::move(text)}, false, false};
+}
 SmtpAction Chunks(std::vector<std::string> pieces) {
   return SmtpAction{std::move(pieces), false, false};
 }
@@ -128,7 +130,7 @@ void ScriptedSmtpServer::Run() {
 void ScriptedSmtpServer::Serve(int fd) {
   const auto end = SteadyClock::now() + kLifetime;
   std::string received;
-  std::size_t parsed = 0;       // bytes of `received` already acted on
+  std::size_t parsed = 0;  // bytes of `received` already acted on
   bool inData = false;
   std::map<std::string, std::size_t> seen;
   const bool first = connections_ == 1;

@@ -25,8 +25,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FindCase{"inner", "xDEBUGx", "debug", 1},
                       FindCase{"first_of_two", "a-b-a-b", "B", 2},
                       FindCase{"absent", "contact.tpl", "debug", std::nullopt},
-                      FindCase{"empty_word", "abc", "", 0},
-                      FindCase{"empty_both", "", "", 0},
+                      FindCase{"empty_word", "abc", "", 0}, FindCase{"empty_both", "", "", 0},
                       FindCase{"word_longer", "ab", "abc", std::nullopt},
                       FindCase{"non_ascii_exact", "caf\xE9", "\xC9", std::nullopt},
                       FindCase{"non_ascii_same", "caf\xE9", "\xE9", 3},
@@ -47,15 +46,15 @@ TEST_P(TrimTest, RemovesExactlyFourWhiteSpaceBytes) {
   EXPECT_EQ(s, GetParam().want);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TrimTest,
-    ::testing::Values(TrimCase{"mixed", " \ta b\r\n", "a b"}, TrimCase{"empty", "", ""},
-                      TrimCase{"only_space", " \t\r\n \n", ""},
-                      TrimCase{"vertical_tab_kept", "\va ", "\va"},
-                      TrimCase{"form_feed_kept", "\fa\f", "\fa\f"},
-                      TrimCase{"high_byte_kept", "\xA0x\xA0", "\xA0x\xA0"},
-                      TrimCase{"inner_kept", "a \n b", "a \n b"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, TrimTest,
+                         ::testing::Values(TrimCase{"mixed", " \ta b\r\n", "a b"},
+                                           TrimCase{"empty", "", ""},
+                                           TrimCase{"only_space", " \t\r\n \n", ""},
+                                           TrimCase{"vertical_tab_kept", "\va ", "\va"},
+                                           TrimCase{"form_feed_kept", "\fa\f", "\fa\f"},
+                                           TrimCase{"high_byte_kept", "\xA0x\xA0", "\xA0x\xA0"},
+                                           TrimCase{"inner_kept", "a \n b", "a \n b"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TrimTest, OneSidedAndNone) {
   std::string left = "  a  ", right = "  a  ";

@@ -72,21 +72,26 @@ INSTANTIATE_TEST_SUITE_P(
                       {Missing("name", "Name is required"), Passed("x", "1"),
                        Invalid("age", "x", "Age must be a number")},
                       kHeader + "<ul><li>Name is required<li>Age must be a number</ul>\n"},
-        ErrorPageCase{"no_marker_gives_empty_response", kHeader + "<p>oops</p>",
-                      {Missing("a", "A")}, ""},
+        ErrorPageCase{
+            "no_marker_gives_empty_response", kHeader + "<p>oops</p>", {Missing("a", "A")}, ""},
         ErrorPageCase{"empty_file", "", {Missing("a", "A")}, ""},
-        ErrorPageCase{"marker_any_case", "[$ERR$][$Err$]", {Missing("a", "A")},
-                      "[<li>A][]"},
-        ErrorPageCase{"optional_missing_not_listed", "$err$",
-                      {Passed("a", std::nullopt, true), Missing("b", "B")}, "<li>B"},
-        ErrorPageCase{"error_text_placeholders_expanded", "<ol>$err$</ol>",
+        ErrorPageCase{"marker_any_case", "[$ERR$][$Err$]", {Missing("a", "A")}, "[<li>A][]"},
+        ErrorPageCase{"optional_missing_not_listed",
+                      "$err$",
+                      {Passed("a", std::nullopt, true), Missing("b", "B")},
+                      "<li>B"},
+        ErrorPageCase{"error_text_placeholders_expanded",
+                      "<ol>$err$</ol>",
                       {Invalid("age", "<b>x</b>", "Age $age$ is not a number")},
                       "<ol><li>Age &lt;b&gt;x&lt;/b&gt; is not a number</ol>"},
-        ErrorPageCase{"script_in_value_harmless", "$err$<p>$comment$</p>",
+        ErrorPageCase{"script_in_value_harmless",
+                      "$err$<p>$comment$</p>",
                       {Passed("comment", "<script>alert(1)</script>"), Missing("n", "<b>N</b>")},
                       "<li><b>N</b><p>&lt;script&gt;alert(1)&lt;/script&gt;</p>"},
-        ErrorPageCase{"percent_as_itself", "100%s $err$ %d $v$",
-                      {Invalid("v", "50%", "Bad %n")}, "100%s <li>Bad %n %d 50%"}),
+        ErrorPageCase{"percent_as_itself",
+                      "100%s $err$ %d $v$",
+                      {Invalid("v", "50%", "Bad %n")},
+                      "100%s <li>Bad %n %d 50%"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SizeCase {
@@ -187,15 +192,14 @@ TEST_P(ShowSuccessPageTest, WritesExpandedFileOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pages, ShowSuccessPageTest,
-    ::testing::Values(
-        SuccessCase{"header_kept", kHeader + "<p>Thanks $name$</p>",
-                    kHeader + "<p>Thanks Ann &lt;script&gt;</p>"},
-        SuccessCase{"crlf_file_written_with_crlf", "Content-type: text/html\r\n\r\nok\r\n",
-                    kHeader + "ok\n"},
-        SuccessCase{"no_header", "<p>ok</p>", "<p>ok</p>"},
-        SuccessCase{"empty", "", ""},
-        SuccessCase{"percent_as_itself", "100% of $pct$ %s", "100% of 50% %s"},
-        SuccessCase{"leading_placeholder_space", "$systemdate$\n", " 03/07/98\n"}),
+    ::testing::Values(SuccessCase{"header_kept", kHeader + "<p>Thanks $name$</p>",
+                                  kHeader + "<p>Thanks Ann &lt;script&gt;</p>"},
+                      SuccessCase{"crlf_file_written_with_crlf",
+                                  "Content-type: text/html\r\n\r\nok\r\n", kHeader + "ok\n"},
+                      SuccessCase{"no_header", "<p>ok</p>", "<p>ok</p>"},
+                      SuccessCase{"empty", "", ""},
+                      SuccessCase{"percent_as_itself", "100% of $pct$ %s", "100% of 50% %s"},
+                      SuccessCase{"leading_placeholder_space", "$systemdate$\n", " 03/07/98\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

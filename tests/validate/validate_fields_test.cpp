@@ -30,19 +30,19 @@ TEST_P(CheckTypeTest, Boundaries) {
   EXPECT_EQ(ctx.hasFieldErrors, !GetParam().passes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Int, CheckTypeTest,
-    ::testing::Values(TypeCase{"decimal", FieldType::kInt, "-12.5", true},
-                      TypeCase{"expression", FieldType::kInt, "(1+2)*3", true},
-                      TypeCase{"fraction", FieldType::kInt, "1/2", true},
-                      TypeCase{"range_ends", FieldType::kInt, "(9", true},
-                      TypeCase{"below_range", FieldType::kInt, "'", false},
-                      TypeCase{"above_range", FieldType::kInt, ":", false},
-                      TypeCase{"inner_space", FieldType::kInt, "12 000", false},
-                      TypeCase{"exponent", FieldType::kInt, "1e5", false},
-                      TypeCase{"high_byte", FieldType::kInt, "1\xB2", false},
-                      TypeCase{"empty", FieldType::kInt, "", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Int, CheckTypeTest,
+                         ::testing::Values(TypeCase{"decimal", FieldType::kInt, "-12.5", true},
+                                           TypeCase{"expression", FieldType::kInt, "(1+2)*3", true},
+                                           TypeCase{"fraction", FieldType::kInt, "1/2", true},
+                                           TypeCase{"range_ends", FieldType::kInt, "(9", true},
+                                           TypeCase{"below_range", FieldType::kInt, "'", false},
+                                           TypeCase{"above_range", FieldType::kInt, ":", false},
+                                           TypeCase{"inner_space", FieldType::kInt, "12 000",
+                                                    false},
+                                           TypeCase{"exponent", FieldType::kInt, "1e5", false},
+                                           TypeCase{"high_byte", FieldType::kInt, "1\xB2", false},
+                                           TypeCase{"empty", FieldType::kInt, "", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Email, CheckTypeTest,
@@ -56,24 +56,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Card, CheckTypeTest,
-    ::testing::Values(TypeCase{"spaced_valid", FieldType::kCreditCard, "799 273 987 13", true},
-                      TypeCase{"spaced_invalid", FieldType::kCreditCard, "799 273 987 10", false},
-                      TypeCase{"second_doubled", FieldType::kCreditCard, "18", true},
-                      TypeCase{"first_not_doubled", FieldType::kCreditCard, "81", false},
-                      TypeCase{"doubled_over_nine", FieldType::kCreditCard, "59", true},
-                      TypeCase{"dash_shifts_positions", FieldType::kCreditCard, "5-9", false},
-                      TypeCase{"letters_count_zero", FieldType::kCreditCard, "abc", true},
-                      TypeCase{"visa_test_number", FieldType::kCreditCard, "4111111111111111",
-                               true},
-                      TypeCase{"visa_off_by_one", FieldType::kCreditCard, "4111111111111112",
-                               false},
-                      TypeCase{"empty", FieldType::kCreditCard, "", true}),
+    ::testing::Values(
+        TypeCase{"spaced_valid", FieldType::kCreditCard, "799 273 987 13", true},
+        TypeCase{"spaced_invalid", FieldType::kCreditCard, "799 273 987 10", false},
+        TypeCase{"second_doubled", FieldType::kCreditCard, "18", true},
+        TypeCase{"first_not_doubled", FieldType::kCreditCard, "81", false},
+        TypeCase{"doubled_over_nine", FieldType::kCreditCard, "59", true},
+        TypeCase{"dash_shifts_positions", FieldType::kCreditCard, "5-9", false},
+        TypeCase{"letters_count_zero", FieldType::kCreditCard, "abc", true},
+        TypeCase{"visa_test_number", FieldType::kCreditCard, "4111111111111111", true},
+        TypeCase{"visa_off_by_one", FieldType::kCreditCard, "4111111111111112", false},
+        TypeCase{"empty", FieldType::kCreditCard, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-INSTANTIATE_TEST_SUITE_P(
-    Untyped, CheckTypeTest,
-    ::testing::Values(TypeCase{"anything", FieldType::kNone, "<&>", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Untyped, CheckTypeTest,
+                         ::testing::Values(TypeCase{"anything", FieldType::kNone, "<&>", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct ValidateCase {
   const char* name;
@@ -91,8 +89,7 @@ class ValidateFieldsTest : public ::testing::TestWithParam<ValidateCase> {};
 TEST_P(ValidateFieldsTest, SetsValueAndFlags) {
   const ValidateCase& c = GetParam();
   FakeSystem fake;
-  fake.env.vars = {{"REQUEST_METHOD", "POST"},
-                   {"CONTENT_LENGTH", std::to_string(c.body.size())}};
+  fake.env.vars = {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", std::to_string(c.body.size())}};
   fake.input.bytes = c.body;
   RequestContext ctx(fake.system);
   FormField field;
@@ -130,17 +127,15 @@ INSTANTIATE_TEST_SUITE_P(
         ValidateCase{"required_spaces", true, FieldType::kNone, "f=+%20+", "", true, false, true},
         ValidateCase{"trimmed", false, FieldType::kNone, "f=%09+a+b%0D%0A", "a b", false, false,
                      false},
-        ValidateCase{"name_ignores_case", false, FieldType::kNone, "F=1", "1", false, false,
-                     false},
+        ValidateCase{"name_ignores_case", false, FieldType::kNone, "F=1", "1", false, false, false},
         ValidateCase{"optional_email_empty", false, FieldType::kEmail, "f=", std::nullopt, true,
                      false, false},
         ValidateCase{"optional_email_space", false, FieldType::kEmail, "f=+", "", false, true,
                      true},
         ValidateCase{"int_tab_passes", false, FieldType::kInt, "f=%09", "", false, false, false},
-        ValidateCase{"required_bad_int", true, FieldType::kInt, "f=1e5", "1e5", false, true,
-                     true},
-        ValidateCase{"missing_gets_no_type_check", true, FieldType::kEmail, "", std::nullopt,
-                     true, false, true}),
+        ValidateCase{"required_bad_int", true, FieldType::kInt, "f=1e5", "1e5", false, true, true},
+        ValidateCase{"missing_gets_no_type_check", true, FieldType::kEmail, "", std::nullopt, true,
+                     false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ValidateFieldsTest, FieldWithoutNameFindsNoValue) {
