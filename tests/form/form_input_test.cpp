@@ -61,7 +61,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"name_with_empty_value_last", "a=", {{"a", std::nullopt}}},
         ParseCase{"trailing_ampersand", "a=1&", {{"a", "1"}}},
         ParseCase{"line_feed_kept", "msg=a\nb&c=1", {{"msg", "a\nb"}, {"c", "1"}}},
-        ParseCase{"double_ampersand_in_name", "a=1&&b=2", {{"a", "1"}, {"&b", "2"}}}),
+        ParseCase{"double_ampersand_in_name", "a=1&&b=2", {{"a", "1"}, {"&b", "2"}}},
+        ParseCase{"second_equals_starts_value", "x==1", {{"x", "=1"}}},
+        ParseCase{"empty_value_then_repeat_is_new_pair",
+                  "a=1&a=2&a=&a=3&a=4",
+                  {{"a", std::nullopt}, {"a", "3, 4"}}},
+        ParseCase{"equals_only_piece_skipped", "a=1&=&b=2", {{"a", "1"}, {"&b", "2"}}},
+        ParseCase{"joined_values_decoded_each", "c=a+b&c=%41", {{"c", "a b, A"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseFormDataTest, BadEscapeAnywhereEndsTheRequest) {
