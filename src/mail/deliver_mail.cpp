@@ -24,6 +24,11 @@ std::optional<std::string_view> View(const std::optional<std::string>& text) {
   return std::string_view(*text);
 }
 
+// A field whose value is missing or was trimmed to nothing has no address.
+bool HasAddress(const FormField& field) {
+  return field.value && !field.value->empty();
+}
+
 // MAIL FROM with SENDER expanded now, so that it sees the values as the
 // earlier mails left them. A template without SENDER cannot mail.
 void StartMail(RequestContext& ctx, SmtpClient& smtp) {
@@ -45,7 +50,7 @@ void DeliverMail(RequestContext& ctx, SmtpClient& smtp, PgpEncryptor& pgp) {
 
   if (ctx.mailHeader) smtp.SetExtraHeader(*ctx.mailHeader);
   for (FormField& field : ctx.fields) {
-    if (!field.sendTo || !field.value) continue;
+    if (!field.sendTo || !HasAddress(field)) continue;
     StartMail(ctx, smtp);
     smtp.RcptTo(*field.value);
     if (field.pgpKeyId) {
@@ -72,7 +77,7 @@ void DeliverMail(RequestContext& ctx, SmtpClient& smtp, PgpEncryptor& pgp) {
   }
   if (ctx.responseMailHeader) smtp.SetExtraHeader(*ctx.responseMailHeader);
   for (FormField& field : ctx.fields) {
-    if (!field.respondTo || !field.value) continue;
+    if (!field.respondTo || !HasAddress(field)) continue;
     StartMail(ctx, smtp);
     smtp.RcptTo(*field.value);
     smtp.MsgBody(View(responseBody), View(responseSubject));

@@ -4,7 +4,7 @@
 // copies, and, when the template has RMSGBODY, one response mail per
 // respondto field. Nothing is sent without SMTPSERVER, and no connection is
 // made when no mail goes out. A sendto or respondto field without a value
-// gets no mail.
+// (or with one that trimming left empty) gets no mail.
 //
 // SENDER is expanded afresh for each mail; SUBJECT and MSGBODY once, before
 // the first recipient. Sending to a field lower-cases its value in place, so

@@ -90,8 +90,9 @@ std::string OneLine(std::string_view value) {
 }
 
 // The administrator's extra header as header lines: every line end CR LF,
-// blank lines dropped (one would end the header block early). Empty when
-// nothing is left.
+// blank lines dropped (one would end the header block early), and a leading
+// "." doubled like in the body (a lone one would end the mail data). Empty
+// when nothing is left.
 std::string HeaderLines(std::string_view text) {
   const std::string lf = NormalizeLineEnds(text);
   std::string out;
@@ -104,6 +105,7 @@ std::string HeaderLines(std::string_view text) {
     Trim(probe);
     if (!probe.empty()) {
       if (!out.empty()) out += "\r\n";
+      if (line.front() == '.') out += '.';
       out += line;
     }
     pos = end + 1;

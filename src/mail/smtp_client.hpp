@@ -6,7 +6,8 @@
 // RcptTo/RcptBcc, MsgBody and ClearToList; Quit ends the conversation (and
 // does nothing when no connection was made). MsgBody composes the header
 // block itself and puts the body through PrepareBodyForWire, so callers
-// hand it bodies with any line ends and no dot doubling.
+// hand it bodies with any line ends and no dot doubling; lines of the extra
+// header get the same leading-dot doubling.
 //
 // Failures end the request through ReportFatal: a connection or HELO failure
 // ("Socket Initialization error"); an address holding CR, LF, another

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <regex>
 
@@ -226,6 +228,17 @@ INSTANTIATE_TEST_SUITE_P(
                                    {},
                                    1,
                                    std::optional<std::string>()},
+                      // A value of spaces is trimmed to nothing: no address,
+                      // so no mail (RCPT TO:<> would get the DATA refused).
+                      DeliveryCase{"blank_value_gets_no_mail",
+                                   [](Ctx& c, const Dir&) {
+                                     c.fields[0].value = "";
+                                     c.responseBody = "r";
+                                   },
+                                   {},
+                                   {},
+                                   0,
+                                   std::nullopt},
                       DeliveryCase{"no_sender_cannot_mail",
                                    [](Ctx& c, const Dir&) { c.sender.reset(); },
                                    {},
@@ -239,6 +252,97 @@ INSTANTIATE_TEST_SUITE_P(
                                    1,
                                    std::optional<std::string>()}),
     [](const auto& info) { return std::string(info.param.name); });
+
+std::vector<std::string> Senders(const std::string& wire) {
+  std::vector<std::string> out;
+  static const std::regex from(R"(MAIL FROM:<([^>]*)>\r\n)");
+  for (std::sregex_iterator it(wire.begin(), wire.end(), from), end; it != end; ++it) {
+    out.push_back((*it)[1]);
+  }
+  return out;
+}
+
+// SUBJECT and MSGBODY are expanded before the first recipient and keep the
+// visitor's letter case; SENDER, RSUBJECT and RMSGBODY are expanded later and
+// see the value as the earlier mails lower-cased it.
+TEST(DeliverMailTest, LaterExpansionsSeeTheLowerCasedValue) {
+  ScriptedSmtpServer server;
+  SKIP_WITHOUT_SERVER(server);
+  testing::TempDir dir;
+  dir.Write("list.txt", "x@example.org\n");
+  testing::FakeSystem fake;
+  RequestContext ctx(fake.system);
+  ctx.smtpServer = server.address();
+  ctx.sender = "$email$";
+  ctx.subject = "S $email$";
+  ctx.messageBody = "M $email$";
+  ctx.responseSubject = "R $email$";
+  ctx.responseBody = "B $email$";
+  ctx.addressFile = dir.path() + "/list.txt";
+  ctx.fields = {Field("email", "Ann@Example.ORG", true, true)};
+
+  Delivery d = Deliver(ctx, server);
+  ASSERT_FALSE(d.fatal) << d.fatal->message;
+  EXPECT_EQ(Senders(d.wire), (Strings{"Ann@Example.ORG", "ann@example.org", "ann@example.org"}));
+  const std::string lower = "ann@example.org";
+  EXPECT_EQ(MailTexts(d.wire),
+            (Strings{Header("Ann@Example.ORG", "S Ann@Example.ORG", lower, "") +
+                         "M Ann@Example.ORG\r\n\r\n",
+                     Header(lower, "S Ann@Example.ORG", "", "") + "M Ann@Example.ORG\r\n\r\n",
+                     Header(lower, "R " + lower, lower, "") + "B " + lower + "\r\n\r\n"}));
+}
+
+// Sets PATH for the test process, where pgp.exe is looked for.
+class ScopedPath {
+ public:
+  explicit ScopedPath(const std::string& front) : old_(std::getenv("PATH")) {
+    ::setenv("PATH", (front + ":" + old_).c_str(), 1);
+  }
+  ~ScopedPath() { ::setenv("PATH", old_.c_str(), 1); }
+
+ private:
+  std::string old_;
+};
+
+// Only main mails to fields with a key are encrypted; the other main mail,
+// the address-file mail and the response mail (whatever key its field has)
+// go out plain. The armour passes through the same wire preparation.
+TEST(DeliverMailTest, EncryptsOnlyTheMainMailsOfKeyedFields) {
+  ScriptedSmtpServer server;
+  SKIP_WITHOUT_SERVER(server);
+  testing::TempDir bin, tmp, dir;
+  bin.Write("pgp.exe",
+            "#!/bin/sh\n{ echo 'BEGIN'; echo \"key $3\"; cat \"$2\"; echo; echo 'END'; } "
+            "> \"$2.asc\"\n");
+  std::filesystem::permissions(bin.path() + "/pgp.exe", std::filesystem::perms::owner_all);
+  ScopedPath path(bin.path());
+  dir.Write("list.txt", "x@example.org\n");
+
+  testing::FakeSystem fake;
+  fake.env.vars["TMP"] = tmp.path();
+  RequestContext ctx(fake.system);
+  ctx.smtpServer = server.address();
+  ctx.sender = "form@example.org";
+  ctx.subject = "S";
+  ctx.messageBody = "Hi\n.\nbye";
+  ctx.responseBody = "unused";
+  ctx.addressFile = dir.path() + "/list.txt";
+  ctx.fields = {Field("a", "a@example.org", true), Field("b", "b@example.org", true),
+                Field("c", "c@example.org", false, true)};
+  ctx.fields[0].pgpKeyId = "K1";
+  ctx.fields[2].pgpKeyId = "K3";
+
+  Delivery d = Deliver(ctx, server);
+  ASSERT_FALSE(d.fatal) << d.fatal->message;
+  const std::string plain = "Hi\r\n..\r\nbye\r\n\r\n";
+  const std::string from = "form@example.org";
+  EXPECT_EQ(MailTexts(d.wire), (Strings{Header(from, "S", "a@example.org", "") +
+                                            "BEGIN\r\nkey K1\r\nHi\r\n..\r\nbye\r\nEND\r\n\r\n\r\n",
+                                        Header(from, "S", "b@example.org", "") + plain,
+                                        Header(from, "S", "", "") + plain,
+                                        Header(from, "S", "c@example.org", "") + plain}));
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
 
 }  // namespace
 }  // namespace veltrano

@@ -166,6 +166,52 @@ TEST(SmtpClientTest, MailsShareOneConnectionAndBlindCopiesStayHidden) {
   EXPECT_EQ(c.transcript.find("x@example.org"), std::string::npos);  // blind copies unlisted
 }
 
+struct ExtraHeaderCase {
+  const char* name;
+  std::string extra;
+  std::string lines;  // what follows X-Mailer up to the blank line
+  friend void PrintTo(const ExtraHeaderCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ExtraHeaderTest : public ::testing::TestWithParam<ExtraHeaderCase> {};
+
+// The administrator's header text goes out as whole header lines that can
+// neither end the header block nor the mail data early.
+TEST_P(ExtraHeaderTest, FollowsTheFixedLines) {
+  ScriptedSmtpServer server;
+  SKIP_WITHOUT_SERVER(server);
+  Conversation c = Converse(server, [&](SmtpClient& client, const std::string& address) {
+    client.SetExtraHeader(GetParam().extra);
+    OneMail(client, address);
+  });
+  ASSERT_FALSE(c.fatal) << c.fatal->message;
+  const std::string kDate = "Date: Sat, 07 Mar 1998 14:05:09 +0100\r\n";
+  const std::string kId = "Message-ID: <ID>\r\n";
+  std::string want = GetParam().lines;
+  for (std::size_t at; (at = want.find("{date}")) != std::string::npos;) want.replace(at, 6, kDate);
+  for (std::size_t at; (at = want.find("{id}")) != std::string::npos;) want.replace(at, 4, kId);
+  EXPECT_NE(c.wire.find("X-Mailer: 2.1\r\n" + want + "\r\nHello\r\n\r\n.\r\nQUIT\r\n"),
+            std::string::npos)
+      << c.wire;
+  // One end-of-data mark, answered once: nothing ended the mail early.
+  EXPECT_EQ(c.transcript.find("250 queued"), c.transcript.rfind("250 queued"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, ExtraHeaderTest,
+    ::testing::Values(
+        ExtraHeaderCase{"none", "", "{date}{id}"},
+        ExtraHeaderCase{"one_line", "X-Form: contact", "{date}{id}X-Form: contact\r\n"},
+        ExtraHeaderCase{"line_ends_and_blank_lines", "A: 1\r\n\n \t\rB: 2\n",
+                        "{date}{id}A: 1\r\nB: 2\r\n"},
+        ExtraHeaderCase{"own_date_and_id", "date: x\nMESSAGE-ID: <y@z>",
+                        "date: x\r\nMESSAGE-ID: <y@z>\r\n"},
+        ExtraHeaderCase{"field_name_inside_a_line", "X-Note: Date: x Message-ID: y",
+                        "{date}{id}X-Note: Date: x Message-ID: y\r\n"},
+        ExtraHeaderCase{"lone_dot_line", "A: 1\n.\nB: 2", "{date}{id}A: 1\r\n..\r\nB: 2\r\n"},
+        ExtraHeaderCase{"leading_dots", ".A: 1\n..", "{date}{id}..A: 1\r\n...\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(SmtpClientTest, QuitWithoutConnectionSendsNothing) {
   testing::FixedClock clock;
   SmtpClient client(clock);
@@ -312,6 +358,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "SMTP Communication error",
                     "DATA\r\n354 go ahead\r\n\r\n.\r\n",
                     true},
+        // Every piece arrives well within the time-out, the whole reply
+        // does not: the bound is on the reply, not on each piece.
+        FailureCase{
+            "reply_trickles_past_the_time_out",
+            {{"HELO", {testing::Chunks({"2", "5",  "0",  "-", "a", "\r", "\n", "2", "5",  "0", "-",
+                                        "b", "\r", "\n", "2", "5", "0",  " ",  "c", "\r", "\n"})}}},
+            "Socket Initialization error",
+            "<p> ",
+            false},
         FailureCase{"reply_over_64_kib",
                     {{"HELO", {Reply(std::string(70000, '9') + "\r\n")}}},
                     "Socket Initialization error",
