@@ -1,7 +1,6 @@
 #include "platform/process.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <csignal>
