@@ -22,8 +22,11 @@ You wrote:
 $message$
 </RMSGBODY>
 
-Every accepted submission is also recorded as one line of submissions.csv.
-<DFILE APPEND>submissions.csv</DFILE>
+Every accepted submission is also recorded as one line of a data file. It
+lies outside the site directory on purpose: a visitor can name any file
+below the site directory as a template, so a file holding visitors' text
+must never be there (template names cannot be absolute paths).
+<DFILE APPEND>/var/lib/veltrano/contact.csv</DFILE>
 <DFILEFORMAT>$systemdate$ $systemtime$,"$name$","$email$"</DFILEFORMAT>
 
 <ERRMSGFILE>error.htm</ERRMSGFILE>

@@ -51,10 +51,15 @@ void HandleRequest(RequestContext& ctx, std::string_view programPath) {
   std::optional<std::string> directory = WorkingDirectoryOf(programPath);
   if (!directory) ReportFatal("Critical error", kCriticalErrorMessage);
   // A failure leaves the run in the web server's directory, as intended.
-  if (!directory->empty()) platform::ChangeDirectory(*directory);
+  // Once inside a directory named by a relative path, that path no longer
+  // leads to the program's files: they are found from the current directory.
+  std::string workingDirectory = *directory;
+  if (!directory->empty() && platform::ChangeDirectory(*directory) && directory->front() != '/') {
+    workingDirectory.clear();
+  }
 
   QueryTokens query = SplitQuery(ctx.system.env.Get("QUERY_STRING").value_or(""));
-  LoadTemplate(ctx, query.templateName, *directory);
+  LoadTemplate(ctx, query.templateName, workingDirectory);
   ctx.debugMode = query.debugToken && FindNoCase(*query.debugToken, "debug");
 
   ReadSections(ctx);

@@ -106,8 +106,8 @@ void FormInput::ReadForm(const platform::System& system, std::string_view requir
   if (length > static_cast<long long>(kMaxBodyLength)) {
     ReportFatal("Form Submit Error", "The form data is too large.");
   }
-  // Text mode: CR LF arrives as LF and 0x1A ends the body. Whatever arrived
-  // is parsed; missing bytes are not made up.
+  // Text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
+  // ends the body. Whatever arrived is parsed; missing bytes are not made up.
   body = system.input.ReadText(static_cast<std::size_t>(length));
   ParseFormData();
 }

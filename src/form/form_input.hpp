@@ -37,7 +37,8 @@ struct FormPair {
 class FormInput {
  public:
   // Checks REQUEST_METHOD against `requiredMethod` (exact, case counts),
-  // reads CONTENT_LENGTH characters of standard input and parses them.
+  // reads CONTENT_LENGTH bytes of standard input (never more: the server
+  // need not end the input there) and parses them.
   // Returns only on success.
   void ReadForm(const platform::System& system, std::string_view requiredMethod);
 

@@ -31,8 +31,8 @@ class Fd {
 
 std::optional<std::string> ReadTextFile(const std::string& path) {
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
-  // without end. It changes nothing for the regular files read here.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  // before the check below could refuse it. Regular files ignore the flag.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;

@@ -20,24 +20,22 @@ std::string StdinInput::ReadText(std::size_t count) {
   std::string out;
   TextModeDecoder decoder;
   char buf[65536];
-  // Read no more raw bytes than characters still wanted (a CR LF pair yields
-  // one character), so nothing beyond the announced body is consumed, except
-  // the one byte that decides whether a final CR starts a CR LF pair.
-  auto pending = [&] { return decoder.HasPendingCr() ? std::size_t{1} : std::size_t{0}; };
-  auto readSome = [&](std::size_t want) {
-    for (;;) {
-      ssize_t n = ::read(STDIN_FILENO, buf, want < sizeof buf ? want : sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      return decoder.Feed(std::string_view(buf, static_cast<std::size_t>(n)), out);
+  // Never read past `count` bytes: the server need not end the input after
+  // the announced body, and a read beyond it may wait for ever. A CR LF pair
+  // inside those bytes yields one character; a CR that is the last of them
+  // stays a CR.
+  std::size_t left = count;
+  while (!ended_ && left > 0) {
+    ssize_t n = ::read(STDIN_FILENO, buf, left < sizeof buf ? left : sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ended_ = true;
+      break;
     }
-  };
-  while (!ended_ && out.size() + pending() < count) {
-    if (!readSome(count - out.size() - pending())) ended_ = true;
+    left -= static_cast<std::size_t>(n);
+    if (!decoder.Feed(std::string_view(buf, static_cast<std::size_t>(n)), out)) ended_ = true;
   }
-  if (!ended_ && decoder.HasPendingCr() && !readSome(1)) ended_ = true;
   decoder.Finish(out);
-  if (out.size() > count) out.resize(count);
   return out;
 }
 

@@ -28,8 +28,9 @@ class Environment {
 class Input {
  public:
   virtual ~Input() = default;
-  // Reads up to `count` characters of standard input in text mode; fewer when
-  // the input ends, fails or meets a 0x1A byte first.
+  // Reads at most `count` bytes of standard input and returns them in text
+  // mode (so a CR LF pair among them is one LF); less when the input ends,
+  // fails or meets a 0x1A byte first. Nothing after those bytes is read.
   virtual std::string ReadText(std::size_t count) = 0;
 };
 

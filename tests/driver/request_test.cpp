@@ -101,6 +101,24 @@ TEST(RunProgramTest, ChangesToTheProgramsDirectory) {
   EXPECT_EQ(fs::canonical(after), fs::canonical(dir.path()));
 }
 
+// A web server may start the program by a relative path; once inside that
+// directory, the alias file beside the program must still be found.
+TEST(RunProgramTest, RelativeProgramPathStillFindsAliasFile) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  dir.Write("cgi/veltrano.cfg", "forms=templates\n");
+  dir.Write("cgi/templates/t.tpl", "no sections here\n");
+  fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  FakeSystem fake;
+  fake.env.vars["QUERY_STRING"] = "forms/t.tpl";
+  RunProgram("cgi/veltrano2.exe", fake.system);
+  fs::current_path(before);
+  EXPECT_NE(fake.output.bytes.find("<TITLE>Tag missing</TITLE>&lt;ERRMSGFILE&gt; is missing"),
+            std::string::npos)
+      << fake.output.bytes;
+}
+
 TEST(RunProgramTest, UnreachableDirectoryIsIgnored) {
   namespace fs = std::filesystem;
   fs::path before = fs::current_path();

@@ -175,5 +175,20 @@ INSTANTIATE_TEST_SUITE_P(
             "dollars_not_counted", std::string(kMax, 'a') + "$$$", {}, Escaping::kNone, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A field without a name never matches, and counts as a field whose name
+// differs: the time, date and environment are tried there.
+TEST(ExpandPlaceholdersTest, FieldWithoutNameDiffers) {
+  FakeSystem fake;
+  fake.env.vars = {{"B", "env-b"}};
+  RequestContext ctx(fake.system);
+  ctx.fields.resize(2);
+  ctx.fields[0].value = "nameless";
+  ctx.fields[1].name = "b";
+  ctx.fields[1].value = "field";
+  EXPECT_EQ(ExpandPlaceholders(ctx, "x$b$"), "xenv-b");
+  ctx.fields.erase(ctx.fields.begin());
+  EXPECT_EQ(ExpandPlaceholders(ctx, "x$b$"), "xfield");
+}
+
 }  // namespace
 }  // namespace veltrano

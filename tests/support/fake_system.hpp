@@ -25,9 +25,9 @@ class MapEnvironment final : public platform::Environment {
 class StringInput final : public platform::Input {
  public:
   std::string ReadText(std::size_t count) override {
-    std::string decoded = platform::DecodeTextMode(bytes.substr(consumed));
-    consumed = bytes.size();
-    return decoded.substr(0, count);
+    std::string raw = bytes.substr(consumed, count);
+    consumed += raw.size();
+    return platform::DecodeTextMode(raw);
   }
   std::string bytes;
   std::size_t consumed = 0;

@@ -68,6 +68,24 @@ INSTANTIATE_TEST_SUITE_P(
                   "\n<NAME=\"a\" \"k\"PGP=\" PGP=k sendto>", "name=\"a\" sendto\n"},
         ParseCase{"one_char_quote_dropped", "\n<NAME=\"a\" \">", "name=\"a\"\n"},
         ParseCase{"unclosed_entry_at_end", "\n<NAME=\"a\" respondto", "name=\"a\" respondto\n"},
+        ParseCase{"leading_run_of_opening_brackets", "\n<<<NAME=\"a\">", "name=\"a\"\n"},
+        ParseCase{"leading_run_of_closing_brackets", "\n<>>NAME=\"a\">>\n<NAME=\"b\">",
+                  "name=\"a\"\nname=\"b\"\n"},
+        ParseCase{"cr_is_ordinary", "\n<NAME=\"a\"\rrequired>", "name=\"a\"\n"},
+        ParseCase{"tab_inside_quotes_lf_after",
+                  "\n<NAME=\"a\" required REQUIREDERR=\"x\ty z\"\nsendto>",
+                  "name=\"a\" required requiredErr=\"x\ty z\" sendto\n"},
+        ParseCase{"requirederr_from_first_quote_anywhere",
+                  "\n<NAME=\"a\" required \"x\"REQUIREDERR=y>",
+                  "name=\"a\" required requiredErr=\"x\"\n"},
+        ParseCase{"typeerr_keeps_text_after_quote_less_last_char",
+                  "\n<NAME=\"a\" TYPE=\"CC\" TYPEERR=\"ab\"cd>",
+                  "name=\"a\" type=CC typeErr=\"ab\"c\"\n"},
+        ParseCase{"type_value_must_match_to_the_end", "\n<NAME=\"a\" TYPE=\"INT\"x>",
+                  "name=\"a\"\n"},
+        ParseCase{"unknown_type_resets_earlier", "\n<NAME=\"a\" TYPE=\"INT\" TYPE=\"x\">",
+                  "name=\"a\"\n"},
+        ParseCase{"empty_name_is_a_name", "\n<NAME=\"\">", "name=\"\"\n"},
         ParseCase{"no_token_limits",
                   "\n<NAME=\"a\" t1 t2 t3 t4 t5 t6 t7 t8 t9 t10 t11 required REQUIREDERR=\"" +
                       std::string(600, 'e') + "\">",
@@ -150,6 +168,25 @@ INSTANTIATE_TEST_SUITE_P(
                  "Veltrano template file error",
                  "You specified the TYPE attribute, but no associated TYPEERR attribute. Please "
                  "check template file under &lt;NAME=\"a\""},
+        FailCase{"html_in_requirederr_before_name", "\n<REQUIREDERR=\"a<b\" NAME=\"a\">",
+                 "Error in template file",
+                 "Error on (null).  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag "
+                 "below to customize your errors."},
+        FailCase{"html_in_typeerr_after_name", "\n<NAME=\"n\" TYPEERR=\"x\" TYPEERR=\"<\">",
+                 "Error in template file",
+                 "Error on n.  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag below to "
+                 "customize your errors."},
+        FailCase{"html_before_the_quote", "\n<NAME=\"a\" x<REQUIREDERR=\"b\">",
+                 "Error in template file",
+                 "Error on a.  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag below to "
+                 "customize your errors."},
+        FailCase{"type_without_name_or_text", "\n<TYPE=\"INT\">", "Veltrano template file error",
+                 "You specified the TYPE attribute, but no associated TYPEERR attribute. Please "
+                 "check template file under &lt;NAME=\"(null)\""},
+        FailCase{"required_checked_before_type", "\n<NAME=\"a\" TYPE=\"INT\" required>",
+                 "Veltrano template file error",
+                 "You specified the REQUIRED attribute, but no associated REQUIREDERR attribute. "
+                 "Please check template file under &lt;NAME=\"a\""},
         FailCase{"required_without_name_or_text", "\n<required>", "Veltrano template file error",
                  "You specified the REQUIRED attribute, but no associated REQUIREDERR attribute. "
                  "Please check template file under &lt;NAME=\"(null)\""},

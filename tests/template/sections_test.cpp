@@ -136,6 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
                              "<DFILEFORMAT>x</DFILEFORMAT>",
                  "errorPageFile=[e.htm]\nappendDataFile=[]\ndataFileFormat=[x]\n"
                  "fieldSection=[f]\n"},
+        ReadCase{"shared_closing_tag_found_after_opening",
+                 kRequired + "<DFILE TRUNCATE> t </DFILE><DFILE APPEND> a </DFILE>",
+                 "errorPageFile=[e.htm]\nappendDataFile=[a]\nfieldSection=[f]\n"},
         ReadCase{"format_without_data_file", kRequired + "<DFILEFORMAT>x</DFILEFORMAT>",
                  "errorPageFile=[e.htm]\nfieldSection=[f]\n"},
         ReadCase{"empty_smtpserver_requires_sender", kRequired + "<SMTPSERVER></SMTPSERVER>",

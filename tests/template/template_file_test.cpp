@@ -184,7 +184,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "forms"},
         FailureCase{"alias_without_file_escaped", "<f>orms/", "Template name missing",
                     "The template alias dir was specifed, but the template filename was not -> "
-                    "&lt;f&gt;orms"}),
+                    "&lt;f&gt;orms"},
+        FailureCase{"alias_without_file_backslash", "forms\\", "Template name missing",
+                    "The template alias dir was specifed, but the template filename was not -> "
+                    "forms"},
+        FailureCase{"alias_without_file_leading_separators", "//forms/", "Template name missing",
+                    "The template alias dir was specifed, but the template filename was not -> "
+                    "//forms"},
+        FailureCase{"alias_without_any_separator_after", "/forms", "Template name missing",
+                    "The template alias dir was specifed, but the template filename was not -> "
+                    "/forms"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct NameCheckCase {
@@ -226,7 +235,16 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCheckCase{"parent_mixed", "forms/..\\x", true, true},
                       // " .." is an ordinary name until the alias trims it.
                       NameCheckCase{"parent_after_trim", "forms/ ../x", false, true},
+                      NameCheckCase{"parent_windows_style", "..\\x", true, true},
+                      NameCheckCase{"parent_last", "forms/x/..", true, true},
+                      NameCheckCase{"parent_mixed_slash_wins", "forms\\x/../y", true, true},
+                      NameCheckCase{"parent_after_double_separator", "forms//../x", true, true},
+                      // The alias trims its file part to "..".
+                      NameCheckCase{"parent_with_tab_after_trim", "forms/..\t", false, true},
                       NameCheckCase{"only_separators", "/", true, true},
+                      NameCheckCase{"only_backslashes", "\\\\", true, true},
+                      NameCheckCase{"current_directory", "./contact.tpl", false, false},
+                      NameCheckCase{"three_dots", "forms/.../x", false, false},
                       NameCheckCase{"dots_in_a_name", "forms/..x", false, false},
                       NameCheckCase{"plain", "contact.tpl", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -237,6 +255,51 @@ TEST_F(LoadTemplateTest, AbsoluteNameWithAliasIsAllowed) {
   EXPECT_FALSE(Load("/forms/contact.tpl"));
   EXPECT_EQ(ctx_.templatePath, dir_.path() + "/contact.tpl");
 }
+
+struct LaterFileCase {
+  const char* name;
+  std::string templateName;  // loaded first
+  std::string laterName;     // then resolved like a page, address or data file
+  std::string shown;         // after the arrow; "{site}" stands for the site directory
+};
+
+class LaterFileNameMissingTest : public LoadTemplateTest,
+                                 public ::testing::WithParamInterface<LaterFileCase> {};
+
+// A later file's page names the template's path as it was resolved, whether
+// or not an alias applied to the template.
+TEST_P(LaterFileNameMissingTest, NamesTheResolvedTemplatePath) {
+  dir_.Write("veltrano.cfg", "forms=" + dir_.path() + "/tpl\n");
+  dir_.Write("tpl/contact.tpl", "x\n");
+  dir_.Write("contact.tpl", "x\n");
+  dir_.Write("other/contact.tpl", "x\n");
+  ASSERT_FALSE(Load(GetParam().templateName));
+  std::string shown = GetParam().shown;
+  if (auto at = shown.find("{site}"); at != std::string::npos) shown.replace(at, 6, dir_.path());
+  const std::string want =
+      "The template alias dir was specifed, but the template filename was not -> " + shown;
+  for (bool viaLoadTextFile : {false, true}) {
+    std::optional<FatalError> error = CatchFatal([&] {
+      if (viaLoadTextFile) {
+        (void)LoadTextFile(ctx_, GetParam().laterName);
+      } else {
+        (void)ResolveTemplatePath(ctx_, GetParam().laterName);
+      }
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->title, "Template name missing");
+    EXPECT_EQ(error->message, want);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, LaterFileNameMissingTest,
+    ::testing::Values(LaterFileCase{"aliased_template", "forms/contact.tpl", "forms/",
+                                    "{site}/tpl/contact.tpl"},
+                      LaterFileCase{"plain_template", "contact.tpl", "forms/", "contact.tpl"},
+                      LaterFileCase{"unmatched_alias_template", "other/contact.tpl", "\\forms\\",
+                                    "other/contact.tpl"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Files the administrator names may lie anywhere and keep their "//".
 TEST_F(LoadTemplateTest, LoadTextFileTrustsAdministratorsNames) {

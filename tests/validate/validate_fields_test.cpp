@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "response/response.hpp"
+#include "support/cgi_runner.hpp"
 #include "support/fake_system.hpp"
 
 namespace veltrano {
@@ -147,6 +148,44 @@ TEST(ValidateFieldsTest, FieldWithoutNameFindsNoValue) {
   ValidateFields(ctx);
   EXPECT_EQ(ctx.fields[0].value, std::nullopt);
   EXPECT_TRUE(ctx.fields[0].isMissing);
+}
+
+// Every field is looked up and checked, failed or not, and the error page
+// lists the failures in template order, not in the order they were sent.
+TEST(ValidateFieldsTest, ChecksEveryFieldAndListsFailuresInTemplateOrder) {
+  testing::TempDir dir;
+  dir.Write("err.htm", "<ul>$err$</ul>");
+  FakeSystem fake;
+  const std::string body = "age=4x2&mail=a%40b.c&card=18&name=";
+  fake.env.vars = {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", std::to_string(body.size())}};
+  fake.input.bytes = body;
+  RequestContext ctx(fake.system);
+  ctx.errorPageFile = dir.path() + "/err.htm";
+  struct {
+    const char* name;
+    bool required;
+    FieldType type;
+  } defs[] = {{"name", true, FieldType::kNone},
+              {"age", false, FieldType::kInt},
+              {"mail", true, FieldType::kEmail},
+              {"card", false, FieldType::kCreditCard},
+              {"zip", false, FieldType::kInt}};
+  for (const auto& d : defs) {
+    FormField f;
+    f.name = d.name;
+    f.required = d.required;
+    f.type = d.type;
+    f.requiredErr = std::string(d.name) + " required";
+    f.typeErr = std::string(d.name) + " invalid";
+    ctx.fields.push_back(f);
+  }
+  EXPECT_THROW(ValidateFields(ctx), RequestEnded);
+  EXPECT_EQ(fake.output.bytes, "<ul><li>name required<li>age invalid</ul>");
+  EXPECT_EQ(ctx.fields[2].value, "a@b.c");
+  EXPECT_FALSE(ctx.fields[2].isInvalid);
+  EXPECT_EQ(ctx.fields[3].value, "18");
+  EXPECT_TRUE(ctx.fields[4].isMissing);
+  EXPECT_FALSE(ctx.fields[4].isInvalid);
 }
 
 }  // namespace
