@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make libgtest-dev libgmock-dev   # build and unit tests
   clang-format                              # tools/check-format.sh
+  clang-14 libclang-rt-14-dev               # tools/fuzz.sh (clang++, libFuzzer)
   python3                                   # test tools
   gnupg                                     # PGP tests (tools/pgp.exe runs gpg)
   postfix                                   # local mail server for the mail tests and the demo

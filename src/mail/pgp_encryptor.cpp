@@ -48,12 +48,13 @@ std::optional<std::string> PgpEncryptor::Encrypt(std::string_view keyId, std::st
   if (!status) ReportFatal(std::nullopt, "pgp didn't run");
 
   // pgp wipes the plain file itself when it succeeds; whatever it left goes
-  // too. The plain file goes last: while either file stands, no other
-  // process takes this number, so the armour read here is ours.
+  // now, while the armour still holds the number (platform/temp_file.hpp):
+  // a plain file under it is our leftover, not another request's new file.
+  // The armour goes last, so the armour read here is ours.
+  plain.Now();
   tempFileName_ = plainName + ".asc";
   std::optional<std::string> armour = ReadArmoredFile();
   armored.Now();
-  plain.Now();
   // An empty file is no encryption; sending it would pass a failure off as mail.
   if (armour && armour->empty()) return std::nullopt;
   return armour;

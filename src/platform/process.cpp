@@ -33,6 +33,27 @@ class FileActions {
   bool ok_ = false;
 };
 
+// Owns a posix_spawnattr_t that gives the child the default SIGPIPE action.
+class DefaultBrokenPipe {
+ public:
+  DefaultBrokenPipe() {
+    sigset_t set;
+    ok_ = ::posix_spawnattr_init(&attr_) == 0;
+    ok_ = ok_ && sigemptyset(&set) == 0 && sigaddset(&set, SIGPIPE) == 0 &&
+          ::posix_spawnattr_setsigdefault(&attr_, &set) == 0 &&
+          ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF) == 0;
+  }
+  DefaultBrokenPipe(const DefaultBrokenPipe&) = delete;
+  DefaultBrokenPipe& operator=(const DefaultBrokenPipe&) = delete;
+  ~DefaultBrokenPipe() { ::posix_spawnattr_destroy(&attr_); }
+  bool ok() const { return ok_; }
+  const posix_spawnattr_t* get() const { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_{};
+  bool ok_ = false;
+};
+
 }  // namespace
 
 void IgnoreBrokenPipe() {
@@ -50,10 +71,12 @@ std::optional<int> RunQuietly(const std::vector<std::string>& argv) {
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
+  DefaultBrokenPipe attr;
+  if (!attr.ok()) return std::nullopt;
   pid_t pid = -1;
   // glibc reports a failed exec here (the child is started with vfork
   // semantics), so "not found" comes back as an error, not as status 127.
-  if (::posix_spawnp(&pid, args[0], actions.get(), nullptr, args.data(), environ) != 0) {
+  if (::posix_spawnp(&pid, args[0], actions.get(), attr.get(), args.data(), environ) != 0) {
     return std::nullopt;
   }
   int status = 0;
@@ -66,7 +89,13 @@ std::optional<int> RunQuietly(const std::vector<std::string>& argv) {
 }
 
 int RunShellCommand(const std::string& command) {
-  return std::system(command.c_str());
+  // An ignored signal stays ignored across exec, and a shell cannot undo
+  // that; the command gets the default action back for the time it runs,
+  // when this process writes nothing.
+  void (*previous)(int) = std::signal(SIGPIPE, SIG_DFL);
+  int status = std::system(command.c_str());
+  if (previous != SIG_ERR) std::signal(SIGPIPE, previous);
+  return status;
 }
 
 }  // namespace veltrano::platform

@@ -6,7 +6,9 @@
 //   /dev/null so nothing of it reaches the response, and waits for it.
 // - RunShellCommand hands a command line to /bin/sh -c with the process's own
 //   standard handles, as the C library's system() does.
-// Neither has a time limit: the request waits for the child to end.
+// Neither has a time limit: the request waits for the child to end. Both
+// give the child the default SIGPIPE action (see IgnoreBrokenPipe), so a
+// pipeline in the command ends as it would from a terminal.
 #pragma once
 
 #include <optional>
@@ -16,7 +18,7 @@
 namespace veltrano::platform {
 
 // A web server or mail server that goes away must not kill the run with
-// SIGPIPE: writes to it fail quietly instead.
+// SIGPIPE: writes to it fail quietly instead. Children do not inherit this.
 void IgnoreBrokenPipe();
 
 // Starts argv[0] (searched on PATH) with the arguments `argv` and the

@@ -59,6 +59,14 @@ std::optional<std::string> CreateTempTextFile(const std::string& directory, std:
       if (errno == EEXIST || errno == EINTR) continue;
       return std::nullopt;  // no permission, no such directory, ...
     }
+    // Checked again now that the name is ours: another request's pgp may
+    // have written its armour and wiped its plain file since the first
+    // check, and that armour stays until the other request has read it.
+    if (PathExists(path + ".asc")) {
+      ::close(fd);
+      ::unlink(path.c_str());
+      continue;
+    }
     bool written = WriteAll(fd, EncodeTextMode(text));
     bool closed = ::close(fd) == 0;
     if (written && closed) return path;

@@ -2,7 +2,9 @@
 //
 // Names are `<directory>/kov<N>`: N rises within the process, and a number is
 // taken only when neither kov<N> nor kov<N>.asc exists, so a stale armoured
-// file from an earlier request is never mistaken for a new one. The file is
+// file from an earlier request is never mistaken for a new one. The .asc is
+// looked for again after kov<N> is created: an armoured file alone holds its
+// number until its reader removes it. The file is
 // created with O_CREAT|O_EXCL and mode 0600: another process (or a symbolic
 // link planted in a shared /tmp) can never hand us a file we did not create,
 // and no other user can read the plain text.

@@ -1,6 +1,8 @@
 #include "mail/pgp_encryptor.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -123,6 +125,35 @@ TEST_F(FakePgpTest, NoWritableTempDirectoryGivesNone) {
   PgpEncryptor pgp(env);
   EXPECT_EQ(pgp.Encrypt("key", "body"), std::nullopt);
   EXPECT_FALSE(bin_.Exists("ran"));
+}
+
+// Requests in separate processes share the temporary directory and start
+// their numbers alike. Each must get back the armour of its own body, and
+// none may lose its plain file to another's clean-up.
+TEST_F(FakePgpTest, ConcurrentRequestsEachReadTheirOwnArmour) {
+  Install("cat \"$2\" > \"$2.asc\" && rm \"$2\"\n");
+  constexpr int kProcesses = 6;
+  constexpr int kMails = 40;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      int bad = 0;
+      for (int m = 0; m < kMails; ++m) {
+        const std::string body = "process " + std::to_string(p) + " mail " + std::to_string(m);
+        if (Encrypt("key", body) != body) ++bad;
+      }
+      ::_exit(bad == 0 ? 0 : 1);
+    }
+    ASSERT_GT(pid, 0);
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a request lost its armour";
+  }
+  EXPECT_EQ(Entries(tmp_), std::vector<std::string>{});
 }
 
 // The shipped adapter with real GnuPG: a throwaway keyring, a key without

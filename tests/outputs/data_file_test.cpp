@@ -83,6 +83,25 @@ TEST(WriteDataFileTest, UnopenableFileIsSkippedSilently) {
   EXPECT_FALSE(dir.Exists("missing"));
 }
 
+// The file name goes through the alias file, as template names do, and the
+// record takes submitted values as they are: no quoting, no HTML escaping.
+TEST(WriteDataFileTest, AliasedNameAndRawValues) {
+  TempDir site, records;
+  site.Write("veltrano.cfg", "logs=" + records.path() + "\n");
+  Request r;
+  r.ctx.workingDirectory = site.path();
+  FormField field;
+  field.name = "v";
+  field.value = "a,\"b\" <c> 100% 'd'";
+  r.ctx.fields.push_back(field);
+  r.ctx.appendDataFile = "LOGS/data.csv";
+  r.ctx.dataFileFormat = "$v$;$v$";
+  WriteDataFile(r.ctx);
+  // The leading space a text starting with "$" gets is trimmed away.
+  EXPECT_EQ(records.Read("data.csv"), "a,\"b\" <c> 100% 'd';a,\"b\" <c> 100% 'd'\r\n");
+  EXPECT_FALSE(site.Exists("LOGS"));
+}
+
 // Each of many processes writes one long record at the same moment; every
 // record must come out whole, on its own line.
 std::set<std::string> WriteConcurrently(const TempDir& dir, bool append, int processes) {

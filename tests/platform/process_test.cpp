@@ -1,6 +1,9 @@
 #include "platform/process.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <csignal>
 
 #include "support/cgi_runner.hpp"
 
@@ -40,6 +43,19 @@ TEST(RunShellCommandTest, RunsThroughShellAndReturnsItsStatus) {
   EXPECT_EQ(RunShellCommand("cd '" + dir.path() + "' && echo hi > f; exit 3"), 3 << 8);
   EXPECT_EQ(dir.Read("f"), "hi\n");
   EXPECT_EQ(RunShellCommand(""), 0);
+}
+
+// The program ignores SIGPIPE for itself; its children must not inherit
+// that, or a pipeline such as `producer | head -1` may never end.
+TEST(ChildSignalsTest, ChildrenGetDefaultBrokenPipeAction) {
+  void (*before)(int) = std::signal(SIGPIPE, SIG_DFL);
+  IgnoreBrokenPipe();
+  std::optional<int> quiet = RunQuietly({"sh", "-c", "kill -PIPE $$; exit 0"});
+  int shell = RunShellCommand("kill -PIPE $$; exit 0");
+  void (*during)(int) = std::signal(SIGPIPE, before);
+  EXPECT_EQ(quiet, 128 + SIGPIPE);
+  EXPECT_TRUE(WIFSIGNALED(shell) && WTERMSIG(shell) == SIGPIPE) << "status " << shell;
+  EXPECT_EQ(during, SIG_IGN) << "the program's own setting is kept";
 }
 
 }  // namespace
