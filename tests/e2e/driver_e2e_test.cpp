@@ -7,8 +7,6 @@
 namespace veltrano::testing {
 namespace {
 
-const std::string kPlain = "Content-type: text/html\r\n\r\n<HTML>\r\n";
-
 struct Argv0Case {
   const char* name;
   std::string argv0;  // "{site}" stands for the site directory

@@ -10,8 +10,6 @@
 namespace veltrano::testing {
 namespace {
 
-const std::string kPlain = "Content-type: text/html\r\n\r\n<HTML>\r\n";
-
 // Pages and the parts every template here shares. The address list goes out
 // as blind copies; "{server}" stands for the scripted server's address.
 const std::string kTemplateTail =

@@ -10,8 +10,6 @@
 namespace veltrano::testing {
 namespace {
 
-const std::string kPlain = "Content-type: text/html\r\n\r\n<HTML>\r\n";
-
 // Everything up to FORMDATA is valid; the missing SUCCEEDMSGFILE section is
 // found only at the very end, so its page shows the template went through.
 const std::string kTemplate =

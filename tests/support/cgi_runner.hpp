@@ -34,6 +34,9 @@ class Site : public TempDir {
   std::string programPath() const { return path() + "/veltrano2.exe"; }
 };
 
+// How a fatal page starts under a server other than IIS.
+inline const std::string kPlain = "Content-type: text/html\r\n\r\n<HTML>\r\n";
+
 struct CgiRequest {
   std::string argv0;                       // empty: the program's full path
   std::map<std::string, std::string> env;  // the whole environment but PATH
