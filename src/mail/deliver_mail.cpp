@@ -95,12 +95,8 @@ void SendToAddressFile(RequestContext& ctx, SmtpClient& smtp, std::optional<std:
   }
 
   StartMail(ctx, smtp);
-  std::size_t pos = 0;
-  while (pos < list->size()) {
-    std::size_t end = list->find('\n', pos);
-    if (end == std::string::npos) end = list->size();
-    std::string address = list->substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string_view line : SplitLines(*list)) {
+    std::string address(line);
     Trim(address);
     if (!address.empty()) smtp.RcptBcc(address);
   }

@@ -96,19 +96,11 @@ std::string OneLine(std::string_view value) {
 std::string HeaderLines(std::string_view text) {
   const std::string lf = NormalizeLineEnds(text);
   std::string out;
-  std::size_t pos = 0;
-  while (pos <= lf.size()) {
-    std::size_t end = lf.find('\n', pos);
-    if (end == std::string::npos) end = lf.size();
-    std::string line = lf.substr(pos, end - pos);
-    std::string probe = line;
-    Trim(probe);
-    if (!probe.empty()) {
-      if (!out.empty()) out += "\r\n";
-      if (line.front() == '.') out += '.';
-      out += line;
-    }
-    pos = end + 1;
+  for (std::string_view line : SplitLines(lf)) {
+    if (std::all_of(line.begin(), line.end(), IsTrimSpace)) continue;
+    if (!out.empty()) out += "\r\n";
+    if (line.front() == '.') out += '.';
+    out += line;
   }
   return out;
 }
@@ -116,12 +108,8 @@ std::string HeaderLines(std::string_view text) {
 // True when a line of `header` starts with `field` (e.g. "Date:"), letters
 // compared without regard to case.
 bool HasField(std::string_view header, std::string_view field) {
-  std::size_t pos = 0;
-  while (pos < header.size()) {
-    if (EqualsNoCase(header.substr(pos, field.size()), field)) return true;
-    std::size_t end = header.find('\n', pos);
-    if (end == std::string_view::npos) break;
-    pos = end + 1;
+  for (std::string_view line : SplitLines(header)) {
+    if (EqualsNoCase(line.substr(0, field.size()), field)) return true;
   }
   return false;
 }

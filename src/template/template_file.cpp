@@ -40,13 +40,7 @@ std::optional<AliasSplit> SplitAlias(std::string_view name) {
 // The key is the text before the line's first "=" (leading "=" skipped); a
 // line without "=" names no directory and never matches.
 std::optional<std::string> LookUpAlias(std::string_view aliasFile, std::string_view alias) {
-  std::size_t pos = 0;
-  while (pos < aliasFile.size()) {
-    std::size_t lineEnd = aliasFile.find('\n', pos);
-    if (lineEnd == std::string_view::npos) lineEnd = aliasFile.size();
-    std::string_view line = aliasFile.substr(pos, lineEnd - pos);
-    pos = lineEnd + 1;
-
+  for (std::string_view line : SplitLines(aliasFile)) {
     std::size_t keyStart = std::min(line.find_first_not_of('='), line.size());
     std::size_t equals = line.find('=', keyStart);
     if (equals == std::string_view::npos) continue;

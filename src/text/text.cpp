@@ -60,6 +60,18 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
          });
 }
 
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return lines;
+}
+
 std::string HtmlEscape(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veltrano {
 
@@ -30,6 +31,10 @@ void AsciiLowerInPlace(std::string& text);
 std::string AsciiUpper(std::string_view text);
 // Whole-text equality, letters compared without regard to case.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// The lines of LF-separated text, without their LFs. A final LF ends the
+// last line; it does not start an empty one.
+std::vector<std::string_view> SplitLines(std::string_view text);
 
 // Escapes & < > " ' for HTML text and attribute values.
 std::string HtmlEscape(std::string_view text);

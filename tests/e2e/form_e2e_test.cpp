@@ -23,7 +23,6 @@ void WriteSite(const Site& site) {
 }
 
 const std::string kPage = "Content-type: text/html\r\n\r\n";
-const std::string kFatal = kPage + "<HTML>\r\n";
 
 struct FormCase {
   const char* name;
@@ -77,18 +76,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "name=Ann",
                  {{"REQUEST_METHOD", "GET"}},
                  {},
-                 kFatal + "<TITLE>Form Submit Error</TITLE>You must submit a form with a POST "
+                 kPlain + "<TITLE>Form Submit Error</TITLE>You must submit a form with a POST "
                           "method."},
         FormCase{"length_over_limit",
                  "name=Ann",
                  {{"CONTENT_LENGTH", "1048577"}},
                  {},
-                 kFatal + "<TITLE>Form Submit Error</TITLE>The form data is too large."},
+                 kPlain + "<TITLE>Form Submit Error</TITLE>The form data is too large."},
         FormCase{"bad_escape_in_undeclared_field",
                  "name=Ann&other=%zz",
                  {},
                  {},
-                 kFatal + "<TITLE>Veltrano error</TITLE>Invalid escape sequence"}),
+                 kPlain + "<TITLE>Veltrano error</TITLE>Invalid escape sequence"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FormE2eTest, BodyShorterThanAnnouncedIsParsedAsFarAsItCame) {

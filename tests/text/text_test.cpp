@@ -77,6 +77,15 @@ TEST(TextTest, CaseHelpersTouchAsciiLettersOnly) {
   EXPECT_EQ(AsciiUpper("path_x\xe9"), "PATH_X\xe9");
 }
 
+TEST(TextTest, SplitLinesDropsOnlyTheFinalLineEnd) {
+  using Lines = std::vector<std::string_view>;
+  EXPECT_EQ(SplitLines(""), Lines{});
+  EXPECT_EQ(SplitLines("a"), Lines{"a"});
+  EXPECT_EQ(SplitLines("a\n"), Lines{"a"});
+  EXPECT_EQ(SplitLines("a\n\nb\n\n"), (Lines{"a", "", "b", ""}));
+  EXPECT_EQ(SplitLines("\n"), Lines{""});
+}
+
 TEST(TextTest, HtmlEscapeCoversMarkupAndQuotes) {
   EXPECT_EQ(HtmlEscape("<script>alert('x\"&')</script>"),
             "&lt;script&gt;alert(&#39;x&quot;&amp;&#39;)&lt;/script&gt;");
