@@ -81,20 +81,31 @@ void CompleteRequest(RequestContext& ctx) {
   ctx.system.output.Flush();
 }
 
+void DiscardUnreadBody(platform::System& system) {
+  std::optional<std::string> length = system.env.Get("CONTENT_LENGTH");
+  if (!length) return;
+  long long announced = LeadingInteger(*length, static_cast<long long>(kMaxDiscardedBody));
+  if (announced > 0) system.input.DiscardUpTo(static_cast<std::size_t>(announced));
+}
+
 int RunProgram(std::string_view programPath, platform::System& system) {
+  std::optional<FatalError> fatal;
   try {
     RequestContext ctx(system);
     HandleRequest(ctx, programPath);
   } catch (const FatalError& error) {
-    WriteFatalPage(system, error);
+    fatal = error;
   } catch (const RequestEnded&) {
     // The response is complete.
   } catch (const std::exception&) {
     // Only resource exhaustion gets here; the visitor still gets a page.
-    WriteFatalPage(system, FatalError{"Veltrano error",
-                                      "The request could not be completed.  Please try again "
-                                      "later."});
+    fatal = FatalError{"Veltrano error",
+                       "The request could not be completed.  Please try again later."};
   }
+  // Before the response leaves: a web server that is still writing the body
+  // (Apache's mod_cgid) would otherwise stall and cut the response off.
+  DiscardUnreadBody(system);
+  if (fatal) WriteFatalPage(system, *fatal);
   system.output.Flush();
   return 0;
 }

@@ -23,6 +23,13 @@ namespace veltrano {
 // The program's own name; matched without regard to ASCII case.
 inline constexpr std::string_view kExecutableName = "veltrano2.exe";
 
+// Whatever a run leaves unread of the announced body is read and discarded
+// before the response goes out, up to this many bytes.
+inline constexpr std::size_t kMaxDiscardedBody = 64 * 1024 * 1024;
+
+// Reads and discards the rest of the body CONTENT_LENGTH announces.
+void DiscardUnreadBody(platform::System& system);
+
 // Runs one request and returns the exit status, which is always 0.
 int RunProgram(std::string_view programPath, platform::System& system);
 

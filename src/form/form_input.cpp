@@ -15,11 +15,6 @@ constexpr std::string_view kConsoleMessage =
     "command line prompt.  It must be run as part of a cgi call\n"
     "from the web server.";
 
-// The white space atoi skips.
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -75,17 +70,7 @@ std::string UrlDecode(std::string_view text) {
 }
 
 long long ParseContentLength(std::string_view text) {
-  constexpr long long kCeiling = static_cast<long long>(kMaxBodyLength) + 1;
-  std::size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && IsDigit(text[i]); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > kCeiling) value = kCeiling;
-  }
-  return negative ? -value : value;
+  return LeadingInteger(text, static_cast<long long>(kMaxBodyLength) + 1);
 }
 
 void FormInput::ReadForm(const platform::System& system, std::string_view requiredMethod) {

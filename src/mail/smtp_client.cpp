@@ -13,7 +13,7 @@ namespace veltrano {
 
 namespace {
 
-constexpr std::uint16_t kSmtpPort = 25;
+constexpr std::uint16_t kDefaultSmtpPort = 25;
 // A reply holds a code and a short text; even a long multi-line EHLO-style
 // answer stays far below this. Anything longer is a broken or hostile server.
 constexpr std::size_t kMaxReplyBytes = 64 * 1024;
@@ -37,24 +37,10 @@ bool IsReplySeparator(char c) {
   return c == ' ' || c == '-';
 }
 
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The number at the start of `token` the way atoi reads it: white space
-// skipped, an optional sign, digits up to the first other byte, 0 without
-// digits. Clamped instead of overflowing.
+// The reply code the way atoi reads it, clamped: any code this large is a
+// refusal.
 int LeadingNumber(std::string_view token) {
-  std::size_t i = 0;
-  while (i < token.size() && IsCSpace(token[i])) ++i;
-  bool negative = false;
-  if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
-  constexpr long long kCap = 1000000000;  // any code this large is a refusal
-  long long value = 0;
-  for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i) {
-    value = std::min(kCap, value * 10 + (token[i] - '0'));
-  }
-  return static_cast<int>(negative ? -value : value);
+  return static_cast<int>(LeadingInteger(token, 1000000000));
 }
 
 // An address that could break out of its command or header line.
@@ -155,6 +141,24 @@ std::string RandomToken() {
 
 }  // namespace
 
+std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server) {
+  std::size_t colon = server.rfind(':');
+  if (colon == std::string_view::npos)
+    return SmtpServerAddress{std::string(server), kDefaultSmtpPort};
+  std::string_view digits = server.substr(colon + 1);
+  // The section is not trimmed; white space after the port is let through
+  // as it is after a dotted address.
+  while (!digits.empty() && IsTrimSpace(digits.back())) digits.remove_suffix(1);
+  if (digits.empty() || digits.size() > 5) return std::nullopt;
+  unsigned port = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    port = port * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (port == 0 || port > 65535) return std::nullopt;
+  return SmtpServerAddress{std::string(server.substr(0, colon)), static_cast<std::uint16_t>(port)};
+}
+
 SmtpClient::SmtpClient(const platform::Clock& clock, Options options)
     : clock_(clock), options_(options) {}
 
@@ -205,7 +209,9 @@ void SmtpClient::SendCommand(std::string_view command, bool record) {
 
 bool SmtpClient::ConnectAndHelo(std::string_view server) {
   std::optional<std::string> host = platform::LocalHostName();
-  if (!host || !socket_.Connect(platform::ResolveIpv4(server), kSmtpPort, options_.timeouts)) {
+  std::optional<SmtpServerAddress> address = ParseSmtpServer(server);
+  if (!host || !address ||
+      !socket_.Connect(platform::ResolveIpv4(address->host), address->port, options_.timeouts)) {
     transcript_ = kConnectionFailure;
     return false;
   }

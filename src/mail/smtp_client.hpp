@@ -1,5 +1,7 @@
 // The SMTP client: one plain conversation (HELO, no extensions) over one TCP
-// connection to port 25, carrying every mail of a request.
+// connection, carrying every mail of a request. The server is a host name or
+// dotted address, optionally followed by ":PORT" (1 to 65535); the port is
+// 25 without it.
 //
 // The connection is opened by the first MailFrom; the server named then is
 // the only one used. Per mail the caller sends MailFrom, any number of
@@ -43,6 +45,15 @@ namespace veltrano {
 inline constexpr std::string_view kMsgBodyFailureMessage =
     "Critical error occured with Veltrano.  Please contact developer and advise him that failure "
     "occured in the MsgBody() Function";
+
+struct SmtpServerAddress {
+  std::string host;
+  std::uint16_t port = 25;
+};
+
+// The host and port of an SMTPSERVER text, split at its last ':'; none when
+// the text after that ':' is not a port number (trailing white space aside).
+std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server);
 
 struct SmtpReply {
   int code = -1;     // -1: no complete reply arrived

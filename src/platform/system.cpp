@@ -1,5 +1,6 @@
 #include "platform/system.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,26 @@ std::optional<std::string> ProcessEnvironment::Get(const std::string& name) cons
   return std::string(value);
 }
 
+StdinInput::StdinInput() : deadline_(std::chrono::steady_clock::now() + kInputTime) {}
+
+std::size_t StdinInput::ReadSome(char* buf, std::size_t max) {
+  while (!ended_) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline_ - std::chrono::steady_clock::now());
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int ready = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;  // time is up, or stdin cannot be waited on
+    ssize_t n = ::read(STDIN_FILENO, buf, max);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;
+    consumed_ += static_cast<std::size_t>(n);
+    return static_cast<std::size_t>(n);
+  }
+  ended_ = true;
+  return 0;
+}
+
 std::string StdinInput::ReadText(std::size_t count) {
   std::string out;
   TextModeDecoder decoder;
@@ -23,20 +44,24 @@ std::string StdinInput::ReadText(std::size_t count) {
   // Never read past `count` bytes: the server need not end the input after
   // the announced body, and a read beyond it may wait for ever. A CR LF pair
   // inside those bytes yields one character; a CR that is the last of them
-  // stays a CR.
+  // stays a CR. A 0x1A byte ends the text; the bytes after it stay unread.
   std::size_t left = count;
-  while (!ended_ && left > 0) {
-    ssize_t n = ::read(STDIN_FILENO, buf, left < sizeof buf ? left : sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ended_ = true;
-      break;
-    }
-    left -= static_cast<std::size_t>(n);
-    if (!decoder.Feed(std::string_view(buf, static_cast<std::size_t>(n)), out)) ended_ = true;
+  while (left > 0) {
+    std::size_t n = ReadSome(buf, left < sizeof buf ? left : sizeof buf);
+    if (n == 0) break;
+    left -= n;
+    if (!decoder.Feed(std::string_view(buf, n), out)) break;
   }
   decoder.Finish(out);
   return out;
+}
+
+void StdinInput::DiscardUpTo(std::size_t total) {
+  char buf[65536];
+  while (consumed_ < total) {
+    std::size_t left = total - consumed_;
+    if (ReadSome(buf, left < sizeof buf ? left : sizeof buf) == 0) return;
+  }
 }
 
 StdoutOutput::~StdoutOutput() {

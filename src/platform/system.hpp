@@ -11,6 +11,7 @@
 // SystemClock) are the only ones the program uses; tests bring their own.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -32,6 +33,10 @@ class Input {
   // mode (so a CR LF pair among them is one LF); less when the input ends,
   // fails or meets a 0x1A byte first. Nothing after those bytes is read.
   virtual std::string ReadText(std::size_t count) = 0;
+  // Reads and discards standard input until `total` bytes have been read
+  // since the start (ReadText's included), the input ends, or the time for
+  // reading standard input is up.
+  virtual void DiscardUpTo(std::size_t total) = 0;
 };
 
 class Output {
@@ -74,11 +79,24 @@ class ProcessEnvironment final : public Environment {
   std::optional<std::string> Get(const std::string& name) const override;
 };
 
+// Standard input with one bound for all its reading: a body that trickles
+// in, or a server that never closes the input, cannot hold the run longer
+// than kInputTime in total.
 class StdinInput final : public Input {
  public:
+  static constexpr std::chrono::seconds kInputTime{30};
+
+  StdinInput();
   std::string ReadText(std::size_t count) override;
+  void DiscardUpTo(std::size_t total) override;
 
  private:
+  // Reads at most `max` bytes into `buf`; 0 once the input has ended, failed
+  // or the time is up.
+  std::size_t ReadSome(char* buf, std::size_t max);
+
+  std::chrono::steady_clock::time_point deadline_;
+  std::size_t consumed_ = 0;
   bool ended_ = false;
 };
 

@@ -72,6 +72,21 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
+long long LeadingInteger(std::string_view text, long long ceiling) {
+  auto isCSpace = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  };
+  std::size_t i = 0;
+  while (i < text.size() && isCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = std::min(ceiling, value * 10 + (text[i] - '0'));
+  }
+  return negative ? -value : value;
+}
+
 std::string HtmlEscape(std::string_view text) {
   std::string out;
   out.reserve(text.size());

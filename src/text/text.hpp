@@ -36,6 +36,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // last line; it does not start an empty one.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
+// The number at the start of `text` the way C's atoi reads it (white space
+// skipped, an optional sign, the digits up to the first other byte; 0
+// without digits), with its magnitude held at `ceiling` so that it never
+// overflows.
+long long LeadingInteger(std::string_view text, long long ceiling);
+
 // Escapes & < > " ' for HTML text and attribute values.
 std::string HtmlEscape(std::string_view text);
 

@@ -61,5 +61,30 @@ TEST(DriverE2eTest, UnsetQueryStringCountsAsEmpty) {
   EXPECT_NE(result.output.find("<TITLE>Template error</TITLE>"), std::string::npos);
 }
 
+// A web server that hands the body through a pipe or socket must see it all
+// taken, whatever the program makes of it; otherwise it stalls or cuts the
+// response off.
+TEST(DriverE2eTest, BodyIsReadWholeWhateverTheOutcome) {
+  struct Case {
+    const char* name;
+    std::string query;
+    std::size_t bodySize;
+    std::string title;
+  };
+  const Case cases[] = {
+      {"misspelt_template", "nosuch.tpl", 300000, "Error loading template file"},
+      {"over_the_form_limit", "t.tpl", 3 * 1024 * 1024, "Form Submit Error"},
+  };
+  Site site;
+  site.Write("t.tpl", "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>");
+  for (const Case& c : cases) {
+    CgiRequest request = PostRequest(c.query, "a=" + std::string(c.bodySize - 2, 'x'));
+    request.bodyThroughPipe = true;
+    CgiResult result = RunCgi(site, request);
+    EXPECT_EQ(result.bodyBytesTaken, c.bodySize) << c.name;
+    EXPECT_NE(result.output.find("<TITLE>" + c.title + "</TITLE>"), std::string::npos) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace veltrano::testing

@@ -453,5 +453,33 @@ TEST(SmtpClientTest, ReplyIsCompleteAtItsFinalLine) {
   }
 }
 
+TEST(SmtpClientTest, ServerTextNamesHostAndPort) {
+  struct Case {
+    const char* text;
+    std::optional<std::pair<std::string, int>> want;
+  };
+  const Case cases[] = {
+      {"mail.example.org", std::pair<std::string, int>{"mail.example.org", 25}},
+      {"127.0.0.1:2525", std::pair<std::string, int>{"127.0.0.1", 2525}},
+      {"127.0.0.1:2525\n", std::pair<std::string, int>{"127.0.0.1", 2525}},
+      {"\nmx:65535", std::pair<std::string, int>{"\nmx", 65535}},
+      {"mx\n", std::pair<std::string, int>{"mx\n", 25}},
+      {"mx:1", std::pair<std::string, int>{"mx", 1}},
+      {"mx:0", std::nullopt},
+      {"mx:65536", std::nullopt},
+      {"mx:", std::nullopt},
+      {"mx:25x", std::nullopt},
+      {"mx:-25", std::nullopt},
+      {"mx:0000025", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::optional<SmtpServerAddress> got = ParseSmtpServer(c.text);
+    ASSERT_EQ(got.has_value(), c.want.has_value()) << c.text;
+    if (got) {
+      EXPECT_EQ(std::make_pair(got->host, int{got->port}), *c.want) << c.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace veltrano

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -89,10 +90,15 @@ CgiResult RunCgi(const Site& site, const CgiRequest& request) {
   std::vector<char*> argv{argv0.data(), nullptr};
 
   std::string in = io.path() + "/stdin", out = io.path() + "/stdout", err = io.path() + "/stderr";
+  int pipeFds[2] = {-1, -1};
+  if (request.bodyThroughPipe) {
+    ::signal(SIGPIPE, SIG_IGN);  // a program that stops reading gives EPIPE, not death
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  }
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    int fin = ::open(in.c_str(), O_RDONLY);
+    int fin = request.bodyThroughPipe ? ::dup(pipeFds[0]) : ::open(in.c_str(), O_RDONLY);
     int fout = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fin < 0 || fout < 0 || ferr < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
@@ -101,6 +107,21 @@ CgiResult RunCgi(const Site& site, const CgiRequest& request) {
     ::dup2(ferr, 2);
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
+  }
+  CgiResult result;
+  std::thread writer;
+  if (request.bodyThroughPipe) {
+    ::close(pipeFds[0]);
+    writer = std::thread([&] {
+      std::string_view left = request.body;
+      while (!left.empty()) {
+        ssize_t n = ::write(pipeFds[1], left.data(), left.size());
+        if (n <= 0) break;
+        left.remove_prefix(static_cast<std::size_t>(n));
+        result.bodyBytesTaken += static_cast<std::size_t>(n);
+      }
+      ::close(pipeFds[1]);
+    });
   }
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(request.timeoutSeconds);
@@ -112,7 +133,7 @@ CgiResult RunCgi(const Site& site, const CgiRequest& request) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  CgiResult result;
+  if (writer.joinable()) writer.join();
   result.output = io.Read("stdout");
   result.errors = io.Read("stderr");
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -43,12 +43,14 @@ struct CgiRequest {
   std::string body;                        // standard input
   std::string workingDirectory;            // empty: a fresh directory elsewhere
   int timeoutSeconds = 60;
+  bool bodyThroughPipe = false;  // as a web server gives it, not as a file
 };
 
 struct CgiResult {
-  std::string output;   // standard output, byte for byte
-  std::string errors;   // standard error
-  int exitStatus = -1;  // -1 when it did not exit normally
+  std::string output;              // standard output, byte for byte
+  std::string errors;              // standard error
+  int exitStatus = -1;             // -1 when it did not exit normally
+  std::size_t bodyBytesTaken = 0;  // with bodyThroughPipe: how much of the body it read
 };
 
 // A POST request for `query` with `body` and the usual CGI variables.
