@@ -2,27 +2,205 @@
 
 #include <exception>
 
+#include "expand/escapers.hpp"
+#include "expand/placeholders.hpp"
+#include "expand/shell_references.hpp"
+#include "form/form_input.hpp"
 #include "mail/deliver_mail.hpp"
 #include "outputs/data_file.hpp"
 #include "outputs/external_program.hpp"
 #include "platform/files.hpp"
-#include "response/response.hpp"
-#include "template/field_definitions.hpp"
+#include "response/catalogue.hpp"
+#include "response/log.hpp"
+#include "response/pages.hpp"
 #include "template/sections.hpp"
 #include "template/template_file.hpp"
 #include "text/text.hpp"
-#include "validate/pages.hpp"
 #include "validate/validate_fields.hpp"
 
 namespace veltrano {
 
 namespace {
 
-constexpr std::string_view kCriticalErrorMessage =
-    "A problem was encountered determining the working directory for Veltrano 2.0.  Please make "
-    "sure the veltrano 2.0 executable is called 'veltrano2.exe'.  If the name is correct and "
-    "problems remain, please contact the administrator of this web site.  Be sure to specify the "
-    "type of web server you are running.";
+// The administrator's log of one run.
+class RunLog final : public Notices {
+ public:
+  explicit RunLog(platform::ErrorLog& log) : log_(log) {}
+  void SetTemplateName(std::string name) { templateName_ = std::move(name); }
+  void Note(NoticeKind kind, std::string detail) override {
+    log_.WriteLine(LogLine(templateName_, LogText(kind, detail)));
+  }
+  void Failed(const Failure& failure) { log_.WriteLine(LogLine(templateName_, LogText(failure))); }
+
+ private:
+  platform::ErrorLog& log_;
+  std::string templateName_;
+};
+
+// Texts and paths for the mail phase, from the request's values.
+class RequestTexts final : public MailTexts {
+ public:
+  RequestTexts(const PlaceholderValues& values, const PathAliases& aliases,
+               const std::string& templatePath)
+      : values_(values), aliases_(aliases), templatePath_(templatePath) {}
+  Result<std::string> Expand(std::string_view text) override {
+    PlainText plain;
+    return ExpandPlaceholders(text, values_, plain);
+  }
+  Result<std::string> ResolvePath(std::string_view name) override {
+    return aliases_.Resolve(name, templatePath_);
+  }
+
+ private:
+  const PlaceholderValues& values_;
+  const PathAliases& aliases_;
+  const std::string& templatePath_;
+};
+
+// What a template without SMTPSERVER asks to be mailed, or empty.
+std::string UnsentMail(const Template& t) {
+  std::string asked;
+  auto add = [&asked](std::string_view what) {
+    if (!asked.empty()) asked += ", ";
+    asked += what;
+  };
+  for (const FieldDefinition& field : t.fields) {
+    if (field.sendTo) add("sendto field " + field.name);
+    if (field.respondTo && t.responseBody) add("respondto field " + field.name);
+  }
+  if (t.addressFile) add("ADRFILE");
+  if (t.responseBody) add("RMSGBODY");
+  return asked;
+}
+
+class Request {
+ public:
+  Request(platform::System& system, const RunSettings& settings, RunLog& log)
+      : system_(system), settings_(settings), log_(log) {}
+
+  Status Run(std::string_view programPath) {
+    std::optional<std::string> directory = WorkingDirectoryOf(programPath);
+    if (!directory) {
+      return Fail(FailureKind::kWrongProgramName, {}, "path " + std::string(programPath));
+    }
+    // A failure leaves the run in the web server's directory, as intended.
+    // Once inside a directory named by a relative path, that path no longer
+    // leads to the program's files: they are found from the current directory.
+    std::string workingDirectory = *directory;
+    if (!directory->empty() && platform::ChangeDirectory(*directory) && directory->front() != '/') {
+      workingDirectory.clear();
+    }
+    QueryTokens query = SplitQuery(system_.env.Get("QUERY_STRING").value_or(""));
+    log_.SetTemplateName(query.templateName.value_or(""));
+    debug_ = query.debugToken && FindNoCase(*query.debugToken, "debug");
+    PathAliases aliases(std::move(workingDirectory));
+
+    Result<TemplateFile> file = LoadTemplate(query.templateName, aliases);
+    if (!file) return file.failure();
+    Result<Template> parsed = ReadSections(std::move(*file));
+    if (!parsed) return parsed.failure();
+    const Template& t = *parsed;
+
+    Result<FormInput> form = ReadForm(system_.env, system_.input);
+    if (!form) return form.failure();
+    Submission submission = CheckSubmission(t.fields, *form);
+    PlaceholderValues values(t.fields, submission.values, system_.env, system_.clock);
+    if (submission.hasFieldErrors) return ShowErrorPage(t, aliases, submission, values);
+    return Complete(t, aliases, submission.values, values);
+  }
+
+ private:
+  Status ShowErrorPage(const Template& t, const PathAliases& aliases, const Submission& submission,
+                       const PlaceholderValues& values) {
+    Result<std::string> path = aliases.Resolve(t.errorPageFile, t.path);
+    if (!path) return path.failure();
+    Result<std::string> file = LoadPageFile(*path, FailureKind::kErrorPageUnreadable);
+    if (!file) return file.failure();
+    Result<std::string> page = ErrorPage(*file, t.fields, submission.checks, values);
+    if (!page) return page.failure();
+    system_.output.Write(*page);
+    return {};
+  }
+
+  // The work of an accepted submission, in its fixed order.
+  Status Complete(const Template& t, const PathAliases& aliases, FieldValues& fieldValues,
+                  const PlaceholderValues& values) {
+    Transcript transcript;
+    if (Status mailed = Mail(t, aliases, fieldValues, values, transcript); !mailed) return mailed;
+    if (t.executeCommand) {
+      if (Status ran = Execute(*t.executeCommand, values); !ran) return ran;
+    }
+    if (t.dataFile) {
+      if (Status written = Record(*t.dataFile, aliases, t.path, values); !written) return written;
+    }
+    if (t.successPageMissing) return *t.successPageMissing;
+    if (debug_) {
+      WriteDebugPage(system_.output, system_.env, transcript);
+      return {};
+    }
+    Result<std::string> path = aliases.Resolve(*t.successPageFile, t.path);
+    if (!path) return path.failure();
+    Result<std::string> file = LoadPageFile(*path, FailureKind::kSuccessPageUnreadable);
+    if (!file) return file.failure();
+    Result<std::string> page = SuccessPage(*file, values);
+    if (!page) return page.failure();
+    system_.output.Write(*page);
+    return {};
+  }
+
+  Status Mail(const Template& t, const PathAliases& aliases, FieldValues& fieldValues,
+              const PlaceholderValues& values, Transcript& transcript) {
+    if (!t.mail) {
+      if (std::string asked = UnsentMail(t); !asked.empty()) {
+        log_.Note(NoticeKind::kMailWithoutServer, asked);
+      }
+      return {};
+    }
+    SocketTransport socket;
+    SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock);
+    PgpEncryptor pgp(system_.env, settings_.childLimits);
+    RequestTexts texts(values, aliases, t.path);
+    MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};
+    Status delivered = DeliverMail(order, fieldValues, texts, smtp, pgp, log_);
+    if (!delivered) return delivered;
+    smtp.Quit();
+    transcript = smtp.transcript();
+    return {};
+  }
+
+  Status Execute(std::string command, const PlaceholderValues& values) {
+    Trim(command);
+    ShellReferences references;
+    Result<std::string> expanded = ExpandPlaceholders(command, values, references);
+    if (!expanded) return expanded.failure();
+    return RunExternalProgram(*expanded, references.environment(), system_.output, log_,
+                              settings_.childLimits);
+  }
+
+  Status Record(const DataFileSections& dataFile, const PathAliases& aliases,
+                const std::string& templatePath, const PlaceholderValues& values) {
+    if (!dataFile.format) return Fail(FailureKind::kNoDataFileFormat);
+    Result<std::string> path = aliases.Resolve(dataFile.name, templatePath);
+    if (!path) return path.failure();
+    DataRecord escaper;
+    Result<std::string> record = ExpandPlaceholders(*dataFile.format, values, escaper);
+    if (!record) return record.failure();
+    WriteDataFile(*path, dataFile.mode, std::move(*record), log_);
+    return {};
+  }
+
+  platform::System& system_;
+  const RunSettings& settings_;
+  RunLog& log_;
+  bool debug_ = false;
+};
+
+void DiscardUnreadBody(platform::System& system) {
+  std::optional<std::string> length = system.env.Get("CONTENT_LENGTH");
+  if (!length) return;
+  long long announced = LeadingInteger(*length, static_cast<long long>(kMaxDiscardedBody));
+  if (announced > 0) system.input.DiscardUpTo(static_cast<std::size_t>(announced));
+}
 
 }  // namespace
 
@@ -47,65 +225,24 @@ QueryTokens SplitQuery(std::string_view query) {
   return tokens;
 }
 
-void HandleRequest(RequestContext& ctx, std::string_view programPath) {
-  std::optional<std::string> directory = WorkingDirectoryOf(programPath);
-  if (!directory) ReportFatal("Critical error", kCriticalErrorMessage);
-  // A failure leaves the run in the web server's directory, as intended.
-  // Once inside a directory named by a relative path, that path no longer
-  // leads to the program's files: they are found from the current directory.
-  std::string workingDirectory = *directory;
-  if (!directory->empty() && platform::ChangeDirectory(*directory) && directory->front() != '/') {
-    workingDirectory.clear();
-  }
-
-  QueryTokens query = SplitQuery(ctx.system.env.Get("QUERY_STRING").value_or(""));
-  LoadTemplate(ctx, query.templateName, workingDirectory);
-  ctx.debugMode = query.debugToken && FindNoCase(*query.debugToken, "debug");
-
-  ReadSections(ctx);
-  ParseFieldDefinitions(ctx, ctx.fieldSection);
-  ValidateFields(ctx);
-  CompleteRequest(ctx);
-}
-
-void CompleteRequest(RequestContext& ctx) {
-  SmtpClient smtp(ctx.system.clock);
-  PgpEncryptor pgp(ctx.system.env);
-  DeliverMail(ctx, smtp, pgp);
-  smtp.Quit();
-  if (ctx.executeCommand) RunExternalProgram(ctx);
-  if (ctx.appendDataFile || ctx.truncateDataFile) WriteDataFile(ctx);
-  ctx.successPageFile = ExtractSection(ctx, "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
-  if (ctx.debugMode) ReportFatal("rfc821 mail transaction process", smtp.GetTranscript());
-  ShowSuccessPage(ctx);
-  ctx.system.output.Flush();
-}
-
-void DiscardUnreadBody(platform::System& system) {
-  std::optional<std::string> length = system.env.Get("CONTENT_LENGTH");
-  if (!length) return;
-  long long announced = LeadingInteger(*length, static_cast<long long>(kMaxDiscardedBody));
-  if (announced > 0) system.input.DiscardUpTo(static_cast<std::size_t>(announced));
-}
-
-int RunProgram(std::string_view programPath, platform::System& system) {
-  std::optional<FatalError> fatal;
+int RunProgram(std::string_view programPath, platform::System& system,
+               const RunSettings& settings) {
+  RunLog log(system.log);
+  std::optional<Failure> failure;
   try {
-    RequestContext ctx(system);
-    HandleRequest(ctx, programPath);
-  } catch (const FatalError& error) {
-    fatal = error;
-  } catch (const RequestEnded&) {
-    // The response is complete.
+    Request request(system, settings, log);
+    if (Status done = request.Run(programPath); !done) failure = done.failure();
   } catch (const std::exception&) {
     // Only resource exhaustion gets here; the visitor still gets a page.
-    fatal = FatalError{"Veltrano error",
-                       "The request could not be completed.  Please try again later."};
+    failure = Fail(FailureKind::kOutOfResources);
   }
   // Before the response leaves: a web server that is still writing the body
   // (Apache's mod_cgid) would otherwise stall and cut the response off.
   DiscardUnreadBody(system);
-  if (fatal) WriteFatalPage(system, *fatal);
+  if (failure) {
+    log.Failed(*failure);
+    WriteFatalPage(system.output, system.env, *failure);
+  }
   system.output.Flush();
   return 0;
 }

@@ -1,21 +1,31 @@
 // One CGI run, from the program's own path to the last byte of the response.
 //
-// The order of a request is fixed: executable check and working directory,
-// query string, template, sections, field definitions, form and checks (the
-// error page ends the run there), then CompleteRequest: mails, QUIT, the
-// external command, the data file, the SUCCEEDMSGFILE section, and the debug
-// page or the success page. Whatever happened before a fatal page stays done.
+// The phases, each taking what it needs and returning a value or a failure:
+//   template   the name from the query string, resolved and read, its
+//              sections and field definitions (template/)
+//   form       the submitted body (form/), checked against the fields
+//              (validate/); a failed check ends the run with the error page
+//   mail       every mail of the submission (mail/), with texts expanded as
+//              the mails go (expand/)
+//   outputs    the EXECUTE command, then the data-file record (outputs/)
+//   response   the debug page or the success page (response/)
+// Template failures are therefore always reported before any problem with
+// the submission, and nothing is mailed, run or written before every field
+// passed. Whatever happened before a failure stays done.
 //
-// Every way a run ends (success page, error page, fatal page, debug page,
-// console message) leads back to RunProgram, which writes a pending fatal
-// page, flushes standard output and returns exit status 0.
+// RunProgram is the only place that writes the response: the page of the
+// run, or the page of its failure together with one line in the
+// administrator's log. Before the response goes out, what is left of the
+// announced body is read and discarded. The exit status is always 0.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "driver/request_context.hpp"
+#include "mail/transport.hpp"
+#include "platform/process.hpp"
 #include "platform/system.hpp"
 
 namespace veltrano {
@@ -27,18 +37,15 @@ inline constexpr std::string_view kExecutableName = "veltrano2.exe";
 // before the response goes out, up to this many bytes.
 inline constexpr std::size_t kMaxDiscardedBody = 64 * 1024 * 1024;
 
-// Reads and discards the rest of the body CONTENT_LENGTH announces.
-void DiscardUnreadBody(platform::System& system);
+// What a test may put in place of the real thing.
+struct RunSettings {
+  SmtpTransport* transport = nullptr;  // none: a TCP connection
+  platform::ChildLimits childLimits;
+};
 
 // Runs one request and returns the exit status, which is always 0.
-int RunProgram(std::string_view programPath, platform::System& system);
-
-// The request itself. Returns after the success page; otherwise ends by
-// throwing FatalError or RequestEnded (response/response.hpp).
-void HandleRequest(RequestContext& ctx, std::string_view programPath);
-
-// The completion phase of an accepted submission.
-void CompleteRequest(RequestContext& ctx);
+int RunProgram(std::string_view programPath, platform::System& system,
+               const RunSettings& settings = {});
 
 // The directory text of the program's path: everything before the first
 // occurrence of the executable name, in the path's own letter case, or none

@@ -12,19 +12,25 @@
 // "systemtime" (hh:mm:ss) or "systemdate" (mm/dd/yy), exactly in lower case,
 // or the environment variable of the upper-cased name; else the value of a
 // later matching field. A name nothing answers to vanishes. The clock is read
-// once per expansion.
+// at most once per expansion, and only when a time or date is asked for.
 //
-// The result is bounded at kMaxExpandedLength characters, counted on what is
-// appended (escaped replacements included); beyond it the request ends with
-// the "Mail send error" page. Field and environment values are untrusted and
-// are escaped for where the text goes (see Escaping); literal text never is.
+// Where the expanded text goes decides how replacements (untrusted field and
+// environment values) are written: an Escaper does that, and sees the
+// literal text too, so that it can tell where each replacement stands.
+// Literal text is the administrator's and is never changed. The result is
+// bounded at kMaxExpandedLength characters, counted as the escaper says;
+// beyond it the expansion fails (kExpansionTooLong).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "driver/request_context.hpp"
+#include "model/fields.hpp"
+#include "model/result.hpp"
+#include "platform/system.hpp"
 
 namespace veltrano {
 
@@ -33,15 +39,50 @@ namespace veltrano {
 // template or a flood of long values from growing a response without end.
 inline constexpr std::size_t kMaxExpandedLength = 15359;
 
-// How replacements (field and environment values) are made safe for where
-// the expanded text goes. Literal text is never changed.
-enum class Escaping {
-  kNone,   // mails and the data file
-  kHtml,   // the success and error pages
-  kShell,  // the external command line, quoted by where each one stands
+// What the names of placeholders stand for: the fields with their values (as
+// they are when an expansion runs), the clock and the environment.
+class PlaceholderValues {
+ public:
+  PlaceholderValues(const std::vector<FieldDefinition>& fields, const FieldValues& values,
+                    const platform::Environment& env, const platform::Clock& clock)
+      : fields_(fields), values_(values), env_(env), clock_(clock) {}
+
+  // The replacement for `name`, or none. `now` is the clock reading of one
+  // expansion, taken on first use.
+  std::optional<std::string> Find(std::string_view name,
+                                  std::optional<platform::LocalTime>& now) const;
+
+ private:
+  std::optional<std::string> FindOther(std::string_view name,
+                                       std::optional<platform::LocalTime>& now) const;
+
+  const std::vector<FieldDefinition>& fields_;
+  const FieldValues& values_;
+  const platform::Environment& env_;
+  const platform::Clock& clock_;
 };
 
-std::string ExpandPlaceholders(const RequestContext& ctx, std::string_view text,
-                               Escaping escaping = Escaping::kNone);
+// Writes the pieces of one expansion into its result.
+class Escaper {
+ public:
+  virtual ~Escaper() = default;
+  // Appends literal template text as it stands.
+  virtual void Literal(std::string_view text, std::string& out) { out += text; }
+  // Appends a replacement, made safe for where it stands. Returns how many
+  // characters it counts toward the length limit.
+  virtual std::size_t Replacement(std::string_view value, std::string& out) = 0;
+};
+
+// Replacements as they are: mails.
+class PlainText final : public Escaper {
+ public:
+  std::size_t Replacement(std::string_view value, std::string& out) override {
+    out += value;
+    return value.size();
+  }
+};
+
+Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderValues& values,
+                                       Escaper& escaper);
 
 }  // namespace veltrano

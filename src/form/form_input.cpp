@@ -1,19 +1,10 @@
 #include "form/form_input.hpp"
 
-#include "response/response.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
 
 namespace {
-
-// For a person who starts the program by hand: no CGI environment, so no
-// header and no HTML.
-constexpr std::string_view kConsoleMessage =
-    "Error occured while collecting some environment variables.\n"
-    "Chances are you are trying to run this program from the\n"
-    "command line prompt.  It must be run as part of a cgi call\n"
-    "from the web server.";
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -46,7 +37,7 @@ bool IsHexDigit(char c) {
   return IsDigit(upper) || (upper >= 'A' && upper <= 'F');
 }
 
-std::string UrlDecode(std::string_view text) {
+Result<std::string> UrlDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -55,7 +46,7 @@ std::string UrlDecode(std::string_view text) {
       out.push_back(' ');
     } else if (c == '%') {
       if (i + 2 >= text.size() || !IsHexDigit(text[i + 1]) || !IsHexDigit(text[i + 2])) {
-        ReportFatal("Veltrano error", "Invalid escape sequence");
+        return Fail(FailureKind::kInvalidEscape);
       }
       out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
       i += 2;
@@ -63,8 +54,6 @@ std::string UrlDecode(std::string_view text) {
       out.push_back(c);
     }
   }
-  // Values are C strings to everything downstream (mail text, command line,
-  // data file): a zero byte ends them.
   if (std::size_t nul = out.find('\0'); nul != std::string::npos) out.resize(nul);
   return out;
 }
@@ -73,37 +62,33 @@ long long ParseContentLength(std::string_view text) {
   return LeadingInteger(text, static_cast<long long>(kMaxBodyLength) + 1);
 }
 
-void FormInput::ReadForm(const platform::System& system, std::string_view requiredMethod) {
-  requestMethod = system.env.Get("REQUEST_METHOD");
-  if (!requestMethod) {
-    system.output.Write(kConsoleMessage);
-    EndRequest();
-  }
-  if (*requestMethod != requiredMethod) {
-    ReportFatal("Form Submit Error", "You must submit a form with a POST method.");
-  }
-  std::optional<std::string> lengthText = system.env.Get("CONTENT_LENGTH");
-  if (!lengthText) {
-    ReportFatal("No data", "Your browser didn't send any content.  Is it not POST capable?");
-  }
+Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input) {
+  std::optional<std::string> method = env.Get("REQUEST_METHOD");
+  if (!method) return Fail(FailureKind::kNoCgiEnvironment);
+  if (*method != "POST") return Fail(FailureKind::kNotPost, {}, "method " + *method);
+  std::optional<std::string> lengthText = env.Get("CONTENT_LENGTH");
+  if (!lengthText) return Fail(FailureKind::kNoContentLength);
   long long length = ParseContentLength(*lengthText);
-  if (length < 0) ReportFatal("No data", "Your browser did not send any data from the form");
+  if (length < 0)
+    return Fail(FailureKind::kNegativeContentLength, {}, "CONTENT_LENGTH " + *lengthText);
   if (length > static_cast<long long>(kMaxBodyLength)) {
-    ReportFatal("Form Submit Error", "The form data is too large.");
+    return Fail(FailureKind::kBodyTooLarge, {}, "CONTENT_LENGTH " + *lengthText);
   }
   // Text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
   // ends the body. Whatever arrived is parsed; missing bytes are not made up.
-  body = system.input.ReadText(static_cast<std::size_t>(length));
-  ParseFormData();
+  std::string body = input.ReadText(static_cast<std::size_t>(length));
+  Result<std::vector<FormPair>> pairs = ParseFormData(body);
+  if (!pairs) return pairs.failure();
+  return FormInput{std::move(*pairs)};
 }
 
-void FormInput::ParseFormData() {
-  pairs.clear();
+Result<std::vector<FormPair>> ParseFormData(std::string_view body) {
+  std::vector<FormPair> pairs;
   // Every value ends at an "&", the last one at this appended one.
-  const std::string buffer = body + '&';
+  const std::string buffer = std::string(body) + '&';
   std::size_t at = 0;
   std::optional<std::string_view> name = NextName(buffer, at);
-  if (!name) return;
+  if (!name) return pairs;
   pairs.emplace_back();
   for (;;) {
     FormPair& current = pairs.back();
@@ -114,21 +99,22 @@ void FormInput::ParseFormData() {
       current.value.reset();
       ++at;
       name = NextName(buffer, at);
-      if (!name) return;
+      if (!name) return pairs;
       pairs.emplace_back();
       continue;
     }
     std::size_t amp = buffer.find('&', at);
-    std::string decoded = UrlDecode(std::string_view(buffer).substr(at, amp - at));
+    Result<std::string> decoded = UrlDecode(std::string_view(buffer).substr(at, amp - at));
+    if (!decoded) return decoded.failure();
     if (current.value) {
       *current.value += ", ";
-      *current.value += decoded;
+      *current.value += *decoded;
     } else {
-      current.value = std::move(decoded);
+      current.value = std::move(*decoded);
     }
     at = amp + 1;
     name = NextName(buffer, at);
-    if (!name) return;
+    if (!name) return pairs;
     // Only a name repeated right away (same bytes, case counts) joins values.
     if (*name != current.name) pairs.emplace_back();
   }

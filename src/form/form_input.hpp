@@ -2,17 +2,17 @@
 // input and split into name/value pairs.
 //
 // ReadForm checks the request method and CONTENT_LENGTH, reads the body and
-// parses it; every problem ends the request (ReportFatal, or the plain
-// console message when REQUEST_METHOD is unset, i.e. the program was started
-// by hand). Bodies are bounded at kMaxBodyLength; a body shorter than
-// announced is parsed as far as it arrived.
+// parses it; every problem is a failure (REQUEST_METHOD unset means the
+// program was started by hand, kNoCgiEnvironment). Bodies are bounded at
+// kMaxBodyLength; a body shorter than announced is parsed as far as it
+// arrived.
 //
 // Pairs keep their names exactly as sent ("+" and %XX are not decoded in
 // names); values are URL-decoded, and a bad escape in any value, declared by
-// the template or not, ends the request. Only consecutive repeats of a name
-// are joined (", " between the values); a repeat that comes back after
-// another name makes a second pair that lookups never reach. Everything here
-// is untrusted visitor text: callers escape it for where it goes.
+// the template or not, is a failure. Only consecutive repeats of a name are
+// joined (", " between the values); a repeat that comes back after another
+// name makes a second pair that lookups never reach. Everything here is
+// untrusted visitor text: callers escape it for where it goes.
 #pragma once
 
 #include <cstddef>
@@ -21,12 +21,13 @@
 #include <string_view>
 #include <vector>
 
+#include "model/result.hpp"
 #include "platform/system.hpp"
 
 namespace veltrano {
 
-// A body above this ends the request: the whole body is held in memory, and
-// no form a person fills in comes near it.
+// A body above this is refused: the whole body is held in memory, and no
+// form a person fills in comes near it.
 inline constexpr std::size_t kMaxBodyLength = 1024 * 1024;
 
 struct FormPair {
@@ -34,40 +35,34 @@ struct FormPair {
   std::optional<std::string> value;  // decoded; none when sent as "name=" with nothing after
 };
 
-class FormInput {
- public:
-  // Checks REQUEST_METHOD against `requiredMethod` (exact, case counts),
-  // reads CONTENT_LENGTH bytes of standard input (never more: the server
-  // need not end the input there) and parses them.
-  // Returns only on success.
-  void ReadForm(const platform::System& system, std::string_view requiredMethod);
-
-  // Splits `body` into `pairs`, decoding each value. A last piece without
-  // "=" (an empty body is one) is dropped.
-  void ParseFormData();
+struct FormInput {
+  std::vector<FormPair> pairs;  // in the order names first appear
 
   // A copy of the value of the first pair whose name equals `name` without
   // regard to ASCII case; none when no pair has that name or its value is none.
   std::optional<std::string> LookupFormValue(std::string_view name) const;
-
-  std::optional<std::string> requestMethod;
-  std::string body;             // the body as read, without the final "&"
-  std::vector<FormPair> pairs;  // in the order names first appear
 };
 
+// Checks REQUEST_METHOD against "POST" (exact, case counts), reads
+// CONTENT_LENGTH bytes of standard input (never more: the server need not
+// end the input there) and parses them.
+Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input);
+
+// Splits a body into pairs, decoding each value. A last piece without "="
+// (an empty body is one) is dropped.
+Result<std::vector<FormPair>> ParseFormData(std::string_view body);
+
 // The decoded form of a URL-encoded value: "+" is a space and %XX the byte
-// with that hexadecimal value. A "%" without two hexadecimal digits after it
-// ends the request ("Invalid escape sequence"). The result ends at its first
-// zero byte, so "ab%00cd" gives "ab".
-std::string UrlDecode(std::string_view text);
+// with that hexadecimal value; a "%" without two hexadecimal digits after it
+// is a failure. The result ends at its first zero byte, so "ab%00cd" gives
+// "ab": values are C strings to everything downstream.
+Result<std::string> UrlDecode(std::string_view text);
 
 // 0-9, A-F and a-f.
 bool IsHexDigit(char c);
 
-// CONTENT_LENGTH read the way atoi reads it (leading white space, an optional
-// sign, the digits up to the first other character; no digits gives 0), but
-// a magnitude above kMaxBodyLength is held at kMaxBodyLength + 1 so that it
-// never overflows.
+// CONTENT_LENGTH read the way atoi reads it, its magnitude held at
+// kMaxBodyLength + 1 so that it never overflows.
 long long ParseContentLength(std::string_view text);
 
 }  // namespace veltrano

@@ -1,106 +1,144 @@
 #include "mail/deliver_mail.hpp"
 
-#include <string>
-
-#include "expand/message_body.hpp"
-#include "expand/placeholders.hpp"
+#include "mail/message.hpp"
 #include "platform/files.hpp"
-#include "response/response.hpp"
-#include "template/template_file.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
 
 namespace {
 
-std::optional<std::string> Expand(const RequestContext& ctx,
-                                  const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  return ExpandPlaceholders(ctx, *text, Escaping::kNone);
-}
-
 std::optional<std::string_view> View(const std::optional<std::string>& text) {
   if (!text) return std::nullopt;
   return std::string_view(*text);
 }
 
-// A field whose value is missing or was trimmed to nothing has no address.
-bool HasAddress(const FormField& field) {
-  return field.value && !field.value->empty();
-}
+class Delivery {
+ public:
+  Delivery(const MailOrder& order, FieldValues& values, MailTexts& texts, SmtpClient& smtp,
+           PgpEncryptor& pgp, Notices& notices)
+      : order_(order), values_(values), texts_(texts), smtp_(smtp), pgp_(pgp), notices_(notices) {}
 
-// MAIL FROM with SENDER expanded now, so that it sees the values as the
-// earlier mails left them. A template without SENDER cannot mail.
-void StartMail(RequestContext& ctx, SmtpClient& smtp) {
-  if (!ctx.sender) ReportFatal(std::nullopt, kMsgBodyFailureMessage);
-  std::string sender = ExpandPlaceholders(ctx, *ctx.sender, Escaping::kNone);
-  if (!smtp.MailFrom(*ctx.smtpServer, sender)) {
-    ReportFatal("SMTP Communication error", smtp.GetTranscript());
+  Status Run() {
+    Result<std::string> body = texts_.Expand(order_.sections.messageBody);
+    if (!body) return body.failure();
+    Result<std::string> subject = texts_.Expand(order_.sections.subject);
+    if (!subject) return subject.failure();
+    // The form PGP encrypts: every line end LF, whatever a value brought.
+    mainBody_ = NormalizeLineEnds(*body);
+    mainSubject_ = std::move(*subject);
+
+    if (order_.sections.mailHeader) smtp_.SetExtraHeader(*order_.sections.mailHeader);
+    for (std::size_t i = 0; i < order_.fields.size(); ++i) {
+      if (!order_.fields[i].sendTo) continue;
+      if (Status sent = SendMain(i); !sent) return sent;
+    }
+    if (Status sent = SendToAddressFile(); !sent) return sent;
+    if (!order_.responseBody) return {};
+    return SendResponses();
   }
-}
+
+ private:
+  // A field whose value is missing or was trimmed to nothing has no address.
+  bool HasAddress(std::size_t field) {
+    if (values_[field] && !values_[field]->empty()) return true;
+    notices_.Note(NoticeKind::kEmptyRecipient, order_.fields[field].name);
+    return false;
+  }
+
+  // MAIL FROM with SENDER expanded now, so that it sees the values as the
+  // earlier mails left them.
+  Status StartMail() {
+    Result<std::string> sender = texts_.Expand(order_.sections.sender);
+    if (!sender) return sender.failure();
+    return smtp_.MailFrom(order_.sections.server, *sender);
+  }
+
+  // RCPT TO for a field; from now on its value reads as it went out.
+  Status AddRecipient(std::size_t field) {
+    AsciiLowerInPlace(*values_[field]);
+    return smtp_.RcptTo(*values_[field]);
+  }
+
+  Status SendMain(std::size_t field) {
+    if (!HasAddress(field)) return {};
+    if (Status ok = StartMail(); !ok) return ok;
+    if (Status ok = AddRecipient(field); !ok) return ok;
+    Status sent;
+    if (const std::optional<std::string>& key = order_.fields[field].pgpKeyId) {
+      Result<Encryption> encrypted = pgp_.Encrypt(*key, mainBody_);
+      if (!encrypted) return encrypted.failure();
+      sent = smtp_.MsgBody(View(encrypted->armour), mainSubject_);
+      if (!sent && sent.failure().kind == FailureKind::kMailIncomplete) {
+        return Fail(FailureKind::kMailIncomplete, {}, encrypted->problem);
+      }
+    } else {
+      sent = smtp_.MsgBody(mainBody_, mainSubject_);
+    }
+    smtp_.ClearToList();
+    return sent;
+  }
+
+  Status SendToAddressFile() {
+    if (!order_.addressFile) return {};
+    Result<std::string> path = texts_.ResolvePath(*order_.addressFile);
+    if (!path) return path.failure();
+    std::string error;
+    std::optional<std::string> list = platform::ReadTextFile(*path, &error);
+    if (!list) return Fail(FailureKind::kAddressFileUnreadable, {}, *path + ": " + error);
+
+    if (Status ok = StartMail(); !ok) return ok;
+    for (std::string_view line : SplitLines(*list)) {
+      std::string address(line);
+      Trim(address);
+      if (address.empty()) continue;
+      if (Status ok = smtp_.RcptBcc(address); !ok) return ok;
+    }
+    return smtp_.MsgBody(mainBody_, mainSubject_);
+  }
+
+  Status SendResponses() {
+    smtp_.ClearToList();
+    smtp_.ClearExtraHeader();
+    // Expanded only now, after the main mails lower-cased their fields.
+    std::string subject = mainSubject_;
+    std::string body = mainBody_;
+    if (order_.responseSubject) {
+      Result<std::string> s = texts_.Expand(*order_.responseSubject);
+      if (!s) return s.failure();
+      Result<std::string> b = texts_.Expand(*order_.responseBody);
+      if (!b) return b.failure();
+      subject = std::move(*s);
+      body = std::move(*b);
+    }
+    if (order_.sections.responseMailHeader) {
+      smtp_.SetExtraHeader(*order_.sections.responseMailHeader);
+    }
+    for (std::size_t i = 0; i < order_.fields.size(); ++i) {
+      if (!order_.fields[i].respondTo || !HasAddress(i)) continue;
+      if (Status ok = StartMail(); !ok) return ok;
+      if (Status ok = AddRecipient(i); !ok) return ok;
+      if (Status ok = smtp_.MsgBody(body, subject); !ok) return ok;
+      smtp_.ClearToList();
+    }
+    return {};
+  }
+
+  const MailOrder& order_;
+  FieldValues& values_;
+  MailTexts& texts_;
+  SmtpClient& smtp_;
+  PgpEncryptor& pgp_;
+  Notices& notices_;
+  std::string mainBody_;
+  std::string mainSubject_;
+};
 
 }  // namespace
 
-void DeliverMail(RequestContext& ctx, SmtpClient& smtp, PgpEncryptor& pgp) {
-  if (!ctx.smtpServer) return;
-
-  std::optional<std::string> mainBody;
-  if (ctx.messageBody) mainBody = PrepareMessageBody(ctx, *ctx.messageBody);
-  const std::optional<std::string> mainSubject = Expand(ctx, ctx.subject);
-
-  if (ctx.mailHeader) smtp.SetExtraHeader(*ctx.mailHeader);
-  for (FormField& field : ctx.fields) {
-    if (!field.sendTo || !HasAddress(field)) continue;
-    StartMail(ctx, smtp);
-    smtp.RcptTo(*field.value);
-    if (field.pgpKeyId) {
-      std::optional<std::string> armour;
-      if (mainBody) armour = pgp.Encrypt(*field.pgpKeyId, *mainBody);
-      smtp.MsgBody(View(armour), View(mainSubject));
-    } else {
-      smtp.MsgBody(View(mainBody), View(mainSubject));
-    }
-    smtp.ClearToList();
-  }
-
-  SendToAddressFile(ctx, smtp, View(mainBody), View(mainSubject));
-
-  if (!ctx.responseBody) return;
-  smtp.ClearToList();
-  smtp.ClearExtraHeader();
-  // Expanded only now, after the main mails lower-cased their fields.
-  std::optional<std::string> responseSubject = mainSubject;
-  std::optional<std::string> responseBody = mainBody;
-  if (ctx.responseSubject) {
-    responseSubject = Expand(ctx, ctx.responseSubject);
-    responseBody = Expand(ctx, ctx.responseBody);
-  }
-  if (ctx.responseMailHeader) smtp.SetExtraHeader(*ctx.responseMailHeader);
-  for (FormField& field : ctx.fields) {
-    if (!field.respondTo || !HasAddress(field)) continue;
-    StartMail(ctx, smtp);
-    smtp.RcptTo(*field.value);
-    smtp.MsgBody(View(responseBody), View(responseSubject));
-    smtp.ClearToList();
-  }
-}
-
-void SendToAddressFile(RequestContext& ctx, SmtpClient& smtp, std::optional<std::string_view> body,
-                       std::optional<std::string_view> subject) {
-  if (!ctx.addressFile) return;
-  ctx.addressFile = ResolveTemplatePath(ctx, *ctx.addressFile);
-  std::optional<std::string> list = platform::ReadTextFile(*ctx.addressFile);
-  if (!list) {
-    ReportFatal("Veltrano AdrFile error", "Address File could not be found or load error occured");
-  }
-
-  StartMail(ctx, smtp);
-  for (std::string_view line : SplitLines(*list)) {
-    std::string address(line);
-    Trim(address);
-    if (!address.empty()) smtp.RcptBcc(address);
-  }
-  smtp.MsgBody(body, subject);
+Status DeliverMail(const MailOrder& order, FieldValues& values, MailTexts& texts, SmtpClient& smtp,
+                   PgpEncryptor& pgp, Notices& notices) {
+  return Delivery(order, values, texts, smtp, pgp, notices).Run();
 }
 
 }  // namespace veltrano

@@ -1,9 +1,7 @@
 #include "mail/pgp_encryptor.hpp"
 
 #include "platform/files.hpp"
-#include "platform/process.hpp"
 #include "platform/temp_file.hpp"
-#include "response/response.hpp"
 
 namespace veltrano {
 
@@ -11,65 +9,44 @@ namespace {
 
 constexpr const char* kPgpProgram = "pgp.exe";
 
-// Removes a file when the scope ends, however it ends (a fatal page, an
-// exhausted heap), so no plain text or armour is left in the temporary
-// directory.
-class RemoveOnExit {
- public:
-  explicit RemoveOnExit(std::string path) : path_(std::move(path)) {}
-  RemoveOnExit(const RemoveOnExit&) = delete;
-  RemoveOnExit& operator=(const RemoveOnExit&) = delete;
-  ~RemoveOnExit() { Now(); }
-  void Now() {
-    if (!path_.empty()) platform::RemoveFile(path_);
-    path_.clear();
-  }
-
- private:
-  std::string path_;
-};
+Encryption Without(std::string problem) {
+  return Encryption{std::nullopt, std::move(problem)};
+}
 
 }  // namespace
 
-PgpEncryptor::PgpEncryptor(const platform::Environment& env) {
+PgpEncryptor::PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits)
+    : limits_(limits) {
   std::optional<std::string> temp = env.Get("TEMP");
   if (!temp) temp = env.Get("temp");
   tempDirectories_ = {env.Get("TMP"), temp, env.Get("TMPDIR")};
 }
 
-std::optional<std::string> PgpEncryptor::Encrypt(std::string_view keyId, std::string_view body) {
-  if (!WriteTempFile(body)) return std::nullopt;
-  const std::string plainName = tempFileName_;
-  RemoveOnExit plain(plainName);
-  RemoveOnExit armored(plainName + ".asc");
+Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_view body) {
+  std::string error;
+  std::unique_ptr<platform::TempPath> plain =
+      platform::CreateTempTextFile(platform::ChooseTempDirectory(tempDirectories_), body, &error);
+  if (!plain) return Without("no temporary file: " + error);
+  platform::TempPath armoured(plain->path() + ".asc");
 
-  std::optional<int> status =
-      platform::RunQuietly({kPgpProgram, "-eaw", plainName, std::string(keyId)});
-  if (!status) ReportFatal(std::nullopt, "pgp didn't run");
-
+  platform::ChildOutcome outcome =
+      platform::RunQuietly({kPgpProgram, "-eaw", plain->path(), std::string(keyId)}, limits_);
+  if (outcome.ending == platform::ChildOutcome::Ending::kNotStarted) {
+    return Fail(FailureKind::kPgpNotStarted, {}, outcome.Describe(limits_));
+  }
   // pgp wipes the plain file itself when it succeeds; whatever it left goes
   // now, while the armour still holds the number (platform/temp_file.hpp):
   // a plain file under it is our leftover, not another request's new file.
   // The armour goes last, so the armour read here is ours.
-  plain.Now();
-  tempFileName_ = plainName + ".asc";
-  std::optional<std::string> armour = ReadArmoredFile();
-  armored.Now();
+  plain->Remove();
+  std::optional<std::string> armour = platform::ReadTextFile(armoured.path(), &error);
+  armoured.Remove();
+  const std::string how = "pgp.exe " + outcome.Describe(limits_) + " for key " + std::string(keyId);
+  if (outcome.ending == platform::ChildOutcome::Ending::kTimedOut) return Without(how);
+  if (!armour) return Without(how + ", no armoured file: " + error);
   // An empty file is no encryption; sending it would pass a failure off as mail.
-  if (armour && armour->empty()) return std::nullopt;
-  return armour;
-}
-
-bool PgpEncryptor::WriteTempFile(std::string_view body) {
-  std::optional<std::string> name =
-      platform::CreateTempTextFile(platform::ChooseTempDirectory(tempDirectories_), body);
-  if (!name) return false;
-  tempFileName_ = std::move(*name);
-  return true;
-}
-
-std::optional<std::string> PgpEncryptor::ReadArmoredFile() const {
-  return platform::ReadTextFile(tempFileName_);
+  if (armour->empty()) return Without(how + ", empty armoured file");
+  return Encryption{std::move(armour), {}};
 }
 
 }  // namespace veltrano

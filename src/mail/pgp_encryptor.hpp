@@ -2,19 +2,22 @@
 //
 // Encrypt writes the body to a new temporary file (text mode: the LF line
 // ends the caller passes are stored as CR LF), runs `pgp.exe -eaw FILE KEYID`
-// found on PATH (each a single argument, standard handles on /dev/null, no
-// time limit), and reads back FILE.asc in text mode, so the armour comes back
-// with LF line ends; the caller sends it through the shared wire preparation.
-// Neither file outlives the call: the plain file is removed once pgp has
-// ended (and on every early exit), the armoured file once it has been read.
-// The name rule of platform/temp_file.hpp never reuses a name whose .asc
-// exists, so an old armoured file is never read as the new one.
+// found on PATH (each a single argument; standard input and output on
+// /dev/null, its standard error the program's own, so pgp's messages reach
+// the web server's error log), and reads back FILE.asc in text mode, so the
+// armour comes back with LF line ends; the caller sends it through the
+// shared wire preparation. Neither file outlives the call, nor a termination
+// of the program: the plain file is removed once pgp has ended (and on every
+// early exit), the armoured file once it has been read. The name rule of
+// platform/temp_file.hpp never reuses a name whose .asc exists, so an old
+// armoured file is never read as the new one.
 //
-// Results: the armoured text; none when no temporary file could be made or
-// pgp left no readable, non-empty FILE.asc (its exit status is not examined:
-// the armour is the proof). A pgp.exe that cannot be started at all ends the request
-// with ReportFatal (no title, "pgp didn't run"). The key identifier is passed
-// as it stands; what it names is pgp's business.
+// The result has no armour when no temporary file could be made, or pgp
+// left no readable, non-empty FILE.asc, or ran past its time limit (its
+// exit status is not examined otherwise: the armour is the proof); `problem`
+// then says why, for the administrator's log. A pgp.exe that cannot be
+// started at all is a failure (kPgpNotStarted). The key identifier is
+// passed as it stands; what it names is pgp's business.
 #pragma once
 
 #include <optional>
@@ -22,31 +25,27 @@
 #include <string_view>
 #include <vector>
 
+#include "model/result.hpp"
+#include "platform/process.hpp"
 #include "platform/system.hpp"
 
 namespace veltrano {
 
+struct Encryption {
+  std::optional<std::string> armour;
+  std::string problem;  // set when there is no armour
+};
+
 class PgpEncryptor {
  public:
   // Reads the temporary-directory variables ($TMP, $TEMP or $temp, $TMPDIR).
-  explicit PgpEncryptor(const platform::Environment& env);
+  explicit PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits = {});
 
-  // The ASCII-armoured encryption of `body` for `keyId`, or none.
-  std::optional<std::string> Encrypt(std::string_view keyId, std::string_view body);
-
-  // Writes `body` to a new temporary file and remembers its name; false when
-  // no file could be made.
-  bool WriteTempFile(std::string_view body);
-  // The whole file named by tempFileName() read in text mode, or none; within
-  // Encrypt, after pgp has run, that name carries the ".asc" suffix.
-  std::optional<std::string> ReadArmoredFile() const;
-
-  // Name of the current temporary file; empty before the first one.
-  const std::string& tempFileName() const { return tempFileName_; }
+  Result<Encryption> Encrypt(std::string_view keyId, std::string_view body);
 
  private:
   std::vector<std::optional<std::string>> tempDirectories_;
-  std::string tempFileName_;
+  platform::ChildLimits limits_;
 };
 
 }  // namespace veltrano

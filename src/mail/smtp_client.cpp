@@ -1,12 +1,9 @@
 #include "mail/smtp_client.hpp"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <random>
 
-#include "expand/message_body.hpp"
-#include "response/response.hpp"
+#include "mail/message.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -20,27 +17,13 @@ constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 constexpr std::size_t kReceiveChunk = 499;
 constexpr int kRefusal = 400;  // a code at or above this refuses
 constexpr int kStartMailInput = 354;
-constexpr std::string_view kMailerVersion = "2.1";
-
-constexpr std::string_view kConnectionFailure =
-    "An error occured while establishing a socketconnection.<br>\n"
-    "Possible reasons include <ul>\n"
-    "<li>A usable winsock.dll could not be found.\n"
-    "<li>Your winsock.dll does not support 1.1 (It should unless you are using a very old "
-    "version.\n"
-    "<li>Veltrano could not resolve your hostname\n"
-    "<li><b>Could not connect to the mail server (most likely problem)</b>\n"
-    "<li>Your settings in the &lt;SMTPSERVER&gt; tag is incorrect\n"
-    "</ul>";
 
 bool IsReplySeparator(char c) {
   return c == ' ' || c == '-';
 }
 
-// The reply code the way atoi reads it, clamped: any code this large is a
-// refusal.
-int LeadingNumber(std::string_view token) {
-  return static_cast<int>(LeadingInteger(token, 1000000000));
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
 }
 
 // An address that could break out of its command or header line.
@@ -52,81 +35,8 @@ bool IsUnsafeAddress(std::string_view address) {
   return false;
 }
 
-void CheckAddress(std::string_view address) {
-  if (IsUnsafeAddress(address)) {
-    ReportFatal("Mail send error", "Invalid mail address: " + HtmlEscape(address));
-  }
-}
-
-// A header value on one line: each run of CR and LF becomes one space, and
-// white space at both ends goes.
-std::string OneLine(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (std::size_t i = 0; i < value.size();) {
-    if (value[i] == '\r' || value[i] == '\n') {
-      while (i < value.size() && (value[i] == '\r' || value[i] == '\n')) ++i;
-      out += ' ';
-    } else {
-      out += value[i++];
-    }
-  }
-  Trim(out);
-  return out;
-}
-
-// The administrator's extra header as header lines: every line end CR LF,
-// blank lines dropped (one would end the header block early), and a leading
-// "." doubled like in the body (a lone one would end the mail data). Empty
-// when nothing is left.
-std::string HeaderLines(std::string_view text) {
-  const std::string lf = NormalizeLineEnds(text);
-  std::string out;
-  for (std::string_view line : SplitLines(lf)) {
-    if (std::all_of(line.begin(), line.end(), IsTrimSpace)) continue;
-    if (!out.empty()) out += "\r\n";
-    if (line.front() == '.') out += '.';
-    out += line;
-  }
-  return out;
-}
-
-// True when a line of `header` starts with `field` (e.g. "Date:"), letters
-// compared without regard to case.
-bool HasField(std::string_view header, std::string_view field) {
-  for (std::string_view line : SplitLines(header)) {
-    if (EqualsNoCase(line.substr(0, field.size()), field)) return true;
-  }
-  return false;
-}
-
-// The list without the ", " after its last entry.
-std::string_view ListValue(std::string_view list) {
-  if (list.size() >= 2 && list.substr(list.size() - 2) == ", ") list.remove_suffix(2);
-  return list;
-}
-
-int DayOfWeek(int year, int month, int day) {  // 0 = Sunday
-  static const int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  if (month < 3) year -= 1;
-  int m = (month >= 1 && month <= 12) ? month - 1 : 0;
-  return ((year + year / 4 - year / 100 + year / 400 + kMonthOffset[m] + day) % 7 + 7) % 7;
-}
-
-// RFC 5322 date-time in local time with a numeric zone.
-std::string MailDate(const platform::LocalTime& t) {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  long offset = t.utcOffsetSeconds / 60;
-  char sign = offset < 0 ? '-' : '+';
-  if (offset < 0) offset = -offset;
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                kDays[DayOfWeek(t.year, t.month, t.day)], t.day,
-                kMonths[(t.month >= 1 && t.month <= 12) ? t.month - 1 : 0], t.year, t.hour,
-                t.minute, t.second, sign, offset / 60 % 100, offset % 60);
-  return buf;
+bool Refuses(int code) {
+  return code >= kRefusal || code < 0;
 }
 
 // A process-wide random part keeps Message-IDs of concurrent requests with
@@ -139,12 +49,21 @@ std::string RandomToken() {
   return buf;
 }
 
+// The reply's text as one line for the log.
+std::string LogReply(const SmtpReply& reply) {
+  if (reply.code < 0 && reply.text.empty()) return "no reply";
+  std::string text = reply.text;
+  Trim(text);
+  return CollapseLineBreaks(text);
+}
+
 }  // namespace
 
 std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server) {
   std::size_t colon = server.rfind(':');
-  if (colon == std::string_view::npos)
+  if (colon == std::string_view::npos) {
     return SmtpServerAddress{std::string(server), kDefaultSmtpPort};
+  }
   std::string_view digits = server.substr(colon + 1);
   // The section is not trimmed; white space after the port is let through
   // as it is after a dotted address.
@@ -152,15 +71,15 @@ std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server) {
   if (digits.empty() || digits.size() > 5) return std::nullopt;
   unsigned port = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
+    if (!IsDigit(c)) return std::nullopt;
     port = port * 10 + static_cast<unsigned>(c - '0');
   }
   if (port == 0 || port > 65535) return std::nullopt;
   return SmtpServerAddress{std::string(server.substr(0, colon)), static_cast<std::uint16_t>(port)};
 }
 
-SmtpClient::SmtpClient(const platform::Clock& clock, Options options)
-    : clock_(clock), options_(options) {}
+SmtpClient::SmtpClient(SmtpTransport& transport, const platform::Clock& clock, Options options)
+    : transport_(transport), clock_(clock), options_(options) {}
 
 std::optional<int> SmtpClient::CompleteReplyCode(std::string_view reply) {
   if (reply.empty() || reply.back() != '\n') return std::nullopt;
@@ -174,18 +93,20 @@ std::optional<int> SmtpClient::CompleteReplyCode(std::string_view reply) {
   std::size_t end = i;
   while (end < line.size() && !IsReplySeparator(line[end])) ++end;
   if (end < line.size() && line[end] == '-') return std::nullopt;
-  return LeadingNumber(line.substr(i, end - i));
+  std::string_view token = line.substr(i, end - i);
+  // "hello", "25O ok" or "queued" is no reply code, and never an acceptance.
+  if (token.size() < 3 || !IsDigit(token[0]) || !IsDigit(token[1]) || !IsDigit(token[2])) {
+    return -1;
+  }
+  return static_cast<int>(LeadingInteger(token, 1000000000));
 }
 
 SmtpReply SmtpClient::ReadReply() {
   SmtpReply reply;
   if (broken_) return reply;
-  const auto deadline = std::chrono::steady_clock::now() + options_.timeouts.io;
+  const platform::Deadline deadline(options_.replyTimeout);
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() < 0) left = std::chrono::milliseconds(0);
-    if (socket_.Receive(reply.text, kReceiveChunk, left) != platform::ReceiveStatus::kData ||
+    if (transport_.Receive(reply.text, kReceiveChunk, deadline) != platform::ReceiveStatus::kData ||
         reply.text.size() > kMaxReplyBytes) {
       broken_ = true;  // what arrives later would answer the wrong command
       reply.code = -1;
@@ -199,137 +120,161 @@ SmtpReply SmtpClient::ReadReply() {
 }
 
 void SmtpClient::Record(std::string_view protocolText) {
-  transcript_ += HtmlEscape(protocolText);
+  if (protocolText.empty()) return;
+  if (!transcript_.empty() && transcript_.back().kind == TranscriptEntry::Kind::kProtocol) {
+    transcript_.back().text += protocolText;
+  } else {
+    transcript_.push_back({TranscriptEntry::Kind::kProtocol, std::string(protocolText)});
+  }
 }
 
 void SmtpClient::SendCommand(std::string_view command, bool record) {
   if (record) Record(command);
-  if (!broken_ && !socket_.SendAll(command)) broken_ = true;
+  if (!broken_ && !transport_.Send(command)) broken_ = true;
 }
 
-bool SmtpClient::ConnectAndHelo(std::string_view server) {
-  std::optional<std::string> host = platform::LocalHostName();
+Status SmtpClient::CheckAddress(std::string_view address) const {
+  if (!IsUnsafeAddress(address)) return {};
+  return Fail(FailureKind::kInvalidAddress, std::string(address));
+}
+
+Status SmtpClient::Connect(std::string_view server) {
+  server_ = std::string(server);
+  std::optional<std::string> host = transport_.LocalHostName();
   std::optional<SmtpServerAddress> address = ParseSmtpServer(server);
-  if (!host || !address ||
-      !socket_.Connect(platform::ResolveIpv4(address->host), address->port, options_.timeouts)) {
-    transcript_ = kConnectionFailure;
-    return false;
+  std::string why;
+  if (!host) {
+    why = "the local host name cannot be read";
+  } else if (!address) {
+    why = "not a port number after the last ':'";
+  } else if (!transport_.Connect(address->host, address->port)) {
+    why = transport_.error();
+  }
+  if (!why.empty()) {
+    transcript_ = {{TranscriptEntry::Kind::kConnectionFailed, {}}};
+    Failure failure = Fail(FailureKind::kSmtpConnect, {}, "server " + server_ + ": " + why);
+    failure.transcript = transcript_;
+    return failure;
   }
   localHostName_ = *host;
   Record(ReadReply().text);  // the greeting; its code is not examined
   SendCommand("HELO " + localHostName_ + "\r\n");
   SmtpReply helo = ReadReply();
-  if (helo.code >= kRefusal || helo.code < 0) {
-    transcript_ +=
-        "\nError occured while communicating with the mail server (SENDTO's HELO).  "
-        "The mail server returned <p>" +
-        HtmlEscape(helo.text) + "<p> ";
-    return false;
+  if (Refuses(helo.code)) {
+    transcript_.push_back({TranscriptEntry::Kind::kHeloRefused, helo.text});
+    Failure failure =
+        Fail(FailureKind::kSmtpConnect, {}, "server " + server_ + ": HELO: " + LogReply(helo));
+    failure.transcript = transcript_;
+    return failure;
   }
   Record(helo.text);
-  return true;
+  connected_ = true;
+  return {};
 }
 
-bool SmtpClient::MailFrom(std::string_view server, std::string& sender) {
+Status SmtpClient::Refused(std::string_view command, const SmtpReply& reply) {
+  std::string shown(command);
+  TrimRight(shown);
+  Failure failure =
+      Fail(FailureKind::kSmtpRefused, {},
+           "server " + server_ + ": " + CollapseLineBreaks(shown) + ": " + LogReply(reply));
+  failure.transcript = transcript_;
+  return failure;
+}
+
+Status SmtpClient::MailFrom(std::string_view server, std::string_view senderText) {
+  std::string sender(senderText);
   Trim(sender);
-  CheckAddress(sender);
+  if (Status ok = CheckAddress(sender); !ok) return ok;
   if (!connected_) {
-    if (!ConnectAndHelo(server)) ReportFatal("Socket Initialization error", transcript_);
-    connected_ = true;
+    if (Status ok = Connect(server); !ok) return ok;
   }
   recipientsThisMail_ = 0;
-  SendCommand("MAIL FROM:<" + sender + ">\r\n");
+  const std::string command = "MAIL FROM:<" + sender + ">\r\n";
+  SendCommand(command);
   SmtpReply reply = ReadReply();
-  if (reply.code >= kRefusal || reply.code < 0) {
-    transcript_ +=
-        "\nError occured while communicating with the mail server (SENDTO's MAIL "
-        "FROM).  The mail server returned<p>" +
-        HtmlEscape(reply.text) + ".<p> ";
-    return false;
+  if (Refuses(reply.code)) {
+    transcript_.push_back({TranscriptEntry::Kind::kMailFromRefused, reply.text});
+    return Refused(command, reply);
   }
   Record(reply.text);
-  senderAddress_ = sender;
-  return true;
+  senderAddress_ = std::move(sender);
+  return {};
 }
 
-void SmtpClient::RcptTo(std::string& address) {
+Status SmtpClient::RcptTo(std::string_view addressText) {
+  std::string address(addressText);
   AsciiLowerInPlace(address);
-  CheckAddress(address);
+  if (Status ok = CheckAddress(address); !ok) return ok;
   SendCommand("RCPT TO:<" + address + ">\r\n");
   Record(ReadReply().text);  // a refused recipient does not stop the mail
   ++recipientsThisMail_;
   toList_ += address;
   toList_ += ", ";
+  return {};
 }
 
-void SmtpClient::RcptBcc(std::string& address) {
+Status SmtpClient::RcptBcc(std::string_view addressText) {
+  std::string address(addressText);
   AsciiLowerInPlace(address);
-  CheckAddress(address);
+  if (Status ok = CheckAddress(address); !ok) return ok;
   // Blind copies stay out of the transcript, which the debug page shows.
   SendCommand("RCPT TO:<" + address + ">\r\n", /*record=*/false);
   Record(ReadReply().text);
   ++recipientsThisMail_;
+  return {};
 }
 
-void SmtpClient::AbortMail(std::string_view title) {
+Status SmtpClient::AbortMail(std::string_view command, const SmtpReply& reply) {
   if (!broken_) {
     SendCommand("RSET\r\n");
     Record(ReadReply().text);
   }
-  ReportFatal(title, transcript_);
+  return Refused(command, reply);
 }
 
-std::string SmtpClient::ComposeHeader(std::string_view subject) const {
-  std::string extra = extraHeader_ ? HeaderLines(*extraHeader_) : std::string();
-  std::string header;
-  header += "From: " + OneLine(*senderAddress_) + "\r\n";
-  header += "Subject: " + OneLine(subject) + "\r\n";
-  header += "To: " + std::string(ListValue(toList_)) + "\r\n";
-  // The line stays for its readers, but blind copies are never listed: every
-  // recipient would see them.
-  header += "bcc: \r\n";
-  header += "X-Mailer: " + std::string(kMailerVersion) + "\r\n";
-  if (!HasField(extra, "Date:")) header += "Date: " + MailDate(clock_.Now()) + "\r\n";
-  if (!HasField(extra, "Message-ID:")) {
-    static const std::string token = RandomToken();
-    const platform::LocalTime now = clock_.Now();
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
-                  now.hour, now.minute, now.second);
-    header += "Message-ID: <" + std::string(stamp) + "." + token + "." +
-              std::to_string(mailsComposed_) + "@" +
-              (localHostName_.empty() ? std::string("localhost") : localHostName_) + ">\r\n";
-  }
-  if (!extra.empty()) header += extra + "\r\n";
-  return header;
+std::string SmtpClient::NextMessageId() {
+  static const std::string token = RandomToken();
+  const platform::LocalTime now = clock_.Now();
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+  return std::string(stamp) + "." + token + "." + std::to_string(mailsComposed_) + "@" +
+         (localHostName_.empty() ? std::string("localhost") : localHostName_);
 }
 
-void SmtpClient::MsgBody(std::optional<std::string_view> body,
-                         std::optional<std::string_view> subject) {
+Status SmtpClient::MsgBody(std::optional<std::string_view> body,
+                           std::optional<std::string_view> subject) {
   // A mail nobody receives (an address file without addresses) is dropped.
   if (recipientsThisMail_ == 0) {
     if (connected_ && !broken_) {
       SendCommand("RSET\r\n");
       Record(ReadReply().text);
     }
-    return;
+    return {};
   }
-  if (!body || !subject || !senderAddress_) ReportFatal(std::nullopt, kMsgBodyFailureMessage);
+  if (!body || !subject || !senderAddress_) return Fail(FailureKind::kMailIncomplete);
 
   ++mailsComposed_;
-  const std::string text = ComposeHeader(*subject) + "\r\n" + PrepareBodyForWire(*body) + "\r\n";
+  const std::string messageId = NextMessageId();
+  // The list without the ", " after its last entry.
+  std::string_view to = toList_;
+  if (to.ends_with(", ")) to.remove_suffix(2);
+  MailHeader header{*senderAddress_, *subject, to, extraHeader_, clock_.Now(), messageId};
+  const std::string text = ComposeHeaderBlock(header) + "\r\n" + PrepareBodyForWire(*body) + "\r\n";
   recipientsThisMail_ = 0;
 
   SendCommand("DATA\r\n");
   SmtpReply data = ReadReply();
   Record(data.text);
-  if (data.code != kStartMailInput) AbortMail("SMTP Communication error");
+  if (data.code != kStartMailInput) return AbortMail("DATA", data);
 
-  if (!broken_ && !socket_.SendAll(text)) broken_ = true;
+  if (!broken_ && !transport_.Send(text)) broken_ = true;
   SendCommand("\r\n.\r\n");
   SmtpReply done = ReadReply();
   Record(done.text);
-  if (done.code >= kRefusal || done.code < 0) AbortMail("SMTP Communication error");
+  if (Refuses(done.code)) return AbortMail("end of data", done);
+  return {};
 }
 
 int SmtpClient::Quit() {
@@ -337,7 +282,7 @@ int SmtpClient::Quit() {
   SendCommand("QUIT\r\n");
   SmtpReply reply = ReadReply();
   Record(reply.text);
-  socket_.Close();
+  transport_.Close();
   return reply.code;
 }
 

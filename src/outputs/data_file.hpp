@@ -1,25 +1,23 @@
 // The data-file record of an accepted submission.
 //
-// WriteDataFile writes one record to the file named by the DFILE APPEND
-// section (added at the end) or, without it, the DFILE TRUNCATE section (the
-// file is emptied first and holds only the latest record). The name goes
-// through ResolveTemplatePath, so alias names work as for templates. The
-// record is DFILEFORMAT expanded (no escaping: values go in as submitted,
-// commas and quotes included), trimmed, and ended with one line end; the file
-// is written in text mode, so every LF is stored as CR LF.
-//
-// Order and failures: without DFILEFORMAT the request ends with "Error
-// writing to file". A file that cannot be opened is skipped without a word.
-// The file is opened before the expansion, so an expansion over the length
-// limit leaves a truncate-mode file empty. Concurrent requests never
-// interleave or lose records (platform/record_file.hpp); a record that could
-// not be stored is not reported, and the request goes on to its success page.
+// WriteDataFile stores one record, the expanded DFILEFORMAT (expanded with
+// expand/escapers.hpp's DataRecord, so it is one line and its quoted fields
+// hold) trimmed and ended with one line end, in the file the template names:
+// at the end for DFILE APPEND, or as the file's only content for DFILE
+// TRUNCATE. The file is written in text mode, so every LF is stored as CR
+// LF, and concurrent requests never interleave or lose records
+// (platform/record_file.hpp). A record that could not be stored leaves a
+// line in the log; the request goes on to its success page.
 #pragma once
 
-#include "driver/request_context.hpp"
+#include <string>
+
+#include "model/notices.hpp"
+#include "model/template.hpp"
 
 namespace veltrano {
 
-void WriteDataFile(RequestContext& ctx);
+void WriteDataFile(const std::string& path, DataFileMode mode, std::string record,
+                   Notices& notices);
 
 }  // namespace veltrano

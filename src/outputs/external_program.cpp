@@ -1,29 +1,17 @@
 #include "outputs/external_program.hpp"
 
-#include "expand/placeholders.hpp"
-#include "platform/process.hpp"
-#include "response/response.hpp"
-#include "text/text.hpp"
-
 namespace veltrano {
 
-namespace {
-
-constexpr std::string_view kNoShellMessage =
-    "An error occured while executing your external application.  Chances are that it did not "
-    "execute correctly.  Please recheck <execute> tag info and retry.";
-
-}  // namespace
-
-void RunExternalProgram(RequestContext& ctx) {
-  if (!ctx.executeCommand) return;
-  std::string command = *ctx.executeCommand;
-  Trim(command);
-  ctx.executeCommand = ExpandPlaceholders(ctx, command, Escaping::kShell);
-  ctx.system.output.Flush();
-  if (platform::RunShellCommand(*ctx.executeCommand) == -1) {
-    ReportFatal("Veltrano error", kNoShellMessage);
+Status RunExternalProgram(const std::string& command, const platform::ExtraEnvironment& values,
+                          platform::Output& output, Notices& notices,
+                          const platform::ChildLimits& limits) {
+  output.Flush();
+  platform::ChildOutcome outcome = platform::RunShellCommand(command, values, limits);
+  if (outcome.ending == platform::ChildOutcome::Ending::kNotStarted) {
+    return Fail(FailureKind::kNoShell, {}, outcome.Describe(limits));
   }
+  if (!outcome.Succeeded()) notices.Note(NoticeKind::kCommandFailed, outcome.Describe(limits));
+  return {};
 }
 
 }  // namespace veltrano

@@ -1,22 +1,30 @@
 // The EXECUTE command of an accepted submission.
 //
-// RunExternalProgram trims the EXECUTE text, expands its placeholders with
-// shell quoting (every replacement reaches the command as literal characters,
-// see expand/shell_quote.hpp; the administrator's own text is the command
-// line and is trusted as such), stores the result in ctx.executeCommand and
-// runs it with /bin/sh -c, waiting for it without a time limit. Standard
-// output is flushed first: the command shares the process's standard
-// handles, and what it prints appears in the response ahead of the success
-// page. An empty command line is handed to the shell all the same.
+// The command text comes expanded with references to its values
+// (expand/shell_references.hpp); RunExternalProgram runs it with /bin/sh -c
+// and the values in its environment. Standard output
+// is flushed first: the command shares the program's standard handles, and
+// what it prints appears in the response ahead of the success page. An
+// empty command line is handed to the shell all the same. The command has
+// ChildLimits::run to end (platform/process.hpp).
 //
-// The command's exit status is ignored; only a shell that could not be
-// started at all ends the request, with the "Veltrano error" page.
+// Only a shell that could not be started at all is a failure (kNoShell); a
+// command that ends with a non-zero status, by a signal or by its time limit
+// leaves a line in the log, and the request goes on.
 #pragma once
 
-#include "driver/request_context.hpp"
+#include <string>
+#include <vector>
+
+#include "model/notices.hpp"
+#include "model/result.hpp"
+#include "platform/process.hpp"
+#include "platform/system.hpp"
 
 namespace veltrano {
 
-void RunExternalProgram(RequestContext& ctx);
+Status RunExternalProgram(const std::string& command, const platform::ExtraEnvironment& values,
+                          platform::Output& output, Notices& notices,
+                          const platform::ChildLimits& limits = {});
 
 }  // namespace veltrano

@@ -5,37 +5,36 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
+#include "platform/fd.hpp"
 #include "platform/text_mode.hpp"
 
 namespace veltrano::platform {
 
 namespace {
 
-// Owns one file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+std::nullopt_t Fail(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+  return std::nullopt;
+}
 
 }  // namespace
 
-std::optional<std::string> ReadTextFile(const std::string& path) {
+std::string ErrorText(int error) {
+  char buf[256];
+  // The GNU strerror_r returns its text, which need not be in `buf`.
+  return ::strerror_r(error, buf, sizeof buf);
+}
+
+std::optional<std::string> ReadTextFile(const std::string& path, std::string* error) {
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
   // before the check below could refuse it. Regular files ignore the flag.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return std::nullopt;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return Fail(error, ErrorText(errno));
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd.get(), &st) != 0) return Fail(error, ErrorText(errno));
+  if (!S_ISREG(st.st_mode)) return Fail(error, "not a regular file");
 
   std::string out;
   out.reserve(static_cast<std::size_t>(st.st_size));
@@ -44,7 +43,7 @@ std::optional<std::string> ReadTextFile(const std::string& path) {
   for (;;) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
+    if (n < 0) return Fail(error, ErrorText(errno));
     if (n == 0) break;
     if (!decoder.Feed(std::string_view(buf, static_cast<std::size_t>(n)), out)) break;
   }

@@ -7,10 +7,15 @@
 namespace veltrano::platform {
 
 // The whole of a regular file read in text mode, or none when it can't be
-// opened or read (missing, a directory, no permission).
-std::optional<std::string> ReadTextFile(const std::string& path);
+// opened or read (missing, a directory, a FIFO, no permission); `error`, when
+// given, then says why, for the administrator's log. Never waits on a FIFO.
+std::optional<std::string> ReadTextFile(const std::string& path, std::string* error = nullptr);
 
 // Makes `path` the current directory; false on failure.
 bool ChangeDirectory(const std::string& path);
+
+// The operating system's text for an errno value, e.g. "No such file or
+// directory".
+std::string ErrorText(int error);
 
 }  // namespace veltrano::platform

@@ -1,12 +1,21 @@
 #include "platform/process.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/deadline.hpp"
+#include "platform/fd.hpp"
+#include "platform/files.hpp"
+#include "platform/signals.hpp"
 
 extern char** environ;
 
@@ -23,29 +32,34 @@ class FileActions {
   ~FileActions() {
     if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
   }
-  bool Open(int fd, int flags) {
+  bool DevNull(int fd, int flags) {
     return ok_ && ::posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0) == 0;
   }
-  const posix_spawn_file_actions_t* get() const { return &actions_; }
+  const posix_spawn_file_actions_t* get() const { return ok_ ? &actions_ : nullptr; }
 
  private:
   posix_spawn_file_actions_t actions_{};
   bool ok_ = false;
 };
 
-// Owns a posix_spawnattr_t that gives the child the default SIGPIPE action.
-class DefaultBrokenPipe {
+// Owns a posix_spawnattr_t: a process group of the child's own, every
+// signal at its default action (an ignored one would stay ignored across
+// exec) and no signal blocked.
+class ChildAttributes {
  public:
-  DefaultBrokenPipe() {
-    sigset_t set;
+  ChildAttributes() {
+    sigset_t all, none;
     ok_ = ::posix_spawnattr_init(&attr_) == 0;
-    ok_ = ok_ && sigemptyset(&set) == 0 && sigaddset(&set, SIGPIPE) == 0 &&
-          ::posix_spawnattr_setsigdefault(&attr_, &set) == 0 &&
-          ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF) == 0;
+    ok_ = ok_ && sigfillset(&all) == 0 && sigemptyset(&none) == 0 &&
+          ::posix_spawnattr_setsigdefault(&attr_, &all) == 0 &&
+          ::posix_spawnattr_setsigmask(&attr_, &none) == 0 &&
+          ::posix_spawnattr_setpgroup(&attr_, 0) == 0 &&
+          ::posix_spawnattr_setflags(
+              &attr_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP) == 0;
   }
-  DefaultBrokenPipe(const DefaultBrokenPipe&) = delete;
-  DefaultBrokenPipe& operator=(const DefaultBrokenPipe&) = delete;
-  ~DefaultBrokenPipe() { ::posix_spawnattr_destroy(&attr_); }
+  ChildAttributes(const ChildAttributes&) = delete;
+  ChildAttributes& operator=(const ChildAttributes&) = delete;
+  ~ChildAttributes() { ::posix_spawnattr_destroy(&attr_); }
   bool ok() const { return ok_; }
   const posix_spawnattr_t* get() const { return &attr_; }
 
@@ -54,48 +68,136 @@ class DefaultBrokenPipe {
   bool ok_ = false;
 };
 
-}  // namespace
-
-void IgnoreBrokenPipe() {
-  std::signal(SIGPIPE, SIG_IGN);
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  out.reserve(strings.size() + 1);
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
 }
 
-std::optional<int> RunQuietly(const std::vector<std::string>& argv) {
-  if (argv.empty()) return std::nullopt;
-  FileActions actions;
-  if (!actions.Open(0, O_RDONLY) || !actions.Open(1, O_WRONLY) || !actions.Open(2, O_WRONLY)) {
-    return std::nullopt;
-  }
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+ChildOutcome NotStarted(int error) {
+  ChildOutcome outcome;
+  outcome.code = error;
+  outcome.error = ErrorText(error);
+  return outcome;
+}
 
-  DefaultBrokenPipe attr;
-  if (!attr.ok()) return std::nullopt;
+ChildOutcome FromStatus(int status) {
+  ChildOutcome outcome;
+  if (WIFEXITED(status)) {
+    outcome.ending = ChildOutcome::Ending::kExited;
+    outcome.code = WEXITSTATUS(status);
+  } else {
+    outcome.ending = ChildOutcome::Ending::kSignaled;
+    outcome.code = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  return outcome;
+}
+
+// Reaps `pid` if it ends before the deadline. A pidfd wakes the wait the
+// moment the child ends; without one (old kernels) the wait polls.
+bool WaitUntil(pid_t pid, const Deadline& deadline, int& status) {
+  UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  for (;;) {
+    pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) {
+      status = 0;  // already reaped elsewhere: nothing more to learn
+      return true;
+    }
+    if (deadline.Passed()) return false;
+    if (pidfd.valid()) {
+      pollfd p{pidfd.get(), POLLIN, 0};
+      ::poll(&p, 1, deadline.MillisecondsLeft());
+    } else {
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(std::min(10, std::max(1, deadline.MillisecondsLeft()))));
+    }
+  }
+}
+
+// Waits for the child; past the limit its group is ended, politely first.
+ChildOutcome Wait(pid_t pid, const ChildLimits& limits) {
+  SetChildGroup(pid);
+  int status = 0;
+  bool ended = WaitUntil(pid, Deadline(limits.run), status);
+  if (!ended) {
+    ::kill(-pid, SIGTERM);
+    if (!WaitUntil(pid, Deadline(limits.grace), status)) {
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+  SetChildGroup(0);
+  if (ended) return FromStatus(status);
+  ChildOutcome outcome;
+  outcome.ending = ChildOutcome::Ending::kTimedOut;
+  return outcome;
+}
+
+ChildOutcome Spawn(const char* path, bool searchPath, std::vector<std::string> argv,
+                   std::vector<std::string> env, const FileActions& actions,
+                   const ChildLimits& limits) {
+  ChildAttributes attributes;
+  if (!attributes.ok()) return NotStarted(ENOMEM);
+  std::vector<char*> args = Pointers(argv);
+  std::vector<char*> envp = Pointers(env);
   pid_t pid = -1;
   // glibc reports a failed exec here (the child is started with vfork
   // semantics), so "not found" comes back as an error, not as status 127.
-  if (::posix_spawnp(&pid, args[0], actions.get(), attr.get(), args.data(), environ) != 0) {
-    return std::nullopt;
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return std::nullopt;
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return std::nullopt;
+  int error =
+      searchPath
+          ? ::posix_spawnp(&pid, path, actions.get(), attributes.get(), args.data(), envp.data())
+          : ::posix_spawn(&pid, path, actions.get(), attributes.get(), args.data(), envp.data());
+  if (error != 0) return NotStarted(error);
+  return Wait(pid, limits);
 }
 
-int RunShellCommand(const std::string& command) {
-  // An ignored signal stays ignored across exec, and a shell cannot undo
-  // that; the command gets the default action back for the time it runs,
-  // when this process writes nothing.
-  void (*previous)(int) = std::signal(SIGPIPE, SIG_DFL);
-  int status = std::system(command.c_str());
-  if (previous != SIG_ERR) std::signal(SIGPIPE, previous);
-  return status;
+std::vector<std::string> ProgramEnvironment(const ExtraEnvironment& extra) {
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    std::string_view entry(*e);
+    std::string_view name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const auto& [extraName, value] : extra) replaced = replaced || name == extraName;
+    if (!replaced) env.emplace_back(entry);
+  }
+  for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
+  return env;
+}
+
+}  // namespace
+
+std::string ChildOutcome::Describe(const ChildLimits& limits) const {
+  switch (ending) {
+    case Ending::kExited:
+      return "exit status " + std::to_string(code);
+    case Ending::kSignaled:
+      return "killed by signal " + std::to_string(code);
+    case Ending::kTimedOut:
+      return "stopped after " +
+             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limits.run).count()) +
+             " s";
+    case Ending::kNotStarted:
+      return "could not be started: " + error;
+  }
+  return {};
+}
+
+ChildOutcome RunQuietly(const std::vector<std::string>& argv, const ChildLimits& limits) {
+  if (argv.empty()) return NotStarted(EINVAL);
+  FileActions actions;
+  if (!actions.DevNull(0, O_RDONLY) || !actions.DevNull(1, O_WRONLY)) return NotStarted(ENOMEM);
+  return Spawn(argv[0].c_str(), true, argv, ProgramEnvironment({}), actions, limits);
+}
+
+ChildOutcome RunShellCommand(const std::string& command, const ExtraEnvironment& values,
+                             const ChildLimits& limits) {
+  FileActions inherited;
+  return Spawn("/bin/sh", false, {"sh", "-c", command.c_str()}, ProgramEnvironment(values),
+               inherited, limits);
 }
 
 }  // namespace veltrano::platform

@@ -1,35 +1,55 @@
-// Process-wide settings and child processes.
+// Child processes, each with a time limit.
 //
 // Two ways to run another program, for two kinds of caller:
 // - RunQuietly starts a program from an argument vector (no shell: every
-//   argument stays whole, whatever it holds), with its standard handles on
-//   /dev/null so nothing of it reaches the response, and waits for it.
-// - RunShellCommand hands a command line to /bin/sh -c with the process's own
-//   standard handles, as the C library's system() does.
-// Neither has a time limit: the request waits for the child to end. Both
-// give the child the default SIGPIPE action (see IgnoreBrokenPipe), so a
-// pipeline in the command ends as it would from a terminal.
+//   argument stays whole, whatever it holds). Its standard input and output
+//   are /dev/null, so nothing of it reaches the response; its standard error
+//   is the program's own, which web servers write to their error log.
+// - RunShellCommand hands a command line to /bin/sh -c with the program's own
+//   standard handles, as the C library's system() does, and with `values`
+//   added to its environment: the command text refers to them instead of
+//   holding them, so no value is ever parsed as shell code.
+// Each child runs in a process group of its own. When it outlives
+// ChildLimits::run, the group gets SIGTERM, and SIGKILL ChildLimits::grace
+// later; the child then counts as timed out. While a child runs, a
+// termination signal to this program reaches its group too (signals.hpp).
+// Children start with the default action for every signal.
 #pragma once
 
-#include <optional>
+#include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veltrano::platform {
 
-// A web server or mail server that goes away must not kill the run with
-// SIGPIPE: writes to it fail quietly instead. Children do not inherit this.
-void IgnoreBrokenPipe();
+struct ChildLimits {
+  std::chrono::milliseconds run{60000};
+  std::chrono::milliseconds grace{5000};
+};
 
-// Starts argv[0] (searched on PATH) with the arguments `argv` and the
-// process's environment, and waits for it. The child's exit status (128 plus
-// the signal number when a signal ended it), or none when it could not be
-// started at all (not found, not executable, no process left).
-std::optional<int> RunQuietly(const std::vector<std::string>& argv);
+struct ChildOutcome {
+  enum class Ending { kExited, kSignaled, kTimedOut, kNotStarted };
+  Ending ending = Ending::kNotStarted;
+  int code = 0;       // exit status, signal number, or errno when not started
+  std::string error;  // kNotStarted: why
 
-// system(command): the shell's exit status as system() reports it, or -1
-// when no shell could be started. The shell reads the command as a C string,
-// so a NUL byte ends it.
-int RunShellCommand(const std::string& command);
+  bool Succeeded() const { return ending == Ending::kExited && code == 0; }
+  // For the administrator's log, e.g. "exit status 2", "killed by signal 9",
+  // "stopped after 60 s", "could not be started: No such file or directory".
+  std::string Describe(const ChildLimits& limits) const;
+};
+
+// Environment entries "NAME=value" added to a child's environment; an entry
+// of the program's own environment with the same name is left out.
+using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
+
+// Starts argv[0] (searched on PATH) with the arguments `argv` and waits for it.
+ChildOutcome RunQuietly(const std::vector<std::string>& argv, const ChildLimits& limits = {});
+
+// /bin/sh -c command. The shell reads the command as a C string, so a NUL
+// byte ends it.
+ChildOutcome RunShellCommand(const std::string& command, const ExtraEnvironment& values,
+                             const ChildLimits& limits = {});
 
 }  // namespace veltrano::platform

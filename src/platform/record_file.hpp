@@ -3,12 +3,13 @@
 // Many requests may write the same file at the same time. Each record is
 // stored with one write(2) on a descriptor opened with O_APPEND, while the
 // writer holds an exclusive flock(2) on the file, so records never interleave
-// and none is lost. In truncate mode the file is emptied when it is opened
-// and again, under the lock, just before the record goes in: of several
-// requests racing, exactly the last writer's record remains.
+// and none is lost. In truncate mode the file is emptied just before the
+// record goes in, under the lock: of several requests racing, exactly the
+// last writer's record remains.
 //
 // Records are written in text mode: every LF is stored as CR LF. New files
-// get mode 0666 less the process umask.
+// get mode 0666 less the process umask. Failures come back with the
+// operating system's reason, for the administrator's log.
 #pragma once
 
 #include <optional>
@@ -17,28 +18,13 @@
 
 namespace veltrano::platform {
 
-class RecordFile {
- public:
-  enum class Mode { kAppend, kTruncate };
+enum class RecordMode { kAppend, kTruncate };
 
-  // Opens (creating when missing) `path` for records; none when it can't be
-  // opened (missing directory, no permission, a directory, ...).
-  static std::optional<RecordFile> Open(const std::string& path, Mode mode);
-
-  RecordFile(RecordFile&& other) noexcept;
-  RecordFile& operator=(RecordFile&&) = delete;
-  RecordFile(const RecordFile&) = delete;
-  RecordFile& operator=(const RecordFile&) = delete;
-  ~RecordFile();
-
-  // Stores `record` (text mode) as one write under the lock. False when the
-  // lock could not be taken or the record was not stored whole.
-  bool Write(std::string_view record);
-
- private:
-  RecordFile(int fd, Mode mode) : fd_(fd), mode_(mode) {}
-  int fd_;
-  Mode mode_;
-};
+// Stores `record` in the file at `path` (created when missing). None on
+// success, else why it was not stored: the file could not be opened (no
+// such directory, no permission, not a regular file), locked or written
+// whole (a full disk).
+std::optional<std::string> StoreRecord(const std::string& path, RecordMode mode,
+                                       std::string_view record);
 
 }  // namespace veltrano::platform

@@ -17,14 +17,12 @@ std::optional<std::string> ProcessEnvironment::Get(const std::string& name) cons
   return std::string(value);
 }
 
-StdinInput::StdinInput() : deadline_(std::chrono::steady_clock::now() + kInputTime) {}
+StdinInput::StdinInput() : deadline_(kInputTime) {}
 
 std::size_t StdinInput::ReadSome(char* buf, std::size_t max) {
   while (!ended_) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline_ - std::chrono::steady_clock::now());
     pollfd p{STDIN_FILENO, POLLIN, 0};
-    int ready = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    int ready = ::poll(&p, 1, deadline_.MillisecondsLeft());
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;  // time is up, or stdin cannot be waited on
     ssize_t n = ::read(STDIN_FILENO, buf, max);
@@ -82,6 +80,19 @@ void StdoutOutput::Flush() {
     done += static_cast<std::size_t>(n);
   }
   buffer_.clear();
+}
+
+void StderrLog::WriteLine(std::string_view line) {
+  // One write, so that lines of concurrent requests do not mix in the log.
+  std::string text(line);
+  text += '\n';
+  std::string_view left = text;
+  while (!left.empty()) {
+    ssize_t n = ::write(STDERR_FILENO, left.data(), left.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    left.remove_prefix(static_cast<std::size_t>(n));
+  }
 }
 
 LocalTime SystemClock::Now() const {

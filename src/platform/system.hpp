@@ -1,6 +1,7 @@
-// The operating system as Veltrano sees it: the CGI environment, the two
-// standard streams in text mode and the local clock, each behind a small
-// interface so that tests can run a whole request in memory.
+// The operating system as Veltrano sees it: the CGI environment, the
+// standard streams (input and output in text mode, errors as the
+// administrator's log) and the local clock, each behind a small interface so
+// that tests can run a whole request in memory.
 //
 // Text mode: every LF written leaves as CR LF; reading turns CR LF into LF and
 // stops at the first 0x1A byte. Nothing else is translated, and a percent sign
@@ -16,6 +17,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/deadline.hpp"
 
 namespace veltrano::platform {
 
@@ -48,6 +51,14 @@ class Output {
   virtual void Flush() = 0;
 };
 
+class ErrorLog {
+ public:
+  virtual ~ErrorLog() = default;
+  // Writes one line (the LF is added) to standard error, which web servers
+  // put in their error log.
+  virtual void WriteLine(std::string_view line) = 0;
+};
+
 struct LocalTime {
   int year = 1970;  // full year, e.g. 1998
   int month = 1;    // 1..12
@@ -70,6 +81,7 @@ struct System {
   Environment& env;
   Input& input;
   Output& output;
+  ErrorLog& log;
   Clock& clock;
 };
 
@@ -95,7 +107,7 @@ class StdinInput final : public Input {
   // or the time is up.
   std::size_t ReadSome(char* buf, std::size_t max);
 
-  std::chrono::steady_clock::time_point deadline_;
+  Deadline deadline_;
   std::size_t consumed_ = 0;
   bool ended_ = false;
 };
@@ -108,6 +120,11 @@ class StdoutOutput final : public Output {
 
  private:
   std::string buffer_;
+};
+
+class StderrLog final : public ErrorLog {
+ public:
+  void WriteLine(std::string_view line) override;
 };
 
 class SystemClock final : public Clock {

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/fd.hpp"
+#include "platform/files.hpp"
 #include "platform/text_mode.hpp"
 
 namespace veltrano::platform {
@@ -37,6 +39,12 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
+void TempPath::Remove() {
+  if (!onSignal_) return;
+  RemoveFile(path_);
+  onSignal_.reset();
+}
+
 std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& candidates) {
   for (const std::optional<std::string>& dir : candidates) {
     if (dir && !dir->empty() && IsDirectory(*dir)) return *dir;
@@ -45,7 +53,8 @@ std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& c
   return ".";
 }
 
-std::optional<std::string> CreateTempTextFile(const std::string& directory, std::string_view text) {
+std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory, std::string_view text,
+                                             std::string* error) {
   std::string prefix = directory;
   if (prefix.empty()) prefix = ".";
   if (prefix.back() != '/') prefix += '/';
@@ -54,26 +63,31 @@ std::optional<std::string> CreateTempTextFile(const std::string& directory, std:
   for (unsigned long attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     std::string path = prefix + std::to_string(nextTempNumber++);
     if (PathExists(path + ".asc")) continue;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    std::unique_ptr<TempPath> owned;
+    UniqueFd fd;
+    {
+      // No signal may end the program between the file's creation and its
+      // registration for removal.
+      HoldTermination hold;
+      fd.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+      if (fd.valid()) owned = std::make_unique<TempPath>(path);
+    }
+    if (!fd.valid()) {
       if (errno == EEXIST || errno == EINTR) continue;
-      return std::nullopt;  // no permission, no such directory, ...
+      if (error != nullptr) *error = path + ": " + ErrorText(errno);
+      return nullptr;  // no permission, no such directory, ...
     }
     // Checked again now that the name is ours: another request's pgp may
     // have written its armour and wiped its plain file since the first
     // check, and that armour stays until the other request has read it.
-    if (PathExists(path + ".asc")) {
-      ::close(fd);
-      ::unlink(path.c_str());
-      continue;
-    }
-    bool written = WriteAll(fd, EncodeTextMode(text));
-    bool closed = ::close(fd) == 0;
-    if (written && closed) return path;
-    ::unlink(path.c_str());
-    return std::nullopt;
+    if (PathExists(path + ".asc")) continue;  // `owned` removes our file
+    bool written = WriteAll(fd.get(), EncodeTextMode(text));
+    if (::close(fd.Release()) == 0 && written) return owned;
+    if (error != nullptr) *error = path + ": " + ErrorText(errno);
+    return nullptr;
   }
-  return std::nullopt;
+  if (error != nullptr) *error = "no free temporary name in " + directory;
+  return nullptr;
 }
 
 bool RemoveFile(const std::string& path) {

@@ -2,14 +2,11 @@
 
 #include <optional>
 
-#include "response/response.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
 
 namespace {
-
-constexpr std::string_view kTemplateError = "Template Error";
 
 // Finds the entries of a FORMDATA section. Each call makes a skip move (a run
 // of '<', then up to and including the next '<') and a take move (a run of
@@ -40,17 +37,14 @@ class EntryScanner {
 // Splits an entry at spaces and LFs. A space is part of the token while the
 // token holds exactly one double quote; a LF always ends it, so a quoted
 // text can't span lines.
-std::vector<std::string> Tokenize(std::string_view entry) {
+Result<std::vector<std::string>> Tokenize(std::string_view entry) {
   std::vector<std::string> tokens;
   std::string token;
   std::size_t quotes = 0;
+  bool unclosed = false;
   auto finish = [&] {
     if (token.size() > 1) {
-      if (quotes == 1) {
-        ReportFatal(kTemplateError,
-                    "A closing quotation mark was missing from the below line.\n<br><pre>&lt;" +
-                        std::string(entry) + "&gt;</pre>");
-      }
+      unclosed = unclosed || quotes == 1;
       tokens.push_back(std::move(token));
     }
     token.clear();
@@ -59,31 +53,15 @@ std::vector<std::string> Tokenize(std::string_view entry) {
   for (char c : entry) {
     if (c == '\n' || (c == ' ' && quotes != 1)) {
       finish();
+      if (unclosed) break;
       continue;
     }
     if (c == '"') ++quotes;
     token += c;
   }
-  finish();
+  if (!unclosed) finish();
+  if (unclosed) return Fail(FailureKind::kMissingClosingQuote, std::string(entry));
   return tokens;
-}
-
-std::string NameOrNull(const FormField& field) {
-  return field.name.value_or("(null)");
-}
-
-[[noreturn]] void ReportLineError(std::string_view what, std::string_view token) {
-  ReportFatal(kTemplateError, "Error identifying " + std::string(what) +
-                                  ".  Please check your template file\n<br><pre>" +
-                                  std::string(token) + "</pre>");
-}
-
-void RefuseHtml(const FormField& field, std::string_view token) {
-  if (token.find('<') == std::string_view::npos) return;
-  ReportFatal("Error in template file",
-              "Error on " + NameOrNull(field) +
-                  ".  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag below to customize "
-                  "your errors.");
 }
 
 // The text from `start` up to the next double quote, or none without one.
@@ -93,105 +71,123 @@ std::optional<std::string> QuotedFrom(std::string_view token, std::size_t start)
   return std::string(token.substr(start, end - start));
 }
 
-void TakeRecipientWord(FormField& field, std::string_view token) {
-  bool sendTo = EqualsNoCase(token, "sendto");
-  bool respondTo = EqualsNoCase(token, "respondto");
-  if ((sendTo && field.respondTo) || (respondTo && field.sendTo)) {
-    ReportFatal("Bad command in template file",
-                "If there is a &lt;sendto&gt; tag, then there cannot be a &lt;respondto&gt; tag");
-  }
-  field.sendTo = field.sendTo || sendTo;
-  field.respondTo = field.respondTo || respondTo;
+// The field being parsed, and whether it has been given a NAME (an empty
+// name is a name).
+struct Entry {
+  FieldDefinition field;
+  bool named = false;
+};
+
+// The name as failure pages show it; "(null)" before any NAME.
+std::string NameOrNull(const Entry& e) {
+  return e.named ? e.field.name : "(null)";
 }
 
-void TakeName(FormField& field, std::string_view token) {
-  if (!FindNoCase(token, "NAME=")) return;
+Status RefuseHtml(const Entry& e, std::string_view token) {
+  if (token.find('<') == std::string_view::npos) return {};
+  return Fail(FailureKind::kHtmlInErrorText, NameOrNull(e));
+}
+
+Status TakeRecipientWord(Entry& e, std::string_view token) {
+  bool sendTo = EqualsNoCase(token, "sendto");
+  bool respondTo = EqualsNoCase(token, "respondto");
+  if ((sendTo && e.field.respondTo) || (respondTo && e.field.sendTo)) {
+    return Fail(FailureKind::kSendToWithRespondTo);
+  }
+  e.field.sendTo = e.field.sendTo || sendTo;
+  e.field.respondTo = e.field.respondTo || respondTo;
+  return {};
+}
+
+Status TakeName(Entry& e, std::string_view token) {
+  if (!FindNoCase(token, "NAME=")) return {};
   std::optional<std::size_t> at = FindNoCase(token, "NAME=\"");
   std::optional<std::string> name;
   if (at) name = QuotedFrom(token, *at + 6);
-  if (!name) ReportLineError("the name line", token);
-  field.name = std::move(name);
+  if (!name) return Fail(FailureKind::kBadNameLine, std::string(token));
+  e.field.name = std::move(*name);
+  e.named = true;
+  return {};
 }
 
-void TakeRequiredErr(FormField& field, std::string_view token) {
-  if (!FindNoCase(token, "REQUIREDERR=")) return;
+Status TakeRequiredErr(Entry& e, std::string_view token) {
+  if (!FindNoCase(token, "REQUIREDERR=")) return {};
   std::size_t quote = token.find('"');
-  if (quote == std::string_view::npos) ReportLineError("requiredErr line", token);
-  RefuseHtml(field, token);
+  if (quote == std::string_view::npos) {
+    return Fail(FailureKind::kBadRequiredErrLine, std::string(token));
+  }
+  if (Status html = RefuseHtml(e, token); !html) return html;
   // A token that holds a first double quote holds a second one (Tokenize).
-  field.requiredErr = QuotedFrom(token, quote + 1).value_or(std::string(token.substr(quote + 1)));
+  e.field.requiredErr = QuotedFrom(token, quote + 1).value_or(std::string(token.substr(quote + 1)));
+  return {};
 }
 
-void TakeType(FormField& field, std::string_view token) {
+void TakeType(Entry& e, std::string_view token) {
   std::optional<std::size_t> at = FindNoCase(token, "TYPE=\"");
   if (!at) return;
   std::string_view value = token.substr(*at + 5);
   if (EqualsNoCase(value, "\"INT\"")) {
-    field.type = FieldType::kInt;
+    e.field.type = FieldType::kInt;
   } else if (EqualsNoCase(value, "\"EMAIL\"")) {
-    field.type = FieldType::kEmail;
+    e.field.type = FieldType::kEmail;
   } else if (EqualsNoCase(value, "\"CC\"")) {
-    field.type = FieldType::kCreditCard;
+    e.field.type = FieldType::kCreditCard;
   } else {
-    field.type = FieldType::kNone;
+    e.field.type = FieldType::kNone;
   }
 }
 
 // The text runs from the quote after the keyword to the token's end, less
 // the last character: the closing quote of a well-formed token.
-void TakeTypeErr(FormField& field, std::string_view token) {
+Status TakeTypeErr(Entry& e, std::string_view token) {
   std::optional<std::size_t> at = FindNoCase(token, "TYPEERR=");
-  if (!at) return;
+  if (!at) return {};
   std::size_t quote = token.find('"', *at + 8);
-  if (quote == std::string_view::npos) ReportLineError("typeErr line", token);
-  RefuseHtml(field, token);
+  if (quote == std::string_view::npos)
+    return Fail(FailureKind::kBadTypeErrLine, std::string(token));
+  if (Status html = RefuseHtml(e, token); !html) return html;
   std::string_view text = token.substr(quote + 1);
   if (!text.empty()) text.remove_suffix(1);
-  field.typeErr = std::string(text);
+  e.field.typeErr = std::string(text);
+  return {};
 }
 
 // A PGP token without a quote after PGP=" names no key and is ignored.
-void TakePgpKey(FormField& field, std::string_view token) {
+void TakePgpKey(Entry& e, std::string_view token) {
   std::optional<std::size_t> at = FindNoCase(token, "PGP=\"");
   if (!at) return;
-  if (std::optional<std::string> key = QuotedFrom(token, *at + 5)) field.pgpKeyId = std::move(key);
+  if (std::optional<std::string> key = QuotedFrom(token, *at + 5))
+    e.field.pgpKeyId = std::move(key);
 }
 
-void CheckEntry(const FormField& field, std::string_view entry) {
-  if (field.required && !field.requiredErr) {
-    ReportFatal("Veltrano template file error",
-                "You specified the REQUIRED attribute, but no associated REQUIREDERR attribute. "
-                "Please check template file under &lt;NAME=\"" +
-                    NameOrNull(field) + "\"");
+Status CheckEntry(const Entry& e, std::string_view entry) {
+  if (e.field.required && !e.field.requiredErr) {
+    return Fail(FailureKind::kRequiredWithoutText, NameOrNull(e));
   }
-  if (field.type != FieldType::kNone && !field.typeErr) {
-    ReportFatal("Veltrano template file error",
-                "You specified the TYPE attribute, but no associated TYPEERR attribute. Please "
-                "check template file under &lt;NAME=\"" +
-                    NameOrNull(field) + "\"");
+  if (e.field.type != FieldType::kNone && !e.field.typeErr) {
+    return Fail(FailureKind::kTypeWithoutText, NameOrNull(e));
   }
   // Fields are looked up by name; a nameless one could never get a value.
-  if (!field.name) {
-    ReportFatal(kTemplateError,
-                "A field entry has no NAME attribute.  Please check your template file\n"
-                "<br><pre>&lt;" +
-                    std::string(entry) + "&gt;</pre>");
-  }
+  if (!e.named) return Fail(FailureKind::kEntryWithoutName, std::string(entry));
+  return {};
 }
 
-FormField ParseEntry(std::string_view entry) {
-  FormField field;
-  for (const std::string& token : Tokenize(entry)) {
-    TakeRecipientWord(field, token);
-    TakeName(field, token);
-    if (EqualsNoCase(token, "required")) field.required = true;
-    TakeRequiredErr(field, token);
-    TakeType(field, token);
-    TakeTypeErr(field, token);
-    TakePgpKey(field, token);
+Result<FieldDefinition> ParseEntry(std::string_view entry) {
+  Result<std::vector<std::string>> tokens = Tokenize(entry);
+  if (!tokens) return tokens.failure();
+  Entry e;
+  for (const std::string& token : *tokens) {
+    Status status = TakeRecipientWord(e, token);
+    if (status) status = TakeName(e, token);
+    if (status && EqualsNoCase(token, "required")) e.field.required = true;
+    if (status) status = TakeRequiredErr(e, token);
+    if (status) TakeType(e, token);
+    if (status) status = TakeTypeErr(e, token);
+    if (!status) return status.failure();
+    TakePgpKey(e, token);
   }
-  CheckEntry(field, entry);
-  return field;
+  if (Status checked = CheckEntry(e, entry); !checked) return checked.failure();
+  return std::move(e.field);
 }
 
 void AppendQuoted(std::string& out, std::string_view key, const std::optional<std::string>& text) {
@@ -200,21 +196,23 @@ void AppendQuoted(std::string& out, std::string_view key, const std::optional<st
 
 }  // namespace
 
-void ParseFieldDefinitions(RequestContext& ctx, std::string_view section) {
+Result<std::vector<FieldDefinition>> ParseFieldDefinitions(std::string_view section) {
   EntryScanner scanner(section);
   std::optional<std::string_view> entry = scanner.Next();
-  if (!entry) {
-    ReportFatal(kTemplateError,
-                "The FORMDATA section holds no field entry.  Please check your template file");
+  if (!entry) return Fail(FailureKind::kNoFieldEntry);
+  std::vector<FieldDefinition> fields;
+  for (; entry; entry = scanner.Next()) {
+    Result<FieldDefinition> field = ParseEntry(*entry);
+    if (!field) return field.failure();
+    fields.push_back(std::move(*field));
   }
-  ctx.fields.clear();
-  for (; entry; entry = scanner.Next()) ctx.fields.push_back(ParseEntry(*entry));
+  return fields;
 }
 
-std::string DumpFields(const std::vector<FormField>& fields) {
+std::string DumpFields(const std::vector<FieldDefinition>& fields) {
   std::string out;
-  for (const FormField& field : fields) {
-    out += field.name ? "name=\"" + *field.name + "\"" : "name=(none)";
+  for (const FieldDefinition& field : fields) {
+    out += "name=\"" + field.name + "\"";
     if (field.required) out += " required";
     AppendQuoted(out, "requiredErr", field.requiredErr);
     switch (field.type) {

@@ -11,32 +11,28 @@
 // (sendto, respondto, NAME, required, REQUIREDERR, TYPE, TYPEERR, PGP), in
 // that order; a later value replaces an earlier one.
 //
-// A malformed entry ends the request with a "Template Error" (or related)
-// page that names the entry, the token or the field: a lone double quote,
-// an attribute without its quote, HTML in an error text, sendto together
-// with respondto, required or TYPE without their error texts, an entry
-// without NAME, or a section without any entry. A token with three or more
-// double quotes counts as one with two. Entries and tokens have no size
-// limit: the section is already in memory. The template is trusted text; it
-// is shown on these pages as it stands.
+// A malformed entry gives a template failure that names the entry, the token
+// or the field: a lone double quote, an attribute without its quote, HTML in
+// an error text, sendto together with respondto, required or TYPE without
+// their error texts, an entry without NAME, or a section without any entry.
+// A token with three or more double quotes counts as one with two. Entries
+// and tokens have no size limit: the section is already in memory.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "driver/request_context.hpp"
-#include "template/form_field.hpp"
+#include "model/fields.hpp"
+#include "model/result.hpp"
 
 namespace veltrano {
 
-// Parses `section` into ctx.fields, one record per entry in template order.
-// Returns only when every entry was accepted.
-void ParseFieldDefinitions(RequestContext& ctx, std::string_view section);
+// One definition per entry, in template order.
+Result<std::vector<FieldDefinition>> ParseFieldDefinitions(std::string_view section);
 
-// One line per field with its definition attributes, for tests and
-// diagnostics, e.g.
+// One line per field with its attributes, for tests and diagnostics, e.g.
 //   name="email" required requiredErr="Give it" type=EMAIL typeErr="Bad" respondto
-std::string DumpFields(const std::vector<FormField>& fields);
+std::string DumpFields(const std::vector<FieldDefinition>& fields);
 
 }  // namespace veltrano

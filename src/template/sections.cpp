@@ -1,34 +1,61 @@
 #include "template/sections.hpp"
 
-#include "response/response.hpp"
+#include "template/field_definitions.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
 
 namespace {
 
-[[noreturn]] void ReportTagMissing(std::string_view tag) {
+Failure TagMissing(std::string_view tag) {
   // The page names the tag without its angle brackets.
   if (tag.starts_with('<')) tag.remove_prefix(1);
   if (tag.ends_with('>')) tag.remove_suffix(1);
-  ReportFatal("Tag missing",
-              "&lt;" + std::string(tag) + "&gt; is missing, please recheck your template file");
+  return Fail(FailureKind::kTagMissing, std::string(tag));
 }
 
-std::optional<std::string> Trimmed(std::optional<std::string> text) {
-  Trim(text);
-  return text;
-}
+// Reads the sections one by one; the first failure sticks and every later
+// read yields nothing.
+class SectionReader {
+ public:
+  explicit SectionReader(std::string_view text) : text_(text) {}
+
+  std::optional<std::string> Optional(std::string_view open, std::string_view close) {
+    return Read(open, close, false);
+  }
+  std::string Required(std::string_view open, std::string_view close) {
+    return Read(open, close, true).value_or("");
+  }
+  std::optional<std::string> Trimmed(std::string_view open, std::string_view close) {
+    std::optional<std::string> text = Optional(open, close);
+    Trim(text);
+    return text;
+  }
+  const std::optional<Failure>& failure() const { return failure_; }
+
+ private:
+  std::optional<std::string> Read(std::string_view open, std::string_view close, bool required) {
+    if (failure_) return std::nullopt;
+    Result<std::optional<std::string>> section = ExtractSection(text_, open, close, required);
+    if (!section) {
+      failure_ = section.failure();
+      return std::nullopt;
+    }
+    return std::move(*section);
+  }
+
+  std::string_view text_;
+  std::optional<Failure> failure_;
+};
 
 }  // namespace
 
-std::optional<std::string> ExtractSection(const RequestContext& ctx, std::string_view openTag,
-                                          std::string_view closeTag, bool required) {
-  std::string_view text = ctx.templateText;
+Result<std::optional<std::string>> ExtractSection(std::string_view text, std::string_view openTag,
+                                                  std::string_view closeTag, bool required) {
   std::optional<std::size_t> open = FindNoCase(text, openTag);
   if (!open) {
-    if (required) ReportTagMissing(openTag);
-    return std::nullopt;
+    if (required) return TagMissing(openTag);
+    return std::optional<std::string>();
   }
   std::size_t start = *open + openTag.size();
   std::optional<std::size_t> close = FindNoCase(text, closeTag);
@@ -39,34 +66,54 @@ std::optional<std::string> ExtractSection(const RequestContext& ctx, std::string
     if (close) *close += start;
   }
   if (!close) {
-    if (required) ReportTagMissing(closeTag);
-    return std::nullopt;
+    if (required) return TagMissing(closeTag);
+    return std::optional<std::string>();
   }
-  return std::string(text.substr(start, *close - start));
+  return std::optional<std::string>(text.substr(start, *close - start));
 }
 
-void ReadSections(RequestContext& ctx) {
-  ctx.smtpServer = ExtractSection(ctx, "<SMTPSERVER>", "</SMTPSERVER>", false);
-  if (ctx.smtpServer) {
-    ctx.sender = ExtractSection(ctx, "<SENDER>", "</SENDER>", true);
-    ctx.subject = ExtractSection(ctx, "<SUBJECT>", "</SUBJECT>", true);
-    ctx.messageBody = ExtractSection(ctx, "<MSGBODY>", "</MSGBODY>", true);
-    ctx.mailHeader = Trimmed(ExtractSection(ctx, "<MAILHDR>", "</MAILHDR>", false));
-    ctx.responseMailHeader = Trimmed(ExtractSection(ctx, "<RMAILHDR>", "</RMAILHDR>", false));
+Result<Template> ReadSections(TemplateFile file) {
+  Template t;
+  t.path = std::move(file.path);
+  SectionReader read(file.text);
+  if (std::optional<std::string> server = read.Optional("<SMTPSERVER>", "</SMTPSERVER>")) {
+    MailSections mail;
+    mail.server = std::move(*server);
+    mail.sender = read.Required("<SENDER>", "</SENDER>");
+    mail.subject = read.Required("<SUBJECT>", "</SUBJECT>");
+    mail.messageBody = read.Required("<MSGBODY>", "</MSGBODY>");
+    mail.mailHeader = read.Trimmed("<MAILHDR>", "</MAILHDR>");
+    mail.responseMailHeader = read.Trimmed("<RMAILHDR>", "</RMAILHDR>");
+    t.mail = std::move(mail);
   }
-  ctx.errorPageFile = *ExtractSection(ctx, "<ERRMSGFILE>", "</ERRMSGFILE>", true);
-  ctx.responseSubject = ExtractSection(ctx, "<RSUBJECT>", "</RSUBJECT>", false);
-  ctx.responseBody = ExtractSection(ctx, "<RMSGBODY>", "</RMSGBODY>", false);
-  ctx.executeCommand = ExtractSection(ctx, "<EXECUTE>", "</EXECUTE>", false);
-  ctx.addressFile = Trimmed(ExtractSection(ctx, "<ADRFILE>", "</ADRFILE>", false));
-  ctx.appendDataFile = Trimmed(ExtractSection(ctx, "<DFILE APPEND>", "</DFILE>", false));
-  if (!ctx.appendDataFile) {
-    ctx.truncateDataFile = Trimmed(ExtractSection(ctx, "<DFILE TRUNCATE>", "</DFILE>", false));
+  t.errorPageFile = read.Required("<ERRMSGFILE>", "</ERRMSGFILE>");
+  t.responseSubject = read.Optional("<RSUBJECT>", "</RSUBJECT>");
+  t.responseBody = read.Optional("<RMSGBODY>", "</RMSGBODY>");
+  t.executeCommand = read.Optional("<EXECUTE>", "</EXECUTE>");
+  t.addressFile = read.Trimmed("<ADRFILE>", "</ADRFILE>");
+  std::optional<std::string> append = read.Trimmed("<DFILE APPEND>", "</DFILE>");
+  std::optional<std::string> truncate;
+  if (!append) truncate = read.Trimmed("<DFILE TRUNCATE>", "</DFILE>");
+  if (append || truncate) {
+    t.dataFile = DataFileSections{append ? std::move(*append) : std::move(*truncate),
+                                  append ? DataFileMode::kAppend : DataFileMode::kTruncate,
+                                  read.Optional("<DFILEFORMAT>", "</DFILEFORMAT>")};
   }
-  if (ctx.appendDataFile || ctx.truncateDataFile) {
-    ctx.dataFileFormat = ExtractSection(ctx, "<DFILEFORMAT>", "</DFILEFORMAT>", false);
+  std::string fieldSection = read.Required("<FORMDATA>", "</FORMDATA>");
+  if (read.failure()) return *read.failure();
+
+  Result<std::vector<FieldDefinition>> fields = ParseFieldDefinitions(fieldSection);
+  if (!fields) return fields.failure();
+  t.fields = std::move(*fields);
+
+  Result<std::optional<std::string>> success =
+      ExtractSection(file.text, "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
+  if (success) {
+    t.successPageFile = std::move(*success);
+  } else {
+    t.successPageMissing = success.failure();
   }
-  ctx.fieldSection = *ExtractSection(ctx, "<FORMDATA>", "</FORMDATA>", true);
+  return t;
 }
 
 }  // namespace veltrano

@@ -87,6 +87,20 @@ long long LeadingInteger(std::string_view text, long long ceiling) {
   return negative ? -value : value;
 }
 
+std::string CollapseLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      out += text[i++];
+      continue;
+    }
+    while (i < text.size() && (text[i] == '\r' || text[i] == '\n')) ++i;
+    out += ' ';
+  }
+  return out;
+}
+
 std::string HtmlEscape(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -42,6 +42,10 @@ std::vector<std::string_view> SplitLines(std::string_view text);
 // overflows.
 long long LeadingInteger(std::string_view text, long long ceiling);
 
+// `text` with every run of CR and LF bytes replaced by one space: a value
+// that must stay on one line (a header, a data record).
+std::string CollapseLineBreaks(std::string_view text);
+
 // Escapes & < > " ' for HTML text and attribute values.
 std::string HtmlEscape(std::string_view text);
 

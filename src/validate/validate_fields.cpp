@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-#include "form/form_input.hpp"
 #include "text/text.hpp"
-#include "validate/pages.hpp"
 
 namespace veltrano {
 
@@ -39,49 +37,38 @@ bool PassesCardChecksum(std::string_view value) {
   return sum == 0;
 }
 
-void CheckRequired(RequestContext& ctx, FormField& field) {
-  if (field.required && (!field.value || field.value->empty())) {
-    field.isMissing = true;
-    ctx.hasFieldErrors = true;
-  } else if (!field.required && !field.value) {
-    field.isMissing = true;
-  }
-}
-
-void CheckType(RequestContext& ctx, FormField& field) {
-  if (field.isMissing || !field.value) return;
-  bool passes = true;
-  switch (field.type) {
+bool PassesType(FieldType type, std::string_view value) {
+  switch (type) {
     case FieldType::kInt:
-      passes = PassesInt(*field.value);
-      break;
+      return PassesInt(value);
     case FieldType::kEmail:
-      passes = PassesEmail(*field.value);
-      break;
+      return PassesEmail(value);
     case FieldType::kCreditCard:
-      passes = PassesCardChecksum(*field.value);
-      break;
+      return PassesCardChecksum(value);
     case FieldType::kNone:
-      break;
+      return true;
   }
-  if (!passes) {
-    field.isInvalid = true;
-    ctx.hasFieldErrors = true;
-  }
+  return true;
 }
 
-void ValidateFields(RequestContext& ctx) {
-  FormInput form;
-  form.ReadForm(ctx.system, "POST");
-  for (FormField& field : ctx.fields) {
-    field.value = field.name ? form.LookupFormValue(*field.name) : std::nullopt;
-    Trim(field.value);
-    field.isMissing = false;
-    field.isInvalid = false;
-    CheckRequired(ctx, field);
-    CheckType(ctx, field);
+FieldCheck CheckRequired(const FieldDefinition& field, const std::optional<std::string>& value) {
+  FieldCheck check;
+  check.isMissing = field.required ? !value || value->empty() : !value;
+  return check;
+}
+
+Submission CheckSubmission(const std::vector<FieldDefinition>& fields, const FormInput& form) {
+  Submission s;
+  for (const FieldDefinition& field : fields) {
+    std::optional<std::string> value = form.LookupFormValue(field.name);
+    Trim(value);
+    FieldCheck check = CheckRequired(field, value);
+    check.isInvalid = !check.isMissing && !PassesType(field.type, *value);
+    s.hasFieldErrors = s.hasFieldErrors || (field.required && check.isMissing) || check.isInvalid;
+    s.values.push_back(std::move(value));
+    s.checks.push_back(check);
   }
-  if (ctx.hasFieldErrors) ShowErrorPage(ctx);
+  return s;
 }
 
 }  // namespace veltrano

@@ -1,12 +1,14 @@
 // An in-memory System for running requests inside a test: a map for the
 // environment, a string for standard input, the response captured as the
-// bytes that would leave the process, and a clock that reads what it is told.
+// bytes that would leave the process, the log lines kept, and a clock that
+// reads what it is told.
 #pragma once
 
 #include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/system.hpp"
 #include "platform/text_mode.hpp"
@@ -45,6 +47,12 @@ class CapturedOutput final : public platform::Output {
   int flushes = 0;
 };
 
+class CapturedLog final : public platform::ErrorLog {
+ public:
+  void WriteLine(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
+
 class FixedClock final : public platform::Clock {
  public:
   platform::LocalTime Now() const override { return time; }
@@ -55,8 +63,9 @@ struct FakeSystem {
   MapEnvironment env;
   StringInput input;
   CapturedOutput output;
+  CapturedLog log;
   FixedClock clock;
-  platform::System system{env, input, output, clock};
+  platform::System system{env, input, output, log, clock};
 };
 
 // Turns the LF line ends of a readable expectation into the CR LF that

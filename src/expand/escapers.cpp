@@ -1,0 +1,44 @@
+#include "expand/escapers.hpp"
+
+#include "text/text.hpp"
+
+namespace veltrano {
+
+void HtmlPage::Literal(std::string_view text, std::string& out) {
+  out += text;
+  for (char c : text) {
+    if (!inHeader_) return;
+    if (c == '\n') {
+      inHeader_ = !lineEmpty_;
+      lineEmpty_ = true;
+    } else if (c != '\r') {
+      lineEmpty_ = false;
+    }
+  }
+}
+
+std::size_t HtmlPage::Replacement(std::string_view value, std::string& out) {
+  std::string escaped = HtmlEscape(inHeader_ ? CollapseLineBreaks(value) : std::string(value));
+  if (!escaped.empty()) lineEmpty_ = false;
+  out += escaped;
+  return escaped.size();
+}
+
+void DataRecord::Literal(std::string_view text, std::string& out) {
+  out += text;
+  for (char c : text) {
+    if (c == '\n') inQuotes_ = false;
+    if (c == '"') inQuotes_ = !inQuotes_;
+  }
+}
+
+std::size_t DataRecord::Replacement(std::string_view value, std::string& out) {
+  std::size_t before = out.size();
+  for (char c : CollapseLineBreaks(value)) {
+    if (c == '"' && inQuotes_) out += '"';
+    out += c;
+  }
+  return out.size() - before;
+}
+
+}  // namespace veltrano

@@ -1,0 +1,411 @@
+#include "expand/shell_references.hpp"
+
+#include <optional>
+
+namespace veltrano {
+
+namespace {
+
+enum class Place {
+  kCommand,    // unquoted command text: the top level, `...`, $(...)
+  kDouble,     // "..."
+  kSingle,     // '...'
+  kComment,    // from a # that starts a word to the end of the line
+  kBrace,      // ${...}
+  kArith,      // $((...))
+  kDelimiter,  // the word after << (or <<-)
+  kHereBody,   // the lines of a here-document
+};
+
+struct HereDocument {
+  std::string delimiter;
+  bool quoted = false;      // a quoted delimiter: the body is taken literally
+  bool stripTabs = false;   // <<-
+  bool unmatched = false;   // the delimiter holds a replacement: no line ends it here
+};
+
+// One level of the shell's reading of the command text.
+struct Frame {
+  Place place = Place::kCommand;
+  bool backslash = false;      // a backslash waits for its character
+  bool wordStart = true;       // kCommand: a # here would start a comment
+  int less = 0;                // kCommand: '<' in a row (two start a here-document)
+  bool inBackquote = false;    // kCommand: opened by `, closed by the next `
+  bool inDollarParen = false;  // kCommand: opened by $(, closed by its )
+  bool mayBeArith = false;     // kCommand: just opened by $(, a ( now makes it $((
+  int depth = 0;               // kCommand in $(...), kArith: open parentheses inside
+  bool closing = false;        // kArith: the first ) of the closing ))
+  bool dollar = false;         // a $ waits for its next character
+  bool quotedParent = false;   // kBrace: inside "..."
+  std::vector<HereDocument> pending;  // kCommand: bodies that start at the next line
+  // kDelimiter: the word so far; kHereBody: the document and its line so far
+  HereDocument here;
+  std::string line;
+  char wordQuote = 0;          // kDelimiter: the quote the word is inside
+  bool lineDirty = false;      // kHereBody: the line holds a replacement
+};
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool EndsWord(char c) {
+  switch (c) {
+    case ' ':
+    case '\t':
+    case '\n':
+    case ';':
+    case '&':
+    case '|':
+    case '(':
+    case ')':
+    case '<':
+    case '>':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsDecimalInteger(std::string_view value) {
+  if (!value.empty() && (value.front() == '-' || value.front() == '+')) value.remove_prefix(1);
+  if (value.empty()) return false;
+  for (char c : value) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct ShellReferences::Tracker {
+  std::vector<Frame> stack{Frame{}};
+
+  Frame& top() { return stack.back(); }
+
+  void Push(Place place) {
+    Frame f;
+    f.place = place;
+    stack.push_back(std::move(f));
+  }
+
+  // The innermost command frame: where here-documents wait for their line.
+  Frame& Command() {
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+      if (it->place == Place::kCommand) return *it;
+    }
+    return stack.front();
+  }
+
+  void Pop() {
+    if (stack.size() > 1) stack.pop_back();
+  }
+
+  // Closes the innermost `...` and everything opened inside it: the shell
+  // finds the closing backquote before it parses what lies between.
+  bool CloseBackquote() {
+    for (std::size_t i = stack.size(); i-- > 1;) {
+      if (stack[i].place == Place::kCommand && stack[i].inBackquote) {
+        stack.resize(i);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // A $ has been seen: ( opens $(...) and { opens ${...}. True when `c`
+  // was taken.
+  bool AfterDollar(Frame& f, char c) {
+    f.dollar = false;
+    if (c == '(') {
+      Push(Place::kCommand);
+      top().inDollarParen = true;
+      top().mayBeArith = true;
+      return true;
+    }
+    if (c == '{') {
+      bool quoted = f.place == Place::kDouble || (f.place == Place::kBrace && f.quotedParent) ||
+                    (f.place == Place::kHereBody);
+      Push(Place::kBrace);
+      top().quotedParent = quoted;
+      return true;
+    }
+    return false;
+  }
+
+  void Step(char c) {
+    Frame& f = top();
+    if (f.dollar && AfterDollar(f, c)) return;
+    switch (f.place) {
+      case Place::kCommand:
+        return StepCommand(f, c);
+      case Place::kDouble:
+        return StepDouble(f, c);
+      case Place::kSingle:
+        if (c == '\'') Pop();
+        return;
+      case Place::kComment:
+        if (c == '\n') {
+          Pop();
+          Step(c);  // the line end also ends the command line
+        }
+        return;
+      case Place::kBrace:
+        return StepBrace(f, c);
+      case Place::kArith:
+        return StepArith(f, c);
+      case Place::kDelimiter:
+        return StepDelimiter(f, c);
+      case Place::kHereBody:
+        return StepHereBody(f, c);
+    }
+  }
+
+  void StepCommand(Frame& f, char c) {
+    if (f.backslash) {
+      f.backslash = false;
+      if (c == '\n') return;  // a line continuation: both characters vanish
+      f.wordStart = false;
+      f.less = 0;
+      return;
+    }
+    if (f.mayBeArith) {
+      f.mayBeArith = false;
+      if (c == '(') {
+        f = Frame{};
+        f.place = Place::kArith;
+        return;
+      }
+    }
+    if (c == '\\') {
+      f.backslash = true;  // the word starts only if the next one is no line end
+      return;
+    }
+    if (c != '<') f.less = 0;
+    if (c == '#' && f.wordStart) return Push(Place::kComment);
+    if (c == '`') {
+      if (!CloseBackquote()) {
+        f.wordStart = false;
+        Push(Place::kCommand);
+        top().inBackquote = true;
+      } else {
+        top().wordStart = false;
+      }
+      return;
+    }
+    if (f.inDollarParen && c == '(') ++f.depth;
+    if (f.inDollarParen && c == ')') {
+      if (f.depth == 0) {
+        Pop();
+        top().wordStart = false;
+        return;
+      }
+      --f.depth;
+    }
+    if (c == '\n' && !f.pending.empty()) return StartBodies(f);
+    if (c == '<' && ++f.less == 2) {
+      f.less = 0;
+      f.wordStart = true;
+      return Push(Place::kDelimiter);
+    }
+    if (EndsWord(c)) {
+      f.wordStart = true;
+      return;
+    }
+    f.wordStart = false;
+    if (c == '\'') return Push(Place::kSingle);
+    if (c == '"') return Push(Place::kDouble);
+    if (c == '$') f.dollar = true;
+  }
+
+  void StepDouble(Frame& f, char c) {
+    if (f.backslash) {
+      f.backslash = false;
+      return;  // an escaped character, or a line continuation
+    }
+    if (c == '\\') f.backslash = true;
+    if (c == '"') return Pop();
+    if (c == '$') f.dollar = true;
+    if (c == '`' && !CloseBackquote()) {
+      Push(Place::kCommand);
+      top().inBackquote = true;
+    }
+  }
+
+  void StepBrace(Frame& f, char c) {
+    if (f.backslash) {
+      f.backslash = false;
+      return;
+    }
+    if (c == '\\') f.backslash = true;
+    if (c == '}') return Pop();
+    if (c == '$') f.dollar = true;
+    if (c == '"') return Push(Place::kDouble);
+    if (c == '\'' && !f.quotedParent) return Push(Place::kSingle);
+    if (c == '`' && !CloseBackquote()) {
+      Push(Place::kCommand);
+      top().inBackquote = true;
+    }
+  }
+
+  void StepArith(Frame& f, char c) {
+    if (f.closing) {
+      f.closing = false;
+      if (c == ')') {
+        Pop();
+        return;
+      }
+    }
+    if (c == '(') ++f.depth;
+    if (c == ')') {
+      if (f.depth == 0) {
+        f.closing = true;
+      } else {
+        --f.depth;
+      }
+    }
+    if (c == '$') f.dollar = true;
+  }
+
+  // The delimiter word after <<: an optional -, blanks, then the word up to
+  // an unquoted blank or operator. Any quoting in it makes the body literal.
+  void StepDelimiter(Frame& f, char c) {
+    if (f.backslash) {
+      f.backslash = false;
+      if (c != '\n') {
+        f.here.quoted = true;
+        f.line += c;
+      }
+      return;
+    }
+    if (f.wordQuote != 0) {
+      if (c == f.wordQuote) {
+        f.wordQuote = 0;
+      } else {
+        f.line += c;
+      }
+      return;
+    }
+    bool started = !f.line.empty() || f.here.quoted;
+    if (!started && c == '-' && !f.here.stripTabs) {
+      f.here.stripTabs = true;
+      return;
+    }
+    if (!started && IsBlank(c)) return;
+    if (c == '\\') {
+      f.backslash = true;
+      return;
+    }
+    if (c == '\'' || c == '"') {
+      f.here.quoted = true;
+      f.wordQuote = c;
+      return;
+    }
+    if (!EndsWord(c)) {
+      f.line += c;
+      return;
+    }
+    HereDocument document = std::move(f.here);
+    document.delimiter = std::move(f.line);
+    Pop();
+    Command().pending.push_back(std::move(document));
+    Step(c);
+  }
+
+  // At the end of the line that named them, the here-documents' bodies
+  // follow one after the other.
+  void StartBodies(Frame& f) {
+    std::vector<HereDocument> documents = std::move(f.pending);
+    f.pending.clear();
+    f.wordStart = true;
+    for (auto it = documents.rbegin(); it != documents.rend(); ++it) {
+      Push(Place::kHereBody);
+      top().here = std::move(*it);
+    }
+  }
+
+  void StepHereBody(Frame& f, char c) {
+    if (!f.here.quoted) {
+      if (f.backslash) {
+        f.backslash = false;
+        if (c == '\n') return;  // a line continuation
+        f.line += c;
+        return;
+      }
+      if (c == '\\') {
+        f.backslash = true;
+        return;
+      }
+      if (c == '$') f.dollar = true;
+      if (c == '`' && !CloseBackquote()) {
+        Push(Place::kCommand);
+        top().inBackquote = true;
+        return;
+      }
+    }
+    if (c != '\n') {
+      f.line += c;
+      return;
+    }
+    std::string_view line = f.line;
+    if (f.here.stripTabs) line.remove_prefix(std::min(line.find_first_not_of('\t'), line.size()));
+    bool ends = !f.lineDirty && !f.here.unmatched && line == f.here.delimiter;
+    f.line.clear();
+    f.lineDirty = false;
+    if (ends) Pop();
+  }
+
+  // The reference to value n, written for the current place.
+  std::string Reference(std::size_t n, std::string_view value) {
+    Frame& f = top();
+    const std::string bare = "${VELTRANO_VALUE_" + std::to_string(n) + "}";
+    const std::string word = "\"" + bare + "\"";
+    std::string prefix;
+    if (f.backslash) prefix = f.place == Place::kDouble ? "\\" : "\n";
+    f.backslash = false;
+    f.dollar = false;
+    switch (f.place) {
+      case Place::kCommand:
+        f.wordStart = false;
+        f.less = 0;
+        f.mayBeArith = false;
+        return prefix + word;
+      case Place::kDouble:
+        return prefix + bare;
+      case Place::kSingle:
+        return "'" + word + "'";
+      case Place::kComment:
+        return word;
+      case Place::kBrace:
+        return prefix + (f.quotedParent ? bare : word);
+      case Place::kArith:
+        return IsDecimalInteger(value) ? bare : "0";
+      case Place::kDelimiter:
+        f.here.quoted = true;
+        f.here.unmatched = true;
+        return word;
+      case Place::kHereBody:
+        f.lineDirty = true;
+        return prefix + bare;
+    }
+    return word;
+  }
+
+};
+
+ShellReferences::ShellReferences() : tracker_(std::make_unique<Tracker>()) {}
+ShellReferences::~ShellReferences() = default;
+
+void ShellReferences::Literal(std::string_view text, std::string& out) {
+  out += text;
+  for (char c : text) tracker_->Step(c);
+}
+
+std::size_t ShellReferences::Replacement(std::string_view value, std::string& out) {
+  const std::size_t n = environment_.size() + 1;
+  environment_.emplace_back("VELTRANO_VALUE_" + std::to_string(n), std::string(value));
+  out += tracker_->Reference(n, value);
+  return value.size();
+}
+
+}  // namespace veltrano

@@ -1,0 +1,43 @@
+// The form's fields: what the template declares of each (FieldDefinition),
+// and what one submission brought for each and how it fared (Submission).
+// Definitions, values and check results are kept apart; the three lists of a
+// request run in parallel, in template order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrano {
+
+// The TYPE attribute. The numbers are the codes the template format uses.
+enum class FieldType : std::int32_t { kInt = 1, kNone = 2, kEmail = 3, kCreditCard = 4 };
+
+struct FieldDefinition {
+  std::string name;                        // NAME attribute
+  std::optional<std::string> requiredErr;  // error-page line for a missing required value
+  std::optional<std::string> typeErr;      // error-page line for a value failing its type check
+  std::optional<std::string> pgpKeyId;     // key to encrypt this field's main mail for
+  bool required = false;
+  bool sendTo = false;     // the value receives the main mail
+  bool respondTo = false;  // the value receives the response mail
+  FieldType type = FieldType::kNone;
+};
+
+struct FieldCheck {
+  bool isMissing = false;  // no value came in (for a required field, also an empty one)
+  bool isInvalid = false;  // the value failed its type check
+};
+
+// The submitted value of each field, trimmed; none when not sent or sent
+// empty. Untrusted visitor text.
+using FieldValues = std::vector<std::optional<std::string>>;
+
+struct Submission {
+  FieldValues values;
+  std::vector<FieldCheck> checks;
+  bool hasFieldErrors = false;
+};
+
+}  // namespace veltrano

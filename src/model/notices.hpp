@@ -1,0 +1,24 @@
+// Outputs a request skips or that fail without ending it: each becomes one
+// line of the administrator's log (response/ words it), while the visitor's
+// page stays as it is. Phases report them as they happen through a Notices
+// sink that the request driver provides.
+#pragma once
+
+#include <string>
+
+namespace veltrano {
+
+enum class NoticeKind {
+  kMailWithoutServer,    // detail: what asks for mail although SMTPSERVER is missing
+  kEmptyRecipient,       // detail: the sendto or respondto field's name
+  kDataFileNotWritten,   // detail: path and OS error
+  kCommandFailed,        // detail: how the EXECUTE command ended
+};
+
+class Notices {
+ public:
+  virtual ~Notices() = default;
+  virtual void Note(NoticeKind kind, std::string detail) = 0;
+};
+
+}  // namespace veltrano

@@ -1,0 +1,50 @@
+// A parsed template: every section the request uses, read once and never
+// changed afterwards. Texts are the administrator's, as they stand between
+// their tags (trimmed where noted); placeholders in them are expanded only
+// where they are used.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/failure.hpp"
+#include "model/fields.hpp"
+
+namespace veltrano {
+
+// The sections that exist only with SMTPSERVER, as one group.
+struct MailSections {
+  std::string server;       // SMTPSERVER, not trimmed: "host" or "host:port"
+  std::string sender;       // SENDER
+  std::string subject;      // SUBJECT
+  std::string messageBody;  // MSGBODY
+  std::optional<std::string> mailHeader;          // MAILHDR, trimmed
+  std::optional<std::string> responseMailHeader;  // RMAILHDR, trimmed
+};
+
+enum class DataFileMode { kAppend, kTruncate };
+
+struct DataFileSections {
+  std::string name;  // DFILE APPEND or, without it, DFILE TRUNCATE; trimmed
+  DataFileMode mode = DataFileMode::kAppend;
+  std::optional<std::string> format;  // DFILEFORMAT
+};
+
+struct Template {
+  std::string path;  // as resolved and read
+  std::optional<MailSections> mail;
+  std::string errorPageFile;                    // ERRMSGFILE
+  std::optional<std::string> responseSubject;   // RSUBJECT
+  std::optional<std::string> responseBody;      // RMSGBODY
+  std::optional<std::string> executeCommand;    // EXECUTE
+  std::optional<std::string> addressFile;       // ADRFILE, trimmed
+  std::optional<DataFileSections> dataFile;
+  std::vector<FieldDefinition> fields;          // FORMDATA entries in template order
+  // SUCCEEDMSGFILE, or the "Tag missing" failure that is reported only at
+  // the end of an accepted request.
+  std::optional<std::string> successPageFile;
+  std::optional<Failure> successPageMissing;
+};
+
+}  // namespace veltrano

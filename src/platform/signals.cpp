@@ -1,0 +1,86 @@
+#include "platform/signals.hpp"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace veltrano::platform {
+
+namespace {
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
+
+// An encryption holds two paths at a time (the plain file and its armour).
+constexpr int kSlots = 4;
+
+// Each slot owns a heap copy of its path; a slot is published after its
+// text is complete and withdrawn before the text goes.
+std::atomic<char*> registered[kSlots];
+std::atomic<pid_t> childGroup{0};
+
+void OnTermination(int signal, siginfo_t* info, void*) {
+  // Our own write to a reader that has gone: let the write fail instead.
+  if (signal == SIGPIPE && info != nullptr && info->si_pid == ::getpid()) return;
+  for (std::atomic<char*>& slot : registered) {
+    if (char* path = slot.load()) ::unlink(path);
+  }
+  if (pid_t group = childGroup.load(); group > 0) ::kill(-group, SIGTERM);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  ::sigaction(signal, &dfl, nullptr);
+  ::raise(signal);  // delivered as soon as this handler returns
+}
+
+sigset_t TerminationSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kTerminationSignals) sigaddset(&set, s);
+  return set;
+}
+
+}  // namespace
+
+void InstallTerminationCleanup() {
+  struct sigaction action {};
+  action.sa_sigaction = OnTermination;
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int s : kTerminationSignals) sigaddset(&action.sa_mask, s);
+  for (int s : kTerminationSignals) ::sigaction(s, &action, nullptr);
+}
+
+HoldTermination::HoldTermination() {
+  sigset_t set = TerminationSet();
+  held_ = ::sigprocmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+HoldTermination::~HoldTermination() {
+  sigset_t set = TerminationSet();
+  if (held_) ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+RemovedOnTermination::RemovedOnTermination(const std::string& path) {
+  for (int i = 0; i < kSlots; ++i) {
+    if (registered[i].load() != nullptr) continue;
+    char* copy = new char[path.size() + 1];
+    std::memcpy(copy, path.c_str(), path.size() + 1);
+    char* expected = nullptr;
+    if (registered[i].compare_exchange_strong(expected, copy)) {
+      slot_ = i;
+      return;
+    }
+    delete[] copy;
+  }
+}
+
+RemovedOnTermination::~RemovedOnTermination() {
+  if (slot_ >= 0) delete[] registered[slot_].exchange(nullptr);
+}
+
+void SetChildGroup(pid_t group) {
+  childGroup.store(group);
+}
+
+}  // namespace veltrano::platform

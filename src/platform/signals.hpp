@@ -1,0 +1,54 @@
+// What happens when the web server ends the program early.
+//
+// A web server that gives up on a request (the visitor went away, a time-out)
+// sends SIGTERM, and a person at a terminal SIGINT or SIGHUP. The program then
+// removes every temporary file it has registered here (the plain text of a
+// mail to be encrypted among them), sends SIGTERM to the process group of the
+// child it is waiting for, and ends by the same signal. SIGPIPE sent by
+// another process is handled the same way; a SIGPIPE that the program's own
+// write raises (the web server stopped reading) is ignored, so that write
+// just fails and the request goes on: its mails and records are not lost.
+//
+// The handlers do only async-signal-safe work; the registry holds a few
+// paths of any length, and a registration never allocates inside a handler.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace veltrano::platform {
+
+// Installs the handlers; once per process, before any temporary file.
+void InstallTerminationCleanup();
+
+// Keeps the termination signals away while a file is created and registered,
+// so that none can end the program in between.
+class HoldTermination {
+ public:
+  HoldTermination();
+  ~HoldTermination();
+  HoldTermination(const HoldTermination&) = delete;
+  HoldTermination& operator=(const HoldTermination&) = delete;
+
+ private:
+  bool held_ = false;
+};
+
+// A path that is removed on termination while this object lives. Removing it
+// at the end of an ordinary run is the owner's business (see TempPath).
+class RemovedOnTermination {
+ public:
+  explicit RemovedOnTermination(const std::string& path);
+  ~RemovedOnTermination();
+  RemovedOnTermination(const RemovedOnTermination&) = delete;
+  RemovedOnTermination& operator=(const RemovedOnTermination&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
+// The process group of the child being waited for, or 0 for none.
+void SetChildGroup(pid_t group);
+
+}  // namespace veltrano::platform

@@ -1,0 +1,93 @@
+#include "response/pages.hpp"
+
+#include <optional>
+
+#include "expand/escapers.hpp"
+#include "platform/files.hpp"
+#include "response/catalogue.hpp"
+#include "text/text.hpp"
+
+namespace veltrano {
+
+namespace {
+
+constexpr std::string_view kFullHeader = "HTTP/1.0 200 OK\nContent-type: text/html\n\n\n";
+constexpr std::string_view kPlainHeader = "Content-type: text/html\n\n";
+constexpr std::string_view kServerTestWord = "microsoft";
+constexpr std::string_view kErrorMarker = "$err$";
+constexpr std::string_view kItemTag = "<li>";
+
+// For a person who starts the program by hand: no CGI environment, so no
+// header and no HTML.
+constexpr std::string_view kConsoleMessage =
+    "Error occured while collecting some environment variables.\n"
+    "Chances are you are trying to run this program from the\n"
+    "command line prompt.  It must be run as part of a cgi call\n"
+    "from the web server.";
+
+void WritePage(platform::Output& output, const platform::Environment& env, const PageText& page) {
+  std::optional<std::string> server = env.Get("SERVER_SOFTWARE");
+  bool microsoft = server && FindNoCase(*server, kServerTestWord).has_value();
+  std::string text(microsoft ? kFullHeader : kPlainHeader);
+  text += "<HTML>\n";
+  if (page.title) text += "<TITLE>" + *page.title + "</TITLE>";
+  text += page.message;
+  output.Write(text);
+}
+
+}  // namespace
+
+void WriteFatalPage(platform::Output& output, const platform::Environment& env,
+                    const Failure& failure) {
+  if (failure.kind == FailureKind::kNoCgiEnvironment) {
+    output.Write(kConsoleMessage);
+    return;
+  }
+  WritePage(output, env, PageFor(failure));
+}
+
+void WriteDebugPage(platform::Output& output, const platform::Environment& env,
+                    const Transcript& transcript) {
+  WritePage(output, env, {"rfc821 mail transaction process", TranscriptHtml(transcript)});
+}
+
+Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable) {
+  std::string error;
+  std::optional<std::string> text = platform::ReadTextFile(path, &error);
+  if (!text) return Fail(unreadable, {}, path + ": " + error);
+  return std::move(*text);
+}
+
+Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefinition>& fields,
+                              const std::vector<FieldCheck>& checks,
+                              const PlaceholderValues& values) {
+  std::string page;
+  std::optional<std::size_t> marker = FindNoCase(file, kErrorMarker);
+  if (marker) {
+    auto append = [&page](std::string_view first, std::string_view second = {}) {
+      if (page.size() + first.size() + second.size() > kMaxExpandedLength) return false;
+      page += first;
+      page += second;
+      return true;
+    };
+    bool fits = append(file.substr(0, *marker));
+    for (std::size_t i = 0; fits && i < fields.size(); ++i) {
+      // Template parsing gives every field that can fail the text it needs.
+      if (fields[i].required && checks[i].isMissing) {
+        fits = append(kItemTag, fields[i].requiredErr.value_or(""));
+      }
+      if (fits && checks[i].isInvalid) fits = append(kItemTag, fields[i].typeErr.value_or(""));
+    }
+    fits = fits && append(file.substr(*marker + kErrorMarker.size()));
+    if (!fits) return Fail(FailureKind::kErrorPageTooLarge);
+  }
+  HtmlPage escaper;
+  return ExpandPlaceholders(page, values, escaper);
+}
+
+Result<std::string> SuccessPage(std::string_view file, const PlaceholderValues& values) {
+  HtmlPage escaper;
+  return ExpandPlaceholders(file, values, escaper);
+}
+
+}  // namespace veltrano

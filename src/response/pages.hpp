@@ -1,0 +1,48 @@
+// Everything the program writes as its response.
+//
+// Fatal pages get a CGI header from the program: the full status header
+// when SERVER_SOFTWARE contains "microsoft" (any case), the plain one
+// otherwise, then "<HTML>\n", the title line when there is a title, and the
+// message. The debug page is one of them, with the SMTP transcript as its
+// message. A run without a CGI environment gets the plain console message
+// instead, with no header.
+//
+// The success and error pages come from files the template names; each file
+// holds the whole response, its CGI header lines included, so nothing is
+// written ahead of it or after it. The error page puts one "<li>" item per
+// failed field, in template order, where the file first holds "$err$" (any
+// letter case): the required-field text of a missing required field, the
+// type text of an invalid one; a file without the marker gives an empty
+// response. The page before expansion is bounded at kMaxExpandedLength, and
+// so is the expanded page. Both pages are expanded with their replacements
+// HTML-escaped, and kept on one line in the page's header block (HtmlPage).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "expand/placeholders.hpp"
+#include "model/failure.hpp"
+#include "model/fields.hpp"
+#include "model/result.hpp"
+#include "platform/system.hpp"
+
+namespace veltrano {
+
+void WriteFatalPage(platform::Output& output, const platform::Environment& env,
+                    const Failure& failure);
+
+void WriteDebugPage(platform::Output& output, const platform::Environment& env,
+                    const Transcript& transcript);
+
+// A page file's text; `unreadable` is the failure when it can't be read.
+Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable);
+
+Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefinition>& fields,
+                              const std::vector<FieldCheck>& checks,
+                              const PlaceholderValues& values);
+
+Result<std::string> SuccessPage(std::string_view file, const PlaceholderValues& values);
+
+}  // namespace veltrano

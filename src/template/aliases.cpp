@@ -1,0 +1,118 @@
+#include "template/aliases.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/files.hpp"
+#include "text/text.hpp"
+
+namespace veltrano {
+
+namespace {
+
+constexpr std::string_view kAliasFileName = "veltrano.cfg";
+
+// Where a name's alias ends and its file part starts.
+struct AliasSplit {
+  std::string_view alias;
+  std::size_t aliasEnd;  // offset of the separator after the alias, or npos
+};
+
+// The alias of `name`, or none when the name has no separator or is made of
+// separators only.
+std::optional<AliasSplit> SplitAlias(std::string_view name) {
+  char separator;
+  if (name.find('/') != std::string_view::npos) {
+    separator = '/';
+  } else if (name.find('\\') != std::string_view::npos) {
+    separator = '\\';
+  } else {
+    return std::nullopt;
+  }
+  std::size_t start = name.find_first_not_of(separator);
+  if (start == std::string_view::npos) return std::nullopt;
+  std::size_t end = name.find(separator, start);
+  std::size_t length = end == std::string_view::npos ? name.size() - start : end - start;
+  return AliasSplit{name.substr(start, length), end};
+}
+
+// The directory of the first alias-file line whose key contains `alias`.
+// The key is the text before the line's first "=" (leading "=" skipped).
+std::optional<std::string> LookUpAlias(std::string_view aliasFile, std::string_view alias) {
+  for (std::string_view line : SplitLines(aliasFile)) {
+    std::size_t keyStart = std::min(line.find_first_not_of('='), line.size());
+    std::size_t equals = line.find('=', keyStart);
+    if (equals == std::string_view::npos) continue;
+    if (!FindNoCase(line.substr(keyStart, equals - keyStart), alias)) continue;
+    std::string directory(line.substr(equals + 1));
+    Trim(directory);
+    return directory;
+  }
+  return std::nullopt;
+}
+
+// True when a "/" or "\" separated component of `path` is "..".
+bool HasParentComponent(std::string_view path) {
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = path.find_first_of("/\\", start);
+    if (path.substr(start, end == std::string_view::npos ? end : end - start) == "..") {
+      return true;
+    }
+    if (end == std::string_view::npos) return false;
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+PathAliases::PathAliases(std::string workingDirectory)
+    : workingDirectory_(std::move(workingDirectory)) {}
+
+std::string PathAliases::AliasFilePath() const {
+  if (workingDirectory_.empty()) return std::string(kAliasFileName);
+  return workingDirectory_ + "/" + std::string(kAliasFileName);
+}
+
+Result<PathAliases::Resolution> PathAliases::Map(
+    std::string_view name, std::optional<std::string_view> shownName) const {
+  Resolution unchanged{std::string(name), false, {}};
+  std::optional<AliasSplit> split = SplitAlias(name);
+  if (!split) return unchanged;
+  std::optional<std::string> aliasFile = platform::ReadTextFile(AliasFilePath());
+  if (!aliasFile) return unchanged;
+  std::optional<std::string> directory = LookUpAlias(*aliasFile, split->alias);
+  if (!directory) return unchanged;
+
+  if (split->aliasEnd == std::string_view::npos || split->aliasEnd + 1 == name.size()) {
+    std::string shown(shownName.value_or(name.substr(0, split->aliasEnd)));
+    return Fail(FailureKind::kAliasWithoutFileName, shown, "name " + std::string(name));
+  }
+  std::string filePart(name.substr(split->aliasEnd + 1));
+  Trim(filePart);
+  return Resolution{*directory + "/" + filePart, true, filePart};
+}
+
+Result<std::string> PathAliases::ResolveTemplateName(std::string_view name) const {
+  if (HasParentComponent(name)) {
+    return Fail(FailureKind::kTemplateNameRefused, {}, "a \"..\" component");
+  }
+  Result<Resolution> resolved = Map(name, std::nullopt);
+  if (!resolved) return resolved.failure();
+  if (!resolved->aliased && (name.starts_with('/') || name.starts_with('\\'))) {
+    return Fail(FailureKind::kTemplateNameRefused, {}, "an absolute path");
+  }
+  if (resolved->aliased && HasParentComponent(resolved->filePart)) {
+    return Fail(FailureKind::kTemplateNameRefused, {}, "a \"..\" component");
+  }
+  return std::move(resolved->path);
+}
+
+Result<std::string> PathAliases::Resolve(std::string_view name,
+                                         std::string_view templatePath) const {
+  Result<Resolution> resolved = Map(name, templatePath);
+  if (!resolved) return resolved.failure();
+  return std::move(resolved->path);
+}
+
+}  // namespace veltrano

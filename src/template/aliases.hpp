@@ -1,0 +1,61 @@
+// Path aliases: the alias file veltrano.cfg in the program's directory maps
+// the first part of a name to a directory.
+//
+// A name that holds '/' (or, failing that, '\') may start with an alias: its
+// first run of non-separator characters. The alias file holds lines
+// "key=directory"; the first line whose key contains the alias (ASCII case
+// ignored) maps the name to directory + "/" + the rest of the name, both
+// trimmed. A missing alias file, no matching line, or a line without "="
+// leaves the name unchanged, and a relative name then resolves against the
+// current (program's) directory. Alias-file lines are held whole. A name
+// made only of separators is used unchanged.
+//
+// The template name comes from the visitor and may only reach files below
+// the program's directory or below an alias directory: an absolute name
+// without alias, or one holding a ".." component (in the name or in an
+// alias's file part), is refused. Names from the template (page, address and
+// data files) are the administrator's and are not checked.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/result.hpp"
+
+namespace veltrano {
+
+class PathAliases {
+ public:
+  // `workingDirectory` is where the alias file lies; empty for the current
+  // directory.
+  explicit PathAliases(std::string workingDirectory);
+
+  // The path of the template named in the query string. A matching alias
+  // with no file name after it gives "Template name missing" naming the
+  // name up to its alias.
+  Result<std::string> ResolveTemplateName(std::string_view name) const;
+
+  // The path of a file the template names. A matching alias with no file
+  // name after it gives "Template name missing" naming `templatePath`.
+  Result<std::string> Resolve(std::string_view name, std::string_view templatePath) const;
+
+  // End of public API. Implementation details follow.
+
+  // The alias file's path.
+  std::string AliasFilePath() const;
+
+ private:
+  struct Resolution {
+    std::string path;
+    bool aliased = false;
+    std::string filePart;  // trimmed; set when aliased
+  };
+  // `shownName` is what "Template name missing" names; none for the name up
+  // to its alias.
+  Result<Resolution> Map(std::string_view name, std::optional<std::string_view> shownName) const;
+
+  std::string workingDirectory_;
+};
+
+}  // namespace veltrano
