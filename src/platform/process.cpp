@@ -119,7 +119,6 @@ bool WaitUntil(pid_t pid, const Deadline& deadline, int& status) {
 
 // Waits for the child; past the limit its group is ended, politely first.
 ChildOutcome Wait(pid_t pid, const ChildLimits& limits) {
-  SetChildGroup(pid);
   int status = 0;
   bool ended = WaitUntil(pid, Deadline(limits.run), status);
   if (!ended) {
@@ -145,12 +144,19 @@ ChildOutcome Spawn(const char* path, bool searchPath, std::vector<std::string> a
   std::vector<char*> args = Pointers(argv);
   std::vector<char*> envp = Pointers(env);
   pid_t pid = -1;
-  // glibc reports a failed exec here (the child is started with vfork
-  // semantics), so "not found" comes back as an error, not as status 127.
-  int error =
-      searchPath
-          ? ::posix_spawnp(&pid, path, actions.get(), attributes.get(), args.data(), envp.data())
-          : ::posix_spawn(&pid, path, actions.get(), attributes.get(), args.data(), envp.data());
+  int error = 0;
+  {
+    // A termination signal between the start and the registration of the
+    // child's group would leave the child running.
+    HoldTermination hold;
+    // glibc reports a failed exec here (the child is started with vfork
+    // semantics), so "not found" comes back as an error, not as status 127.
+    error =
+        searchPath
+            ? ::posix_spawnp(&pid, path, actions.get(), attributes.get(), args.data(), envp.data())
+            : ::posix_spawn(&pid, path, actions.get(), attributes.get(), args.data(), envp.data());
+    if (error == 0) SetChildGroup(pid);
+  }
   if (error != 0) return NotStarted(error);
   return Wait(pid, limits);
 }

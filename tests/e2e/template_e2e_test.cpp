@@ -103,6 +103,10 @@ TEST(ExampleSiteTest, ContactTemplateIsAccepted) {
   }
   std::string tpl = site.Read("contact.tpl");
   tpl.replace(tpl.find("127.0.0.1"), 9, server.address());
+  // The example records submissions outside the site; a test writes only
+  // into its own directory.
+  const std::size_t dfile = tpl.find("<DFILE APPEND>") + 14;
+  tpl.replace(dfile, tpl.find("</DFILE>") - dfile, site.path() + "/contact.csv");
   site.Write("contact.tpl", tpl);
   CgiResult result =
       RunCgi(site, PostRequest("contact.tpl&debug",
@@ -114,6 +118,8 @@ TEST(ExampleSiteTest, ContactTemplateIsAccepted) {
   const std::string wire = server.Finish();
   EXPECT_NE(wire.find("RCPT TO:<root@localhost>"), std::string::npos) << wire;
   EXPECT_NE(wire.find("RCPT TO:<ann@example.org>"), std::string::npos) << wire;
+  EXPECT_NE(site.Read("contact.csv").find(",\"Ann Example\",\"ann@example.org\"\r\n"),
+            std::string::npos);
 }
 
 }  // namespace

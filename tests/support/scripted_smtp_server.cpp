@@ -18,38 +18,25 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kChunkPause{40};
 
-// Takes port 25 of the first free 127.0.0.N, starting at an offset drawn
-// from the process id so that parallel test processes seldom even try the
-// same address. A listening socket takes SO_REUSEADDR (a finished test's
-// connections may linger) and counts only once listen succeeds; a closed
-// address takes no SO_REUSEADDR, so no other socket can share it. Returns
-// the fd, or -1 with `error` set.
+// Takes a free port of 127.0.0.1 (the kernel picks it), listening or only
+// bound: a bound port that does not listen refuses connections. Returns the
+// fd and the address as SMTPSERVER names it ("127.0.0.1:PORT"), or -1 with
+// `error` set.
 int TakeFreeLoopback(bool listening, std::string& address, std::string& error) {
-  const int start = static_cast<int>(::getpid() % 250);
-  for (int i = 0; i < 250; ++i) {
-    const int n = 2 + (start + i) % 250;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) break;
-    int one = 1;
-    if (listening) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(25);
-    sin.sin_addr.s_addr = htonl(0x7F000000u | static_cast<std::uint32_t>(n));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 &&
-        (!listening || ::listen(fd, 8) == 0)) {
-      address = "127.0.0." + std::to_string(n);
-      return fd;
-    }
-    const int err = errno;
-    ::close(fd);
-    if (err == EACCES || err == EPERM) {
-      error = "binding port 25 needs root (or CAP_NET_BIND_SERVICE)";
-      return -1;
-    }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sin;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
+      (listening && ::listen(fd, 8) != 0) ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
+    error = std::string("no loopback port: ") + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return -1;
   }
-  error = "no free 127.0.0.N:25 to use";
-  return -1;
+  address = "127.0.0.1:" + std::to_string(ntohs(sin.sin_port));
+  return fd;
 }
 
 std::string CommandKey(const std::string& line) {

@@ -1,10 +1,9 @@
-// A scripted SMTP server for tests: it listens on port 25 of a loopback
-// address of its own (127.0.0.N, N from 2 up, never 127.0.0.1 where the real
-// mail server runs), records every byte it receives, and answers each
+// A scripted SMTP server for black-box tests: it listens on a port of
+// 127.0.0.1 that the kernel picks, so tests running in parallel never share
+// one and no privilege is needed; address() is "127.0.0.1:PORT", as
+// SMTPSERVER names it. It records every byte it receives and answers each
 // command from a script, falling back to a well-behaved server's replies.
-// Each server takes the first free address, so tests running in parallel
-// never share one. Every wait inside is bounded; the server gives up after
-// kLifetime.
+// Every wait inside is bounded; the server gives up after kLifetime.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -67,7 +66,7 @@ class ScriptedSmtpServer {
   std::thread thread_;
 };
 
-// An address whose port 25 refuses connections: bound, never listening.
+// An address whose port refuses connections: bound, never listening.
 class ClosedSmtpAddress {
  public:
   ClosedSmtpAddress();
@@ -84,6 +83,6 @@ class ClosedSmtpAddress {
 }  // namespace veltrano::testing
 
 // Skips the test (saying why) when the server cannot listen, e.g. when the
-// tests do not run as root and port 25 is privileged.
+// machine has no loopback network.
 #define SKIP_WITHOUT_SERVER(server) \
   if ((server).address().empty()) GTEST_SKIP() << (server).error()

@@ -1,0 +1,235 @@
+#include "driver/request.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/cgi_runner.hpp"
+#include "support/fake_system.hpp"
+
+namespace veltrano {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeSystem;
+using testing::TempDir;
+
+TEST(WorkingDirectoryTest, TakesTextBeforeNameInOriginalCase) {
+  const struct {
+    std::string path;
+    std::optional<std::string> want;
+  } cases[] = {{"/srv/cgi-bin/veltrano2.exe", "/srv/cgi-bin/"},
+               {"/Srv/CGI/VELTRANO2.EXE", "/Srv/CGI/"},
+               {"C:\\InetPub\\Scripts\\Veltrano2.exe", "C:\\InetPub\\Scripts\\"},
+               {"veltrano2.exe", ""},
+               {"/a/veltrano2.exe.d/veltrano2.exe", "/a/"},
+               {"/srv/cgi-bin/veltrano.exe", std::nullopt},
+               {"", std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(WorkingDirectoryOf(c.path), c.want) << c.path;
+}
+
+TEST(SplitQueryTest, SkipsEmptyTokensAndKeepsTwo) {
+  const struct {
+    std::string query;
+    std::optional<std::string> templateName;
+    std::optional<std::string> debugToken;
+  } cases[] = {{"contact.tpl", "contact.tpl", std::nullopt},
+               {"contact.tpl&debug", "contact.tpl", "debug"},
+               {"contact.tpl&x&debug", "contact.tpl", "x"},
+               {"&&contact.tpl&&debug", "contact.tpl", "debug"},
+               {"forms/contact.tpl&DeBuG", "forms/contact.tpl", "DeBuG"},
+               {"", std::nullopt, std::nullopt},
+               {"&&&", std::nullopt, std::nullopt},
+               {std::string(5000, 'a') + "&debug", std::string(5000, 'a'), "debug"}};
+  for (const auto& c : cases) {
+    QueryTokens t = SplitQuery(c.query);
+    EXPECT_EQ(t.templateName, c.templateName) << c.query;
+    EXPECT_EQ(t.debugToken, c.debugToken) << c.query;
+  }
+}
+
+// Runs the program as if it stood in `dir`, and comes back to the current
+// directory afterwards.
+void RunAt(const std::string& programPath, FakeSystem& fake) {
+  fs::path before = fs::current_path();
+  EXPECT_EQ(RunProgram(programPath, fake.system), 0);
+  fs::current_path(before);
+}
+
+FakeSystem& Post(FakeSystem& fake, const std::string& query, const std::string& body) {
+  fake.env.vars = {{"QUERY_STRING", query},
+                   {"REQUEST_METHOD", "POST"},
+                   {"CONTENT_LENGTH", std::to_string(body.size())}};
+  fake.input.bytes = body;
+  return fake;
+}
+
+TEST(RunProgramTest, WrongExecutableNameGivesCriticalErrorPage) {
+  FakeSystem fake;
+  RunAt("/srv/cgi-bin/veltrano.exe", fake);
+  EXPECT_EQ(fake.output.bytes,
+            "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Critical error</TITLE>"
+            "A problem was encountered determining the working directory for Veltrano 2.0.  "
+            "Please make sure the veltrano 2.0 executable is called 'veltrano2.exe'.  If the name "
+            "is correct and problems remain, please contact the administrator of this web site.  "
+            "Be sure to specify the type of web server you are running.");
+  EXPECT_GE(fake.output.flushes, 1);
+}
+
+TEST(RunProgramTest, MissingTemplateNameIsReportedAfterCheck) {
+  for (const char* query : {"", "&&"}) {
+    FakeSystem fake;
+    fake.env.vars["QUERY_STRING"] = query;
+    fake.env.vars["SERVER_SOFTWARE"] = "Microsoft-IIS/3.0";
+    RunAt("veltrano2.exe", fake);
+    EXPECT_EQ(fake.output.bytes,
+              "HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n\r\n<HTML>\r\n"
+              "<TITLE>Template error</TITLE>A template filename was not specified in the form "
+              "ACTION.  Please recheck html file");
+  }
+}
+
+TEST(RunProgramTest, ChangesToTheProgramsDirectoryOrStaysWhenItCannot) {
+  TempDir dir;
+  fs::path before = fs::current_path();
+  FakeSystem fake;
+  RunProgram(dir.path() + "/VelTrano2.Exe", fake.system);
+  fs::path after = fs::current_path();
+  fs::current_path(before);
+  EXPECT_EQ(fs::canonical(after), fs::canonical(dir.path()));
+
+  RunProgram("/no/such/dir/veltrano2.exe", fake.system);
+  EXPECT_EQ(fs::current_path(), before);
+}
+
+// A web server may start the program by a relative path; once inside that
+// directory, the alias file beside the program must still be found.
+TEST(RunProgramTest, RelativeProgramPathStillFindsAliasFile) {
+  TempDir dir;
+  dir.Write("cgi/veltrano.cfg", "forms=templates\n");
+  dir.Write("cgi/templates/t.tpl", "no sections here\n");
+  fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  FakeSystem fake;
+  fake.env.vars["QUERY_STRING"] = "forms/t.tpl";
+  RunProgram("cgi/veltrano2.exe", fake.system);
+  fs::current_path(before);
+  EXPECT_NE(fake.output.bytes.find("<TITLE>Tag missing</TITLE>&lt;ERRMSGFILE&gt; is missing"),
+            std::string::npos)
+      << fake.output.bytes;
+}
+
+// What is left of the announced body is read before the response goes out,
+// whatever ended the run.
+TEST(RunProgramTest, ReadsTheRestOfTheBody) {
+  FakeSystem fake;
+  Post(fake, "missing.tpl", "a=1&b=2");
+  RunAt("veltrano2.exe", fake);
+  EXPECT_EQ(fake.input.consumed, 7u);
+}
+
+// The completion phase without a mail server: the command runs before the
+// data file is written, and both have done their work before the
+// SUCCEEDMSGFILE section is looked for and before the debug page.
+TEST(RunProgramTest, OutputsComeFirstInTheirOrder) {
+  const struct {
+    const char* name;
+    bool successSection;
+    bool debug;
+    bool format;
+    std::string wantStart;
+    std::string wantData;
+  } cases[] = {
+      {"success_page", true, false, true, "Content-type: text/html\r\n\r\nThanks a\r\n",
+       "record a\r\n"},
+      {"tag_missing_after_outputs", false, false, true,
+       "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Tag missing</TITLE>&lt;SUCCEEDMSGFILE&gt;",
+       "record a\r\n"},
+      {"debug_page_after_outputs", true, true, true,
+       "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>rfc821 mail transaction process</TITLE>",
+       "record a\r\n"},
+      {"missing_format_after_command", true, false, false,
+       "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Error writing to file</TITLE>", "(none)"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.Write("ok.htm", "Content-type: text/html\n\nThanks $a$\n");
+    std::string tpl =
+        "<ERRMSGFILE>e.htm</ERRMSGFILE>\n<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n"
+        "<EXECUTE>{ [ -e data ] && echo after || echo before; } > order</EXECUTE>\n"
+        "<DFILE APPEND>data</DFILE>\n";
+    if (c.format) tpl += "<DFILEFORMAT>record $a$</DFILEFORMAT>\n";
+    if (c.successSection) tpl += "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>\n";
+    dir.Write("t.tpl", tpl);
+    FakeSystem fake;
+    Post(fake, c.debug ? "t.tpl&debug" : "t.tpl", "a=a");
+    RunAt(dir.path() + "/veltrano2.exe", fake);
+    EXPECT_EQ(fake.output.bytes.substr(0, c.wantStart.size()), c.wantStart) << c.name;
+    EXPECT_EQ(dir.Read("order"), "before\n") << c.name;
+    EXPECT_EQ(dir.Exists("data") ? dir.Read("data") : "(none)", c.wantData) << c.name;
+  }
+}
+
+// Each fatal page and each skipped output leaves one line for the
+// administrator; the visitor's page is unchanged.
+TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
+  const struct {
+    const char* name;
+    std::string query;
+    std::string tpl;
+    std::string body;
+    std::vector<std::string> want;  // "{dir}" stands for the site directory
+  } cases[] = {
+      {"missing_template",
+       "nosuch.tpl",
+       "",
+       "",
+       {"veltrano2.exe: nosuch.tpl: cannot read the template: nosuch.tpl: No such file or "
+        "directory"}},
+      {"missing_tag",
+       "t.tpl",
+       "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
+       "",
+       {"veltrano2.exe: t.tpl: template tag missing: ERRMSGFILE"}},
+      {"bad_escape",
+       "t.tpl",
+       "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
+       "a=%zz",
+       {"veltrano2.exe: t.tpl: invalid %-escape in the form body"}},
+      {"mail_without_server",
+       "t.tpl",
+       "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
+       "<ADRFILE>list</ADRFILE><FORMDATA>\n<NAME=\"to\" sendto>\n</FORMDATA>",
+       "to=x%40example.org",
+       {"veltrano2.exe: t.tpl: no mail sent, the template has no SMTPSERVER, but asks for mail "
+        "with: sendto field to, ADRFILE"}},
+      {"empty_recipient",
+       "t.tpl",
+       "<SMTPSERVER>127.0.0.1:1</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT>"
+       "<MSGBODY>b</MSGBODY><ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
+       "<FORMDATA>\n<NAME=\"to\" sendto>\n</FORMDATA>",
+       "to=+",
+       {"veltrano2.exe: t.tpl: no mail sent to an empty recipient field: to"}},
+      {"command_and_data_file",
+       "t.tpl&debug",
+       "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
+       "<EXECUTE>exit 3</EXECUTE><DFILE APPEND>nodir/data</DFILE><DFILEFORMAT>x</DFILEFORMAT>"
+       "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
+       "a=1",
+       {"veltrano2.exe: t.tpl: EXECUTE command failed: exit status 3",
+        "veltrano2.exe: t.tpl: data file line not written: nodir/data: No such file or "
+        "directory"}},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    if (!c.tpl.empty()) dir.Write("t.tpl", c.tpl);
+    dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    FakeSystem fake;
+    Post(fake, c.query, c.body);
+    RunAt(dir.path() + "/veltrano2.exe", fake);
+    EXPECT_EQ(fake.log.lines, c.want) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace veltrano

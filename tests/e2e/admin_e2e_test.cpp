@@ -1,0 +1,88 @@
+// What the administrator sees of a run: the log line on standard error, and
+// nothing left behind when the web server ends a run early.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "support/cgi_runner.hpp"
+#include "support/scripted_smtp_server.hpp"
+
+namespace veltrano::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(AdminE2eTest, FailureLeavesOneLogLine) {
+  Site site;
+  CgiResult result = RunCgi(site, PostRequest("nosuch.tpl&debug", "a=1"));
+  EXPECT_EQ(result.output.rfind(kPlain + "<TITLE>Error loading template file</TITLE>", 0), 0u);
+  EXPECT_EQ(result.errors,
+            "veltrano2.exe: nosuch.tpl: cannot read the template: nosuch.tpl: No such file or "
+            "directory\n");
+}
+
+// A pgp that hangs, then the web server's SIGTERM: the plain text of the
+// mail must not stay in the temporary directory, nor pgp keep running.
+TEST(AdminE2eTest, TerminationRemovesThePlainText) {
+  ScriptedSmtpServer server;
+  SKIP_WITHOUT_SERVER(server);
+  Site site;
+  TempDir tmp;
+  site.Write("bin/pgp.exe", "#!/bin/sh\necho $$ > \"$TMP/../pgp.pid\"\nexec sleep 30\n");
+  fs::permissions(site.path() + "/bin/pgp.exe", fs::perms::owner_all);
+  site.Write("t.tpl", "<SMTPSERVER>" + server.address() +
+                          "</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT>"
+                          "<MSGBODY>secret $a$</MSGBODY><ERRMSGFILE>e</ERRMSGFILE>"
+                          "<SUCCEEDMSGFILE>ok</SUCCEEDMSGFILE><FORMDATA>\n"
+                          "<NAME=\"to\" sendto PGP=\"key\">\n<NAME=\"a\">\n</FORMDATA>\n");
+  tmp.Write("t/.keep", "");
+  const std::string body = "to=x%40example.org&a=1";
+  std::vector<std::string> env = {
+      "PATH=" + site.path() + "/bin:/usr/bin:/bin", "TMP=" + tmp.path() + "/t",
+      "QUERY_STRING=t.tpl", "REQUEST_METHOD=POST", "CONTENT_LENGTH=" + std::to_string(body.size())};
+  tmp.Write("body", body);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = site.programPath();
+    char* argv[] = {program.data(), nullptr};
+    ::freopen((tmp.path() + "/body").c_str(), "r", stdin);
+    ::freopen("/dev/null", "w", stdout);
+    ::execve(program.c_str(), argv, envp.data());
+    ::_exit(127);
+  }
+  for (int i = 0; i < 500 && !tmp.Exists("pgp.pid"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(tmp.Exists("pgp.pid"));
+  std::size_t plainFiles = 0;
+  for (const auto& e : fs::directory_iterator(tmp.path() + "/t"))
+    plainFiles += e.path().filename() != ".keep";
+  EXPECT_EQ(plainFiles, 1u) << "pgp runs on the plain text";
+
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  for (const auto& e : fs::directory_iterator(tmp.path() + "/t")) {
+    EXPECT_EQ(e.path().filename(), ".keep") << "left behind";
+  }
+  pid_t pgp = std::stoi(tmp.Read("pgp.pid"));
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    gone = ::kill(pgp, 0) != 0 || !fs::exists("/proc/" + std::to_string(pgp) + "/cmdline") ||
+           fs::file_size("/proc/" + std::to_string(pgp) + "/cmdline") == 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(gone) << "pgp " << pgp << " still runs";
+}
+
+}  // namespace
+}  // namespace veltrano::testing
