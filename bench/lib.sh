@@ -50,6 +50,7 @@ bench_need_packages() {
 # static-runtime or static) in build-bench/VARIANT/.
 bench_build_veltrano() {
   local dir=$BENCH_BUILD/$1
+  mkdir -p "$BENCH_BUILD"
   cmake -S "$BENCH_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DVELTRANO_LINK="$1" >"$dir.log" 2>&1 &&
     cmake --build "$dir" -j2 --target veltrano2.exe >>"$dir.log" 2>&1 ||
@@ -101,8 +102,8 @@ bench_start_sink() {
 
 bench_stop_sink() {
   [ -n "${SINK_PID:-}" ] || return 0
-  kill "$SINK_PID" 2>/dev/null
-  wait "$SINK_PID" 2>/dev/null
+  kill "$SINK_PID" 2>/dev/null || true
+  wait "$SINK_PID" 2>/dev/null || true
   SINK_PID=
 }
 

@@ -47,7 +47,7 @@ bench_build_tools
 work=$(mktemp -d /tmp/veltrano-bench.XXXXXX)
 web_pid=
 cleanup() {
-  [ -z "$web_pid" ] || { kill "$web_pid" 2>/dev/null; wait "$web_pid" 2>/dev/null || true; }
+  [ -z "$web_pid" ] || { kill "$web_pid" 2>/dev/null || true; wait "$web_pid" 2>/dev/null || true; }
   bench_stop_sink
   rm -rf "$work"
 }
