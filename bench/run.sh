@@ -22,7 +22,7 @@ set -euo pipefail
 
 web=0
 rounds=
-requests=2000
+requests=500
 links="dynamic static-runtime static"
 while [ $# -gt 0 ]; do
   case $1 in
@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-[ "$web" = 1 ] && rounds=${rounds:-5} || rounds=${rounds:-500}
+[ "$web" = 1 ] && rounds=${rounds:-15} || rounds=${rounds:-500}
 
 packages=(cmake g++ make postfix)
 [ "$web" = 1 ] && packages+=(lighttpd apache2-utils)
@@ -170,18 +170,20 @@ want=$(((200 + requests * rounds) * (1 + ${#specs_mail[@]})))
 got=$(($(bench_sink_messages) - before))
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-printf '%-36s %9s %8s  %s\n' program "req/s" "ratio" "ratio against"
+printf '%-36s %9s %13s %8s  %s\n' program "req/s" "range" "ratio" "ratio against"
 for ((i = 0; i < count; i++)); do
   m=$(for ((r = 0; r < rounds; r++)); do echo "${rate[$i,$r]}"; done | median)
+  range=$(for ((r = 0; r < rounds; r++)); do echo "${rate[$i,$r]}"; done | sort -g |
+    awk 'NR == 1 { low = $1 } { high = $1 } END { printf "%.0f-%.0f", low, high }')
   if [ -n "${refs[i]}" ]; then
     ratio=$(for ((r = 0; r < rounds; r++)); do
       awk -v a="${rate[$i,$r]}" -v b="${rate[${refs[i]},$r]}" 'BEGIN { print a / b }'
     done | median)
-    printf '%-36s %9.0f %8.2f  %s\n' "${names[i]}" "$m" "$ratio" "${names[${refs[i]}]}"
+    printf '%-36s %9.0f %13s %8.2f  %s\n' "${names[i]}" "$m" "$range" "$ratio" "${names[${refs[i]}]}"
   else
-    printf '%-36s %9.0f %8s\n' "${names[i]}" "$m" "-"
+    printf '%-36s %9.0f %13s %8s\n' "${names[i]}" "$m" "$range" "-"
   fi
 done
-echo "medians of $rounds rounds; ratio: median of per-round throughput ratios"
+echo "req/s: median of $rounds rounds (range: lowest-highest); ratio: median of per-round throughput ratios"
 echo "mails accepted by the sink: $got of $want"
 [ "$got" -eq "$want" ] || { bench_log "the sink did not get every mail"; exit 1; }
