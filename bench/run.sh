@@ -9,9 +9,9 @@
 #   bench/run.sh [--rounds N] [--links "dynamic static-runtime static"]
 #       each request started directly, as a web server does (argv[0], working
 #       directory, CGI environment, body on a pipe); wall and CPU time, peak RSS
-#   bench/run.sh --web [--requests N] [--rounds N] [--links ...]
+#   bench/run.sh --web [--requests N] [--clients N] [--rounds N] [--links ...]
 #       through a private lighttpd + mod_cgi instance on a loopback port,
-#       throughput with ab at 8 concurrent clients
+#       throughput with ab at 8 (or N) concurrent clients
 #
 # Installs what is missing with apt-get. Everything it makes is in
 # build-bench/ and a temporary directory; its servers run only for the run.
@@ -23,14 +23,16 @@ set -euo pipefail
 web=0
 rounds=
 requests=500
+clients=8
 links="dynamic static-runtime static"
 while [ $# -gt 0 ]; do
   case $1 in
     --web) web=1 ;;
     --rounds) rounds=$2; shift ;;
     --requests) requests=$2; shift ;;
+    --clients) clients=$2; shift ;;
     --links) links=$2; shift ;;
-    *) echo "usage: bench/run.sh [--web] [--rounds N] [--requests N] [--links LIST]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--web [--requests N] [--clients N]] [--rounds N] [--links LIST]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -145,7 +147,7 @@ done
 # ab: requests per second; a failed or non-2xx request stops the benchmark.
 ab_rate() {
   local out
-  out=$(ab -q -n "$1" -c 8 -p "$work/body.txt" -T application/x-www-form-urlencoded \
+  out=$(ab -q -n "$1" -c "$clients" -p "$work/body.txt" -T application/x-www-form-urlencoded \
     "http://127.0.0.1:$web_port$2" 2>&1) || { echo "$out" >&2; return 1; }
   if grep -q 'Non-2xx' <<<"$out" || ! grep -q '^Failed requests: *0$' <<<"$out"; then
     echo "$out" >&2
@@ -155,7 +157,7 @@ ab_rate() {
 }
 
 echo
-echo "through lighttpd $(lighttpd -v | sed -n 's/^lighttpd\/\([^ ]*\).*/\1/p') + mod_cgi, ab -c 8, $requests requests per program per round, $rounds rounds interleaved"
+echo "through lighttpd $(lighttpd -v | sed -n 's/^lighttpd\/\([^ ]*\).*/\1/p') + mod_cgi, ab -c $clients, $requests requests per program per round, $rounds rounds interleaved"
 count=${#names[@]}
 declare -A rate
 before=$(bench_sink_messages)
