@@ -5,8 +5,8 @@
  * shared machine falls on all of them alike; ratios are medians of per-round
  * ratios against a reference program.
  *
- *   cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] -b BODY_FILE SPEC...
- *   SPEC = "LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL"
+ *   cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] -b BODY_FILE PROGRAM...
+ *   PROGRAM = "LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL"
  *
  * Each program gets argv[0] = its full path, its own directory as working
  * directory, a CGI environment for a POST of BODY_FILE, the body on a pipe
@@ -54,7 +54,10 @@ static int stderr_fd;
 static char output[1 << 16];
 
 static void Die(const char* what) {
-  fprintf(stderr, "cgirun: %s: %s\n", what, errno ? strerror(errno) : "failed");
+  if (errno != 0)
+    fprintf(stderr, "cgirun: %s: %s\n", what, strerror(errno));
+  else
+    fprintf(stderr, "cgirun: %s\n", what);
   exit(1);
 }
 
@@ -219,15 +222,15 @@ static void ReadBody(const char* path) {
   close(fd);
 }
 
-static void AddProgram(char* spec) {
+static void AddProgram(char* text) {
   if (program_count == kMaxPrograms) Die("too many programs");
   Program* p = &programs[program_count];
   char* parts[5];
   for (int i = 0; i < 5; ++i) {
-    parts[i] = strsep(&spec, "|");
+    parts[i] = strsep(&text, "|");
     if (parts[i] == NULL) {
       errno = 0;
-      Die("SPEC is LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL");
+      Die("PROGRAM is LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL");
     }
   }
   p->label = parts[0];
@@ -258,7 +261,8 @@ int main(int argc, char** argv) {
     if (opt == '?') return 2;
   }
   if (body_path == NULL || optind == argc || rounds < 1) {
-    fprintf(stderr, "usage: cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] -b BODY_FILE SPEC...\n");
+    fprintf(stderr,
+            "usage: cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] -b BODY_FILE PROGRAM...\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);

@@ -85,10 +85,10 @@ for variant in $links; do
   printf '%-16s %10s  %s\n' "$variant" "$(stat -c %s "$www/$variant/veltrano2.exe")" "$resolved"
 done
 
-specs_nomail=() specs_mail=()
+rows_nomail=() rows_mail=()
 for variant in $links; do
-  specs_nomail+=("Veltrano no mail, $variant|$www/$variant/veltrano2.exe|nomail.tpl|$BENCH_MARKER|minimal CGI")
-  specs_mail+=("Veltrano one mail, $variant|$www/$variant/veltrano2.exe|mail.tpl|$BENCH_MARKER|minimal SMTP CGI")
+  rows_nomail+=("Veltrano no mail, $variant|$www/$variant/veltrano2.exe|nomail.tpl|$BENCH_MARKER|minimal CGI")
+  rows_mail+=("Veltrano one mail, $variant|$www/$variant/veltrano2.exe|mail.tpl|$BENCH_MARKER|minimal SMTP CGI")
 done
 
 if [ "$web" = 0 ]; then
@@ -97,9 +97,9 @@ if [ "$web" = 0 ]; then
   before=$(bench_sink_messages)
   warmup=10
   "$BENCH_BUILD/tools/cgirun" -n "$rounds" -w "$warmup" -b "$work/body.txt" -e "$work/stderr.log" \
-    "minimal CGI|$www/min/min_cgi.cgi|nomail.tpl|$BENCH_MARKER|" "${specs_nomail[@]}" \
-    "minimal SMTP CGI|$www/smtp/min_smtp_cgi.cgi|$SINK_PORT|$BENCH_MARKER|" "${specs_mail[@]}"
-  want=$(((rounds + warmup) * (1 + ${#specs_mail[@]})))
+    "minimal CGI|$www/min/min_cgi.cgi|nomail.tpl|$BENCH_MARKER|" "${rows_nomail[@]}" \
+    "minimal SMTP CGI|$www/smtp/min_smtp_cgi.cgi|$SINK_PORT|$BENCH_MARKER|" "${rows_mail[@]}"
+  want=$(((rounds + warmup) * (1 + ${#rows_mail[@]})))
   got=$(($(bench_sink_messages) - before))
   echo "mails accepted by the sink: $got of $want"
   [ "$got" -eq "$want" ] || { bench_log "the sink did not get every mail"; exit 1; }
@@ -168,7 +168,7 @@ for ((r = 0; r < rounds; r++)); do
     rate[$i,$r]=$(ab_rate "$requests" "${urls[i]}")
   done
 done
-want=$(((200 + requests * rounds) * (1 + ${#specs_mail[@]})))
+want=$(((200 + requests * rounds) * (1 + ${#rows_mail[@]})))
 got=$(($(bench_sink_messages) - before))
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
