@@ -40,15 +40,15 @@ std::string EntryShown(std::string_view text) {
 }
 
 std::string LineError(std::string_view what, std::string_view token) {
-  return "Error identifying " + std::string(what) + ".  Please check your template file\n<br><pre>" +
-         std::string(token) + "</pre>";
+  return "Error identifying " + std::string(what) +
+         ".  Please check your template file\n<br><pre>" + std::string(token) + "</pre>";
 }
 
 std::string MissingText(std::string_view attribute, std::string_view textAttribute,
                         std::string_view name) {
   return "You specified the " + std::string(attribute) + " attribute, but no associated " +
-         std::string(textAttribute) +
-         " attribute. Please check template file under &lt;NAME=\"" + std::string(name) + "\"";
+         std::string(textAttribute) + " attribute. Please check template file under &lt;NAME=\"" +
+         std::string(name) + "\"";
 }
 
 }  // namespace
@@ -106,9 +106,9 @@ PageText PageFor(const Failure& f) {
     case FailureKind::kTypeWithoutText:
       return {"Veltrano template file error", MissingText("TYPE", "TYPEERR", t)};
     case FailureKind::kEntryWithoutName:
-      return {"Template Error",
-              "A field entry has no NAME attribute.  Please check your template file" +
-                  EntryShown(t)};
+      return {
+          "Template Error",
+          "A field entry has no NAME attribute.  Please check your template file" + EntryShown(t)};
     case FailureKind::kNotPost:
       return {"Form Submit Error", "You must submit a form with a POST method."};
     case FailureKind::kNoContentLength:

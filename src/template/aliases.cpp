@@ -74,8 +74,8 @@ std::string PathAliases::AliasFilePath() const {
   return workingDirectory_ + "/" + std::string(kAliasFileName);
 }
 
-Result<PathAliases::Resolution> PathAliases::Map(
-    std::string_view name, std::optional<std::string_view> shownName) const {
+Result<PathAliases::Resolution> PathAliases::Map(std::string_view name,
+                                                 std::optional<std::string_view> shownName) const {
   Resolution unchanged{std::string(name), false, {}};
   std::optional<AliasSplit> split = SplitAlias(name);
   if (!split) return unchanged;

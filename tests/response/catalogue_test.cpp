@@ -1,0 +1,194 @@
+#include "response/catalogue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "response/log.hpp"
+
+namespace veltrano {
+namespace {
+
+using Kind = TranscriptEntry::Kind;
+
+const std::string kConnectionFailure =
+    "An error occured while establishing a socketconnection.<br>\n"
+    "Possible reasons include <ul>\n"
+    "<li>A usable winsock.dll could not be found.\n"
+    "<li>Your winsock.dll does not support 1.1 (It should unless you are using a very old "
+    "version.\n"
+    "<li>Veltrano could not resolve your hostname\n"
+    "<li><b>Could not connect to the mail server (most likely problem)</b>\n"
+    "<li>Your settings in the &lt;SMTPSERVER&gt; tag is incorrect\n"
+    "</ul>";
+
+Failure WithTranscript(FailureKind kind, Transcript transcript) {
+  Failure f = Fail(kind);
+  f.transcript = std::move(transcript);
+  return f;
+}
+
+// Every kind's page, with the text a failure carries shown as it stands
+// (template text) or HTML-escaped (query-string text and addresses).
+TEST(PageForTest, EveryKindGivesItsPage) {
+  struct Case {
+    Failure failure;
+    std::optional<std::string> title;
+    std::string message;
+  };
+  const std::string nameLine =
+      "Error identifying the name line.  Please check your template file\n<br><pre>";
+  const std::string required =
+      "You specified the REQUIRED attribute, but no associated REQUIREDERR attribute. Please "
+      "check template file under &lt;NAME=\"";
+  using enum FailureKind;
+  const Case cases[] = {
+      {Fail(kWrongProgramName), "Critical error",
+       "A problem was encountered determining the working directory for Veltrano 2.0.  Please "
+       "make sure the veltrano 2.0 executable is called 'veltrano2.exe'.  If the name is correct "
+       "and problems remain, please contact the administrator of this web site.  Be sure to "
+       "specify the type of web server you are running."},
+      {Fail(kNoCgiEnvironment), std::nullopt, ""},
+      {Fail(kOutOfResources), "Veltrano error",
+       "The request could not be completed.  Please try again later."},
+      {Fail(kNoTemplateName), "Template error",
+       "A template filename was not specified in the form ACTION.  Please recheck html file"},
+      {Fail(kTemplateNameRefused, "<x>"), "Template error",
+       "The template filename in the form ACTION is not allowed.  Please recheck html file"},
+      {Fail(kAliasWithoutFileName, "<a&b>"), "Template name missing",
+       "The template alias dir was specifed, but the template filename was not -> "
+       "&lt;a&amp;b&gt;"},
+      {Fail(kTemplateUnreadable, {}, "t.tpl: No such file or directory"),
+       "Error loading template file",
+       "Error occured loading the template file.  Please contact your system administrator"},
+      {Fail(kTagMissing, "/SENDER"), "Tag missing",
+       "&lt;/SENDER&gt; is missing, please recheck your template file"},
+      {Fail(kNoFieldEntry), "Template Error",
+       "The FORMDATA section holds no field entry.  Please check your template file"},
+      {Fail(kMissingClosingQuote, "NAME=\"<b>"), "Template Error",
+       "A closing quotation mark was missing from the below line.\n<br><pre>&lt;NAME=\"<b>&gt;"
+       "</pre>"},
+      {Fail(kBadNameLine, "NAME=<i>"), "Template Error", nameLine + "NAME=<i></pre>"},
+      {Fail(kBadRequiredErrLine, "REQUIREDERR=x"), "Template Error",
+       "Error identifying requiredErr line.  Please check your template file\n<br><pre>"
+       "REQUIREDERR=x</pre>"},
+      {Fail(kBadTypeErrLine, "TYPEERR=x"), "Template Error",
+       "Error identifying typeErr line.  Please check your template file\n<br><pre>"
+       "TYPEERR=x</pre>"},
+      {Fail(kHtmlInErrorText, "a<b"), "Error in template file",
+       "Error on a<b.  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag below to "
+       "customize your errors."},
+      {Fail(kSendToWithRespondTo), "Bad command in template file",
+       "If there is a &lt;sendto&gt; tag, then there cannot be a &lt;respondto&gt; tag"},
+      {Fail(kRequiredWithoutText, "(null)"), "Veltrano template file error", required + "(null)\""},
+      {Fail(kTypeWithoutText, "a&b"), "Veltrano template file error",
+       "You specified the TYPE attribute, but no associated TYPEERR attribute. Please check "
+       "template file under &lt;NAME=\"a&b\""},
+      {Fail(kEntryWithoutName, "sendto <x>"), "Template Error",
+       "A field entry has no NAME attribute.  Please check your template file\n<br><pre>&lt;"
+       "sendto <x>&gt;</pre>"},
+      {Fail(kNotPost), "Form Submit Error", "You must submit a form with a POST method."},
+      {Fail(kNoContentLength), "No data",
+       "Your browser didn't send any content.  Is it not POST capable?"},
+      {Fail(kNegativeContentLength), "No data", "Your browser did not send any data from the form"},
+      {Fail(kBodyTooLarge), "Form Submit Error", "The form data is too large."},
+      {Fail(kInvalidEscape), "Veltrano error", "Invalid escape sequence"},
+      {Fail(kErrorPageUnreadable), "Load Failure",
+       "Failed to load or locate the file specified in &lt;errTemplateFile&gt;"},
+      {Fail(kErrorPageTooLarge), "Mail send error",
+       "Maximum size reached on &lt;errTemplate&gt;.  Please trim it down"},
+      {Fail(kSuccessPageUnreadable), "Load Failure",
+       "Failed to load or locate the file specified in &lt;SucceedMsgFile&gt;"},
+      {Fail(kExpansionTooLong), "Mail send error",
+       "Your message body is over 15k (15360 bytes).  Please trim down in &lt;msgbody&gt; "
+       "and/or &lt;rmsgbody&gt; in your template file"},
+      // A failed connection replaces whatever the transcript held.
+      {WithTranscript(kSmtpConnect,
+                      {{Kind::kProtocol, "220 hi\r\n"}, {Kind::kConnectionFailed, ""}}),
+       "Socket Initialization error", kConnectionFailure},
+      {WithTranscript(kSmtpConnect, {{Kind::kProtocol, "220 <mx>\r\n"},
+                                     {Kind::kProtocol, "HELO h\r\n"},
+                                     {Kind::kHeloRefused, "500 <no>\r\n"}}),
+       "Socket Initialization error",
+       "220 &lt;mx&gt;\r\nHELO h\r\n\nError occured while communicating with the mail server "
+       "(SENDTO's HELO).  The mail server returned <p>500 &lt;no&gt;\r\n<p> "},
+      {WithTranscript(kSmtpRefused, {{Kind::kProtocol, "MAIL FROM:<a&b@c>\r\n"},
+                                     {Kind::kMailFromRefused, "553 <a&b@c> no"}}),
+       "SMTP Communication error",
+       "MAIL FROM:&lt;a&amp;b@c&gt;\r\n\nError occured while communicating with the mail server "
+       "(SENDTO's MAIL FROM).  The mail server returned<p>553 &lt;a&amp;b@c&gt; no.<p> "},
+      {Fail(kInvalidAddress, "<a@b>\r\n\"x'"), "Mail send error",
+       "Invalid mail address: &lt;a@b&gt;\r\n&quot;x&#39;"},
+      {Fail(kAddressFileUnreadable), "Veltrano AdrFile error",
+       "Address File could not be found or load error occured"},
+      {Fail(kMailIncomplete), std::nullopt,
+       "Critical error occured with Veltrano.  Please contact developer and advise him that "
+       "failure occured in the MsgBody() Function"},
+      {Fail(kPgpNotStarted), std::nullopt, "pgp didn't run"},
+      {Fail(kNoDataFileFormat), "Error writing to file",
+       "A &lt;dfileformat&gt; was not specified."},
+      {Fail(kNoShell), "Veltrano error",
+       "An error occured while executing your external application.  Chances are that it did not "
+       "execute correctly.  Please recheck <execute> tag info and retry."},
+  };
+  std::set<int> covered;
+  for (const Case& c : cases) {
+    int kind = static_cast<int>(c.failure.kind);
+    covered.insert(kind);
+    PageText page = PageFor(c.failure);
+    EXPECT_EQ(page.title, c.title) << "kind " << kind;
+    EXPECT_EQ(page.message, c.message) << "kind " << kind;
+  }
+  // kNoShell is the last kind.
+  for (int kind = 0; kind <= static_cast<int>(kNoShell); ++kind) {
+    EXPECT_TRUE(covered.count(kind)) << "no page checked for kind " << kind;
+  }
+}
+
+TEST(LogTextTest, SaysWhatHappenedThenTheDetail) {
+  using enum FailureKind;
+  EXPECT_EQ(LogText(Fail(kTemplateUnreadable, {}, "t.tpl: Permission denied")),
+            "cannot read the template: t.tpl: Permission denied");
+  // Without a detail the failure's text stands in; without either, just what happened.
+  EXPECT_EQ(LogText(Fail(kInvalidAddress, "a@b\r\n")), "invalid mail address not sent: a@b\r\n");
+  EXPECT_EQ(LogText(Fail(kNoTemplateName)), "no template name in the query string");
+  EXPECT_EQ(LogText(NoticeKind::kDataFileNotWritten, "/d/x.txt: Permission denied"),
+            "data file line not written: /d/x.txt: Permission denied");
+}
+
+TEST(LogLineTest, NamesTheTemplateAndKeepsToPrintableAscii) {
+  EXPECT_EQ(LogLine("forms/contact.tpl", "cannot read the template: x"),
+            "veltrano2.exe: forms/contact.tpl: cannot read the template: x");
+  EXPECT_EQ(LogLine("", "no template name in the query string"),
+            "veltrano2.exe: (none): no template name in the query string");
+  // Control bytes, DEL, bytes above 0x7F and the backslash are escaped;
+  // space and '~' are printable.
+  EXPECT_EQ(LogLine("a\r\nb", std::string("\x1b[31m \\x ~\x7f\xff\0!", 14)),
+            "veltrano2.exe: a\\x0d\\x0ab: \\x1b[31m \\x5cx ~\\x7f\\xff\\x00!");
+}
+
+TEST(LogLineTest, CutsAtTheLimitWithoutSplittingAnEscape) {
+  const std::string prefix = "veltrano2.exe: t: ";
+  // Exactly at the limit: kept whole.
+  std::string exact(kMaxLogLine - prefix.size(), 'a');
+  EXPECT_EQ(LogLine("t", exact), prefix + exact);
+  // An escape ending at or after every position around the cut.
+  for (std::size_t at = kMaxLogLine - 8; at <= kMaxLogLine + 2; ++at) {
+    std::string text = std::string(at - prefix.size(), 'a') + "\n" + std::string(50, 'b');
+    std::string line = LogLine("t", text);
+    ASSERT_LE(line.size(), kMaxLogLine) << at;
+    ASSERT_TRUE(line.ends_with("...")) << at;
+    std::string kept = line.substr(0, line.size() - 3);
+    EXPECT_EQ(kept, (prefix + std::string(at - prefix.size(), 'a') + "\\x0a" + std::string(50, 'b'))
+                        .substr(0, kept.size()))
+        << at;
+    std::size_t escape = kept.rfind("\\x");
+    if (escape != std::string::npos) {
+      EXPECT_GE(kept.size() - escape, 4u) << at;
+    }
+    EXPECT_GE(kept.size(), kMaxLogLine - 6) << at;
+  }
+}
+
+}  // namespace
+}  // namespace veltrano

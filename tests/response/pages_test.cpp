@@ -1,0 +1,290 @@
+#include "response/pages.hpp"
+
+#include <gtest/gtest.h>
+
+#include "response/failure_page.hpp"
+#include "support/cgi_runner.hpp"
+#include "support/fake_system.hpp"
+
+namespace veltrano {
+namespace {
+
+using testing::FailsWithPage;
+using testing::FakeSystem;
+using testing::TempDir;
+
+const std::string kHeader = "Content-type: text/html\n\n";
+const std::string kTooLong =
+    "Your message body is over 15k (15360 bytes).  Please trim down in &lt;msgbody&gt; and/or "
+    "&lt;rmsgbody&gt; in your template file";
+
+// One field of a request: its definition, submitted value and check result.
+struct Field {
+  FieldDefinition definition;
+  std::optional<std::string> value;
+  FieldCheck check;
+};
+
+Field Passed(const std::string& name, std::optional<std::string> value, bool missing = false) {
+  Field f{{}, std::move(value), {missing, false}};
+  f.definition.name = name;
+  f.definition.requiredErr = f.definition.typeErr = "unused";
+  return f;
+}
+
+Field Missing(const std::string& name, const std::string& text) {
+  Field f = Passed(name, std::nullopt, true);
+  f.definition.required = true;
+  f.definition.requiredErr = text;
+  return f;
+}
+
+Field Invalid(const std::string& name, const std::string& value, const std::string& text) {
+  Field f = Passed(name, value);
+  f.check.isInvalid = true;
+  f.definition.typeErr = text;
+  return f;
+}
+
+// The fields of a request, with the environment and clock of a fake system.
+class Request {
+ public:
+  explicit Request(const std::vector<Field>& fields) {
+    for (const Field& f : fields) {
+      definitions_.push_back(f.definition);
+      values_.push_back(f.value);
+      checks_.push_back(f.check);
+    }
+  }
+  Result<std::string> Error(std::string_view file) const {
+    return ErrorPage(file, definitions_, checks_, placeholders_);
+  }
+  Result<std::string> Success(std::string_view file) const {
+    return SuccessPage(file, placeholders_);
+  }
+
+ private:
+  FakeSystem fake_;
+  std::vector<FieldDefinition> definitions_;
+  FieldValues values_;
+  std::vector<FieldCheck> checks_;
+  PlaceholderValues placeholders_{definitions_, values_, fake_.env, fake_.clock};
+};
+
+TEST(ErrorPageTest, ListsFailedFieldsWhereTheMarkerStands) {
+  struct Case {
+    const char* name;
+    std::string file;
+    std::vector<Field> fields;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"two_items_in_template_order",
+       kHeader + "<ul>$err$</ul>\n",
+       {Missing("name", "Name is required"), Passed("x", "1"),
+        Invalid("age", "x", "Age must be a number")},
+       kHeader + "<ul><li>Name is required<li>Age must be a number</ul>\n"},
+      {"no_marker_gives_empty_response", kHeader + "<p>oops</p>", {Missing("a", "A")}, ""},
+      {"empty_file", "", {Missing("a", "A")}, ""},
+      {"no_marker_no_size_limit",
+       std::string(kMaxExpandedLength + 1, 'a'),
+       {Missing("a", "A")},
+       ""},
+      {"text_after_marker_expanded",
+       "$err$ at $systemtime$",
+       {Missing("a", "A")},
+       "<li>A at 14:05:09"},
+      {"marker_any_case", "[$ERR$][$Err$]", {Missing("a", "A")}, "[<li>A][]"},
+      {"optional_missing_not_listed",
+       "$err$",
+       {Passed("a", std::nullopt, true), Missing("b", "B")},
+       "<li>B"},
+      {"error_text_placeholders_expanded",
+       "<ol>$err$</ol>",
+       {Invalid("age", "<b>x</b>", "Age $age$ is not a number")},
+       "<ol><li>Age &lt;b&gt;x&lt;/b&gt; is not a number</ol>"},
+      {"script_in_value_harmless",
+       "$err$<p>$comment$</p>",
+       {Passed("comment", "<script>alert(1)</script>"), Missing("n", "<b>N</b>")},
+       "<li><b>N</b><p>&lt;script&gt;alert(1)&lt;/script&gt;</p>"},
+      {"percent_as_itself",
+       "100%s $err$ %d $v$",
+       {Invalid("v", "50%", "Bad %n")},
+       "100%s <li>Bad %n %d 50%"},
+  };
+  for (const Case& c : cases) {
+    Result<std::string> page = Request(c.fields).Error(c.file);
+    ASSERT_TRUE(page) << c.name;
+    EXPECT_EQ(*page, c.want) << c.name;
+  }
+}
+
+TEST(ErrorPageTest, BoundsThePageBeforeExpansion) {
+  struct Case {
+    const char* name;
+    std::size_t fileLength;  // file text around the marker
+    std::size_t itemLength;  // error text of one item
+    bool fits;
+  };
+  const Case cases[] = {
+      {"file_at_limit", kMaxExpandedLength - 5, 1, true},
+      {"file_over", kMaxExpandedLength - 4, 1, false},
+      {"item_at_limit", 100, kMaxExpandedLength - 104, true},
+      {"item_over", 100, kMaxExpandedLength - 103, false},
+      {"text_alone_over", kMaxExpandedLength + 1, 0, false},
+  };
+  for (const Case& c : cases) {
+    std::string file = std::string(c.fileLength / 2, 'a') + "$ERR$" +
+                       std::string(c.fileLength - c.fileLength / 2, 'b');
+    Result<std::string> page = Request({Missing("a", std::string(c.itemLength, 'e'))}).Error(file);
+    if (c.fits) {
+      ASSERT_TRUE(page) << c.name;
+      EXPECT_EQ(page->size(), kMaxExpandedLength) << c.name;
+    } else {
+      EXPECT_TRUE(
+          FailsWithPage(page, FailureKind::kErrorPageTooLarge, "Mail send error",
+                        "Maximum size reached on &lt;errTemplate&gt;.  Please trim it down"))
+          << c.name;
+    }
+  }
+}
+
+TEST(ErrorPageTest, ExpandedPageHasItsOwnLimit) {
+  std::string file = "$err$" + std::string(kMaxExpandedLength - 10, 'a') + "$v$";
+  // "<li>x" and 12 characters of escaped "<<<" go past the limit.
+  EXPECT_TRUE(FailsWithPage(Request({Invalid("v", "<<<", "x")}).Error(file),
+                            FailureKind::kExpansionTooLong, "Mail send error", kTooLong));
+  EXPECT_TRUE(Request({Invalid("v", "<", "x")}).Error(file));
+}
+
+TEST(SuccessPageTest, ExpandsTheFileAlone) {
+  Request request({Passed("name", "Ann <script>"), Passed("pct", "50%")});
+  const std::pair<std::string, std::string> cases[] = {
+      {kHeader + "<p>Thanks $name$</p>", kHeader + "<p>Thanks Ann &lt;script&gt;</p>"},
+      {"<p>ok</p>", "<p>ok</p>"},
+      {"", ""},
+      {"100% of $pct$ %s", "100% of 50% %s"},
+      {"$systemdate$\n", " 03/07/98\n"},  // a leading placeholder gets a space
+  };
+  for (const auto& [file, want] : cases) {
+    Result<std::string> page = request.Success(file);
+    ASSERT_TRUE(page) << file;
+    EXPECT_EQ(*page, want) << file;
+  }
+  EXPECT_TRUE(FailsWithPage(request.Success(std::string(kMaxExpandedLength + 1, 'a')),
+                            FailureKind::kExpansionTooLong, "Mail send error", kTooLong));
+}
+
+// A replacement in the header lines at the top of a page can't add a
+// header line or end the block; in the body it stays as it came.
+TEST(PagesTest, ReplacementsStayOnTheirHeaderLine) {
+  struct Case {
+    const char* name;
+    std::string page;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"header_line_and_body", "Content-type: text/html\nX-Echo: $v$\n\n<p>$v$</p>",
+       "Content-type: text/html\nX-Echo: a Set-Cookie: x\n\n<p>a\r\nSet-Cookie: x</p>"},
+      {"escaped_in_header_too", "X-Echo: $w$\n\n$w$",
+       "X-Echo: &lt;b&gt;&quot;&#39;&amp; \n\n&lt;b&gt;&quot;&#39;&amp;\n\n"},
+      {"line_of_cr_ends_header", "X: 1\n\r\n<p>$v$", "X: 1\n\r\n<p>a\r\nSet-Cookie: x"},
+      {"line_of_nothing_ends_header", "X: 1\n$none$\n<p>$v$", "X: 1\n\n<p>a\r\nSet-Cookie: x"},
+  };
+  Request request({Passed("v", "a\r\nSet-Cookie: x"), Passed("w", "<b>\"'&\n\n")});
+  for (const Case& c : cases) {
+    Result<std::string> success = request.Success(c.page);
+    Result<std::string> error = request.Error(c.page + "$err$");
+    ASSERT_TRUE(success && error) << c.name;
+    EXPECT_EQ(*success, c.want) << c.name;
+    EXPECT_EQ(*error, c.want) << c.name;
+  }
+}
+
+TEST(LoadPageFileTest, ReadsTextModeOrFailsWithTheGivenKind) {
+  TempDir dir;
+  dir.Write("ok.htm", "Content-type: text/html\r\n\r\na // b\r\n");
+  Result<std::string> text =
+      LoadPageFile(dir.path() + "/ok.htm", FailureKind::kSuccessPageUnreadable);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, kHeader + "a // b\n");
+
+  const std::string missing = dir.path() + "/none.htm";
+  Result<std::string> error = LoadPageFile(missing, FailureKind::kErrorPageUnreadable);
+  EXPECT_TRUE(
+      FailsWithPage(error, FailureKind::kErrorPageUnreadable, "Load Failure",
+                    "Failed to load or locate the file specified in &lt;errTemplateFile&gt;"));
+  EXPECT_EQ(error.failure().detail, missing + ": No such file or directory");
+  EXPECT_TRUE(
+      FailsWithPage(LoadPageFile(missing, FailureKind::kSuccessPageUnreadable),
+                    FailureKind::kSuccessPageUnreadable, "Load Failure",
+                    "Failed to load or locate the file specified in &lt;SucceedMsgFile&gt;"));
+  EXPECT_FALSE(LoadPageFile(dir.path(), FailureKind::kSuccessPageUnreadable));
+}
+
+TEST(WriteFatalPageTest, FullHeaderOnlyForMicrosoftServers) {
+  const std::pair<std::optional<std::string>, bool> cases[] = {
+      {"Microsoft-IIS/3.0", true},
+      {"MICROSOFT-IIS/4.0", true},
+      {"x mIcRoSoFt y", true},
+      {"Apache/1.2.4", false},
+      {"", false},
+      {std::nullopt, false},
+  };
+  for (const auto& [server, full] : cases) {
+    FakeSystem fake;
+    if (server) fake.env.vars["SERVER_SOFTWARE"] = *server;
+    WriteFatalPage(fake.output, fake.env, Fail(FailureKind::kNotPost));
+    std::string header = full ? "HTTP/1.0 200 OK\nContent-type: text/html\n\n\n" : kHeader;
+    EXPECT_EQ(fake.output.bytes,
+              testing::Crlf(header + "<HTML>\n<TITLE>Form Submit Error</TITLE>You must submit a "
+                                     "form with a POST method."))
+        << server.value_or("(unset)");
+  }
+}
+
+TEST(WriteFatalPageTest, WritesTitleAndMessageByteForByte) {
+  const std::string missing = " is missing, please recheck your template file";
+  struct Case {
+    const char* name;
+    Failure failure;
+    std::string want;  // bytes after the plain header and "<HTML>"
+  };
+  const Case cases[] = {
+      {"untitled", Fail(FailureKind::kPgpNotStarted), "pgp didn't run"},
+      {"percent", Fail(FailureKind::kTagMissing, "100%s %d %"),
+       "<TITLE>Tag missing</TITLE>&lt;100%s %d %&gt;" + missing},
+      {"cr_lf", Fail(FailureKind::kTagMissing, "a\r\nb"),
+       "<TITLE>Tag missing</TITLE>&lt;a\r\r\nb&gt;" + missing},
+      {"nul", Fail(FailureKind::kTagMissing, std::string("a\0b", 3)),
+       "<TITLE>Tag missing</TITLE>&lt;" + std::string("a\0b", 3) + "&gt;" + missing},
+  };
+  for (const Case& c : cases) {
+    FakeSystem fake;
+    WriteFatalPage(fake.output, fake.env, c.failure);
+    EXPECT_EQ(fake.output.bytes, "Content-type: text/html\r\n\r\n<HTML>\r\n" + c.want) << c.name;
+  }
+}
+
+TEST(WriteFatalPageTest, StartedByHandGetsThePlainConsoleMessage) {
+  FakeSystem fake;
+  WriteFatalPage(fake.output, fake.env, Fail(FailureKind::kNoCgiEnvironment));
+  EXPECT_EQ(fake.output.bytes,
+            "Error occured while collecting some environment variables.\r\n"
+            "Chances are you are trying to run this program from the\r\n"
+            "command line prompt.  It must be run as part of a cgi call\r\n"
+            "from the web server.");
+}
+
+TEST(WriteDebugPageTest, ShowsTheTranscriptEscaped) {
+  FakeSystem fake;
+  Transcript transcript = {{TranscriptEntry::Kind::kProtocol, "220 <mx> ready\r\n"},
+                           {TranscriptEntry::Kind::kProtocol, "MAIL FROM:<a@b>\r\n"}};
+  WriteDebugPage(fake.output, fake.env, transcript);
+  EXPECT_EQ(fake.output.bytes,
+            "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>rfc821 mail transaction "
+            "process</TITLE>220 &lt;mx&gt; ready\r\r\nMAIL FROM:&lt;a@b&gt;\r\r\n");
+}
+
+}  // namespace
+}  // namespace veltrano

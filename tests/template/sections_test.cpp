@@ -1,0 +1,160 @@
+#include "template/sections.hpp"
+
+#include <gtest/gtest.h>
+
+#include "response/failure_page.hpp"
+#include "template/field_definitions.hpp"
+
+namespace veltrano {
+namespace {
+
+using testing::FailsWithPage;
+
+std::string TagMissingMessage(const std::string& tag) {
+  return "&lt;" + tag + "&gt; is missing, please recheck your template file";
+}
+
+TEST(ExtractSectionTest, CutsBetweenFirstTags) {
+  struct Case {
+    const char* name;
+    std::string text;
+    bool required;
+    std::optional<std::string> want;  // none: absent optional section
+    std::string missingTag;           // set: a required section's failure
+  };
+  const Case cases[] = {
+      {"plain", "x<SUBJECT>Hi</SUBJECT>y", true, "Hi", ""},
+      {"any_case", "<subject>Hi</Subject>", true, "Hi", ""},
+      {"case_of_text_kept", "<SUBJECT>HeLLo</SUBJECT>", false, "HeLLo", ""},
+      {"empty_is_present", "<SUBJECT></SUBJECT>", false, "", ""},
+      {"own_lines_keep_line_ends", "<SUBJECT>\nHi\n</SUBJECT>", false, "\nHi\n", ""},
+      {"first_occurrence_wins", "<SUBJECT>a</SUBJECT><SUBJECT>b</SUBJECT>", true, "a", ""},
+      {"closing_quoted_before", "</SUBJECT> note <SUBJECT>a</SUBJECT>", true, "a", ""},
+      {"closing_only_before_optional", "</SUBJECT><SUBJECT>a", false, std::nullopt, ""},
+      {"closing_only_before_required", "</SUBJECT><SUBJECT>a", true, std::nullopt, "/SUBJECT"},
+      {"no_opening_optional", "Hi</SUBJECT>", false, std::nullopt, ""},
+      {"no_opening_required", "Hi</SUBJECT>", true, std::nullopt, "SUBJECT"},
+      {"no_closing_required", "<SUBJECT>Hi", true, std::nullopt, "/SUBJECT"},
+      {"neither_required", "", true, std::nullopt, "SUBJECT"},
+  };
+  for (const Case& c : cases) {
+    auto got = ExtractSection(c.text, "<SUBJECT>", "</SUBJECT>", c.required);
+    if (c.missingTag.empty()) {
+      ASSERT_TRUE(got) << c.name;
+      EXPECT_EQ(*got, c.want) << c.name;
+    } else {
+      EXPECT_TRUE(FailsWithPage(got, FailureKind::kTagMissing, "Tag missing",
+                                TagMissingMessage(c.missingTag)))
+          << c.name;
+    }
+  }
+}
+
+std::string Show(const char* field, const std::optional<std::string>& value) {
+  return value ? std::string(field) + "=[" + *value + "]\n" : "";
+}
+
+// The sections of a parsed template, one per line; absent ones left out.
+std::string DumpSections(const Template& t) {
+  std::string out;
+  if (t.mail) {
+    out += Show("smtpServer", t.mail->server) + Show("sender", t.mail->sender) +
+           Show("subject", t.mail->subject) + Show("messageBody", t.mail->messageBody) +
+           Show("mailHeader", t.mail->mailHeader) +
+           Show("responseMailHeader", t.mail->responseMailHeader);
+  }
+  out += Show("errorPageFile", t.errorPageFile) + Show("responseSubject", t.responseSubject) +
+         Show("responseBody", t.responseBody) + Show("executeCommand", t.executeCommand) +
+         Show("addressFile", t.addressFile);
+  if (t.dataFile) {
+    bool append = t.dataFile->mode == DataFileMode::kAppend;
+    out += Show(append ? "appendDataFile" : "truncateDataFile", t.dataFile->name) +
+           Show("dataFileFormat", t.dataFile->format);
+  }
+  out += Show("successPageFile", t.successPageFile);
+  if (t.successPageMissing) out += "successPageMissing=[" + t.successPageMissing->text + "]\n";
+  return out + DumpFields(t.fields);
+}
+
+const std::string kRequired =
+    "<ERRMSGFILE>e.htm</ERRMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>"
+    "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>";
+const std::string kRequiredDump = "errorPageFile=[e.htm]\n";
+const std::string kTail = "successPageFile=[ok.htm]\nname=\"a\"\n";
+
+TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string want;  // DumpSections, or the missing tag after '!'
+  };
+  const Case cases[] = {
+      {"minimal", kRequired, kRequiredDump + kTail},
+      {"mail_sections_need_smtpserver",
+       kRequired + "<SENDER>s</SENDER><SUBJECT>u</SUBJECT><MSGBODY>b</MSGBODY>"
+                   "<MAILHDR>h</MAILHDR><RMAILHDR>r</RMAILHDR>",
+       kRequiredDump + kTail},
+      {"everything_any_order_any_case",
+       "<formdata>\n<NAME=\"a\">\n</FORMDATA><MsgBody>\nBody\n</msgbody>"
+       "<SMTPSERVER>mail.example.org</SMTPSERVER><SENDER>$email$</SENDER>"
+       "<SUBJECT> Hi </SUBJECT><MAILHDR>\n X-A: 1 \n</MAILHDR>"
+       "<RMAILHDR> X-B: 2</RMAILHDR><ERRMSGFILE>e.htm</ERRMSGFILE>"
+       "<RSUBJECT>Thanks</RSUBJECT><RMSGBODY>R</RMSGBODY><EXECUTE>run</EXECUTE>"
+       "<ADRFILE> list.txt\n</ADRFILE><DFILE APPEND>\n data.txt \n</DFILE>"
+       "<DFILEFORMAT>$name$\n</DFILEFORMAT><succeedmsgfile> ok.htm\n</SUCCEEDMSGFILE>",
+       "smtpServer=[mail.example.org]\nsender=[$email$]\nsubject=[ Hi ]\n"
+       "messageBody=[\nBody\n]\nmailHeader=[X-A: 1]\nresponseMailHeader=[X-B: 2]\n"
+       "errorPageFile=[e.htm]\nresponseSubject=[Thanks]\nresponseBody=[R]\n"
+       "executeCommand=[run]\naddressFile=[list.txt]\nappendDataFile=[data.txt]\n"
+       "dataFileFormat=[$name$\n]\nsuccessPageFile=[ ok.htm\n]\nname=\"a\"\n"},
+      {"both_dfile_sections_use_append",
+       kRequired + "<DFILE TRUNCATE>t.txt</DFILE><DFILE APPEND>a.txt</DFILE>",
+       kRequiredDump + "appendDataFile=[a.txt]\n" + kTail},
+      {"truncate_alone_and_empty_format",
+       kRequired + "<DFILE TRUNCATE> t.txt </DFILE><DFILEFORMAT></DFILEFORMAT>",
+       kRequiredDump + "truncateDataFile=[t.txt]\ndataFileFormat=[]\n" + kTail},
+      {"empty_append_still_counts",
+       kRequired + "<DFILE APPEND> </DFILE><DFILE TRUNCATE>t</DFILE><DFILEFORMAT>x</DFILEFORMAT>",
+       kRequiredDump + "appendDataFile=[]\ndataFileFormat=[x]\n" + kTail},
+      {"shared_closing_tag_found_after_opening",
+       kRequired + "<DFILE TRUNCATE> t </DFILE><DFILE APPEND> a </DFILE>",
+       kRequiredDump + "appendDataFile=[a]\n" + kTail},
+      {"format_without_data_file", kRequired + "<DFILEFORMAT>x</DFILEFORMAT>",
+       kRequiredDump + kTail},
+      {"tag_quoted_in_body_wins",
+       "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u</SUBJECT>"
+       "<MSGBODY>Use <ERRMSGFILE> tags</MSGBODY><ERRMSGFILE>e.htm</ERRMSGFILE>"
+       "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
+       "smtpServer=[m]\nsender=[s]\nsubject=[u]\nmessageBody=[Use <ERRMSGFILE> tags]\n"
+       "errorPageFile=[ tags</MSGBODY><ERRMSGFILE>e.htm]\n"
+       "successPageMissing=[SUCCEEDMSGFILE]\nname=\"a\"\n"},
+      // Reported only at the end of an accepted request.
+      {"success_page_closing_missing",
+       "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>\n<NAME=\"a\"></FORMDATA><SUCCEEDMSGFILE>x",
+       "errorPageFile=[e]\nsuccessPageMissing=[/SUCCEEDMSGFILE]\nname=\"a\"\n"},
+      {"empty_smtpserver_requires_sender", kRequired + "<SMTPSERVER></SMTPSERVER>", "!SENDER"},
+      {"subject_without_closing",
+       kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u", "!/SUBJECT"},
+      {"missing_body",
+       kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u</SUBJECT>", "!MSGBODY"},
+      {"empty_template", "", "!ERRMSGFILE"},
+      {"errmsgfile_before_formdata", "<FORMDATA", "!ERRMSGFILE"},
+      {"formdata_last", "<ERRMSGFILE>e</ERRMSGFILE>", "!FORMDATA"},
+      {"formdata_closing", "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>", "!/FORMDATA"},
+  };
+  for (const Case& c : cases) {
+    Result<Template> t = ReadSections(TemplateFile{"t.tpl", c.text});
+    if (c.want.starts_with('!')) {
+      const std::string tag = c.want.substr(1);
+      EXPECT_TRUE(FailsWithPage(t, FailureKind::kTagMissing, "Tag missing", TagMissingMessage(tag)))
+          << c.name;
+      continue;
+    }
+    ASSERT_TRUE(t) << c.name << ": " << PageFor(t.failure()).message;
+    EXPECT_EQ(t->path, "t.tpl");
+    EXPECT_EQ(DumpSections(*t), c.want) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace veltrano

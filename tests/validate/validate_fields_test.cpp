@@ -1,0 +1,141 @@
+#include "validate/validate_fields.hpp"
+
+#include <gtest/gtest.h>
+
+#include "response/pages.hpp"
+#include "support/fake_system.hpp"
+
+namespace veltrano {
+namespace {
+
+using testing::FakeSystem;
+
+TEST(PassesTypeTest, Boundaries) {
+  struct Case {
+    const char* name;
+    FieldType type;
+    std::string value;
+    bool passes;
+  };
+  using enum FieldType;
+  const Case cases[] = {
+      {"int_decimal", kInt, "-12.5", true},
+      {"int_expression", kInt, "(1+2)*3", true},
+      {"int_fraction", kInt, "1/2", true},
+      {"int_range_ends", kInt, "(9", true},
+      {"int_below_range", kInt, "'", false},
+      {"int_above_range", kInt, ":", false},
+      {"int_inner_space", kInt, "12 000", false},
+      {"int_exponent", kInt, "1e5", false},
+      {"int_high_byte", kInt, "1\xB2", false},
+      {"int_empty", kInt, "", true},
+      {"email_address", kEmail, "ann@example.org", true},
+      {"email_any_order", kEmail, "a.b@c", true},
+      {"email_bare_marks", kEmail, "@.", true},
+      {"email_no_dot", kEmail, "ann@example", false},
+      {"email_no_at", kEmail, "ann.example.org", false},
+      {"email_empty", kEmail, "", false},
+      {"card_spaced_valid", kCreditCard, "799 273 987 13", true},
+      {"card_spaced_invalid", kCreditCard, "799 273 987 10", false},
+      {"card_second_doubled", kCreditCard, "18", true},
+      {"card_first_not_doubled", kCreditCard, "81", false},
+      {"card_doubled_over_nine", kCreditCard, "59", true},
+      {"card_dash_shifts_positions", kCreditCard, "5-9", false},
+      {"card_letters_count_zero", kCreditCard, "abc", true},
+      {"card_visa_test_number", kCreditCard, "4111111111111111", true},
+      {"card_visa_off_by_one", kCreditCard, "4111111111111112", false},
+      {"card_empty", kCreditCard, "", true},
+      {"untyped_anything", kNone, "<&>", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PassesType(c.type, c.value), c.passes) << c.name;
+}
+
+FieldDefinition Field(const std::string& name, bool required, FieldType type) {
+  FieldDefinition f;
+  f.name = name;
+  f.required = required;
+  f.type = type;
+  return f;
+}
+
+Submission Check(const std::vector<FieldDefinition>& fields, const std::string& body) {
+  Result<std::vector<FormPair>> pairs = ParseFormData(body);
+  EXPECT_TRUE(pairs) << body;
+  return CheckSubmission(fields, FormInput{pairs ? *pairs : std::vector<FormPair>{}});
+}
+
+TEST(CheckSubmissionTest, SetsValueAndFlags) {
+  struct Case {
+    const char* name;
+    bool required;
+    FieldType type;
+    std::string body;  // the field is called "f"
+    std::optional<std::string> value;
+    bool isMissing;
+    bool isInvalid;
+    bool error;
+  };
+  using enum FieldType;
+  const Case cases[] = {
+      {"required_given", true, kNone, "f=x", "x", false, false, false},
+      {"required_empty", true, kNone, "f=", std::nullopt, true, false, true},
+      {"required_absent", true, kNone, "g=1", std::nullopt, true, false, true},
+      {"required_spaces", true, kNone, "f=+%20+", "", true, false, true},
+      {"trimmed", false, kNone, "f=%09+a+b%0D%0A", "a b", false, false, false},
+      {"name_ignores_case", false, kNone, "F=1", "1", false, false, false},
+      {"optional_absent", false, kNone, "", std::nullopt, true, false, false},
+      {"optional_email_empty", false, kEmail, "f=", std::nullopt, true, false, false},
+      {"optional_email_space", false, kEmail, "f=+", "", false, true, true},
+      {"int_tab_passes", false, kInt, "f=%09", "", false, false, false},
+      {"required_bad_int", true, kInt, "f=1e5", "1e5", false, true, true},
+      {"missing_gets_no_type_check", true, kEmail, "", std::nullopt, true, false, true},
+  };
+  for (const Case& c : cases) {
+    Submission s = Check({Field("f", c.required, c.type)}, c.body);
+    ASSERT_EQ(s.values.size(), 1u);
+    EXPECT_EQ(s.values[0], c.value) << c.name;
+    EXPECT_EQ(s.checks[0].isMissing, c.isMissing) << c.name;
+    EXPECT_EQ(s.checks[0].isInvalid, c.isInvalid) << c.name;
+    EXPECT_EQ(s.hasFieldErrors, c.error) << c.name;
+  }
+}
+
+// NAME="" is a name, but no submitted pair can carry it.
+TEST(CheckSubmissionTest, EmptyNameFindsNoValue) {
+  Submission s = Check({FieldDefinition{}}, "=1&");
+  EXPECT_EQ(s.values[0], std::nullopt);
+  EXPECT_TRUE(s.checks[0].isMissing);
+  EXPECT_FALSE(s.hasFieldErrors);
+}
+
+// Every field is looked up and checked, failed or not, and the error page
+// lists the failures in template order, not in the order they were sent.
+TEST(CheckSubmissionTest, ChecksEveryFieldAndListsFailuresInTemplateOrder) {
+  auto field = [](std::string name, bool required, FieldType type) {
+    FieldDefinition f = Field("", required, type);
+    f.name = name;
+    f.requiredErr = name + " required";
+    f.typeErr = name + " invalid";
+    return f;
+  };
+  using enum FieldType;
+  const std::vector<FieldDefinition> fields = {
+      field("name", true, kNone), field("age", false, kInt), field("mail", true, kEmail),
+      field("card", false, kCreditCard), field("zip", false, kInt)};
+  Submission s = Check(fields, "age=4x2&mail=a%40b.c&card=18&name=");
+  EXPECT_TRUE(s.hasFieldErrors);
+  EXPECT_EQ(s.values[2], "a@b.c");
+  EXPECT_FALSE(s.checks[2].isInvalid);
+  EXPECT_EQ(s.values[3], "18");
+  EXPECT_TRUE(s.checks[4].isMissing);
+  EXPECT_FALSE(s.checks[4].isInvalid);
+
+  FakeSystem fake;
+  PlaceholderValues values(fields, s.values, fake.env, fake.clock);
+  Result<std::string> page = ErrorPage("<ul>$err$</ul>", fields, s.checks, values);
+  ASSERT_TRUE(page);
+  EXPECT_EQ(*page, "<ul><li>name required<li>age invalid</ul>");
+}
+
+}  // namespace
+}  // namespace veltrano
