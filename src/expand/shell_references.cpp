@@ -19,30 +19,30 @@ enum class Place {
 
 struct HereDocument {
   std::string delimiter;
-  bool quoted = false;      // a quoted delimiter: the body is taken literally
-  bool stripTabs = false;   // <<-
-  bool unmatched = false;   // the delimiter holds a replacement: no line ends it here
+  bool quoted = false;     // a quoted delimiter: the body is taken literally
+  bool stripTabs = false;  // <<-
+  bool unmatched = false;  // the delimiter holds a replacement: no line ends it here
 };
 
 // One level of the shell's reading of the command text.
 struct Frame {
   Place place = Place::kCommand;
-  bool backslash = false;      // a backslash waits for its character
-  bool wordStart = true;       // kCommand: a # here would start a comment
-  int less = 0;                // kCommand: '<' in a row (two start a here-document)
-  bool inBackquote = false;    // kCommand: opened by `, closed by the next `
-  bool inDollarParen = false;  // kCommand: opened by $(, closed by its )
-  bool mayBeArith = false;     // kCommand: just opened by $(, a ( now makes it $((
-  int depth = 0;               // kCommand in $(...), kArith: open parentheses inside
-  bool closing = false;        // kArith: the first ) of the closing ))
-  bool dollar = false;         // a $ waits for its next character
-  bool quotedParent = false;   // kBrace: inside "..."
+  bool backslash = false;             // a backslash waits for its character
+  bool wordStart = true;              // kCommand: a # here would start a comment
+  int less = 0;                       // kCommand: '<' in a row (two start a here-document)
+  bool inBackquote = false;           // kCommand: opened by `, closed by the next `
+  bool inDollarParen = false;         // kCommand: opened by $(, closed by its )
+  bool mayBeArith = false;            // kCommand: just opened by $(, a ( now makes it $((
+  int depth = 0;                      // kCommand in $(...), kArith: open parentheses inside
+  bool closing = false;               // kArith: the first ) of the closing ))
+  bool dollar = false;                // a $ waits for its next character
+  bool quotedParent = false;          // kBrace: inside "..."
   std::vector<HereDocument> pending;  // kCommand: bodies that start at the next line
   // kDelimiter: the word so far; kHereBody: the document and its line so far
   HereDocument here;
   std::string line;
-  char wordQuote = 0;          // kDelimiter: the quote the word is inside
-  bool lineDirty = false;      // kHereBody: the line holds a replacement
+  char wordQuote = 0;      // kDelimiter: the quote the word is inside
+  bool lineDirty = false;  // kHereBody: the line holds a replacement
 };
 
 bool IsBlank(char c) {
@@ -390,7 +390,6 @@ struct ShellReferences::Tracker {
     }
     return word;
   }
-
 };
 
 ShellReferences::ShellReferences() : tracker_(std::make_unique<Tracker>()) {}

@@ -47,7 +47,8 @@ class SocketTransport final : public SmtpTransport {
 
   std::optional<std::string> LocalHostName() override { return platform::LocalHostName(); }
   bool Connect(const std::string& host, std::uint16_t port) override {
-    return socket_.Connect(platform::ResolveIpv4(host), port, platform::Deadline(timeouts_.connect));
+    return socket_.Connect(platform::ResolveIpv4(host), port,
+                           platform::Deadline(timeouts_.connect));
   }
   bool Send(std::string_view bytes) override {
     return socket_.SendAll(bytes, platform::Deadline(timeouts_.send));

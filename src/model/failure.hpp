@@ -28,15 +28,15 @@ enum class FailureKind {
   kTemplateUnreadable,
   kTagMissing,  // text: the tag without its angle brackets, e.g. "/SENDER"
   kNoFieldEntry,
-  kMissingClosingQuote,   // text: the whole entry
-  kBadNameLine,           // text: the token
-  kBadRequiredErrLine,    // text: the token
-  kBadTypeErrLine,        // text: the token
-  kHtmlInErrorText,       // text: the field's name, or "(null)"
+  kMissingClosingQuote,  // text: the whole entry
+  kBadNameLine,          // text: the token
+  kBadRequiredErrLine,   // text: the token
+  kBadTypeErrLine,       // text: the token
+  kHtmlInErrorText,      // text: the field's name, or "(null)"
   kSendToWithRespondTo,
-  kRequiredWithoutText,   // text: the field's name, or "(null)"
-  kTypeWithoutText,       // text: the field's name, or "(null)"
-  kEntryWithoutName,      // text: the whole entry
+  kRequiredWithoutText,  // text: the field's name, or "(null)"
+  kTypeWithoutText,      // text: the field's name, or "(null)"
+  kEntryWithoutName,     // text: the whole entry
   // Form
   kNotPost,
   kNoContentLength,
@@ -49,11 +49,11 @@ enum class FailureKind {
   kSuccessPageUnreadable,
   kExpansionTooLong,
   // Mail
-  kSmtpConnect,         // connection or HELO failed; the transcript is the message
-  kSmtpRefused,         // MAIL FROM, DATA or end of data refused
-  kInvalidAddress,      // text: the address
+  kSmtpConnect,     // connection or HELO failed; the transcript is the message
+  kSmtpRefused,     // MAIL FROM, DATA or end of data refused
+  kInvalidAddress,  // text: the address
   kAddressFileUnreadable,
-  kMailIncomplete,      // a mail without sender, subject or body (failed encryption)
+  kMailIncomplete,  // a mail without sender, subject or body (failed encryption)
   kPgpNotStarted,
   // Side outputs
   kNoDataFileFormat,

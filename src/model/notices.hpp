@@ -9,10 +9,10 @@
 namespace veltrano {
 
 enum class NoticeKind {
-  kMailWithoutServer,    // detail: what asks for mail although SMTPSERVER is missing
-  kEmptyRecipient,       // detail: the sendto or respondto field's name
-  kDataFileNotWritten,   // detail: path and OS error
-  kCommandFailed,        // detail: how the EXECUTE command ended
+  kMailWithoutServer,   // detail: what asks for mail although SMTPSERVER is missing
+  kEmptyRecipient,      // detail: the sendto or respondto field's name
+  kDataFileNotWritten,  // detail: path and OS error
+  kCommandFailed,       // detail: how the EXECUTE command ended
 };
 
 class Notices {

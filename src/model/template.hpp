@@ -15,10 +15,10 @@ namespace veltrano {
 
 // The sections that exist only with SMTPSERVER, as one group.
 struct MailSections {
-  std::string server;       // SMTPSERVER, not trimmed: "host" or "host:port"
-  std::string sender;       // SENDER
-  std::string subject;      // SUBJECT
-  std::string messageBody;  // MSGBODY
+  std::string server;                             // SMTPSERVER, not trimmed: "host" or "host:port"
+  std::string sender;                             // SENDER
+  std::string subject;                            // SUBJECT
+  std::string messageBody;                        // MSGBODY
   std::optional<std::string> mailHeader;          // MAILHDR, trimmed
   std::optional<std::string> responseMailHeader;  // RMAILHDR, trimmed
 };
@@ -34,13 +34,13 @@ struct DataFileSections {
 struct Template {
   std::string path;  // as resolved and read
   std::optional<MailSections> mail;
-  std::string errorPageFile;                    // ERRMSGFILE
-  std::optional<std::string> responseSubject;   // RSUBJECT
-  std::optional<std::string> responseBody;      // RMSGBODY
-  std::optional<std::string> executeCommand;    // EXECUTE
-  std::optional<std::string> addressFile;       // ADRFILE, trimmed
+  std::string errorPageFile;                   // ERRMSGFILE
+  std::optional<std::string> responseSubject;  // RSUBJECT
+  std::optional<std::string> responseBody;     // RMSGBODY
+  std::optional<std::string> executeCommand;   // EXECUTE
+  std::optional<std::string> addressFile;      // ADRFILE, trimmed
   std::optional<DataFileSections> dataFile;
-  std::vector<FieldDefinition> fields;          // FORMDATA entries in template order
+  std::vector<FieldDefinition> fields;  // FORMDATA entries in template order
   // SUCCEEDMSGFILE, or the "Tag missing" failure that is reported only at
   // the end of an accepted request.
   std::optional<std::string> successPageFile;
