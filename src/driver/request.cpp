@@ -16,6 +16,8 @@
 #include "template/sections.hpp"
 #include "template/template_file.hpp"
 #include "text/text.hpp"
+#include "validate/rate_limit.hpp"
+#include "validate/recipients.hpp"
 #include "validate/validate_fields.hpp"
 
 namespace veltrano {
@@ -106,6 +108,15 @@ class Request {
     Submission submission = CheckSubmission(t.fields, *form);
     PlaceholderValues values(t.fields, submission.values, system_.env, system_.clock);
     if (submission.hasFieldErrors) return ShowErrorPage(t, aliases, submission, values);
+    debug_ = debug_ && t.abuse.debugAllowed;
+    if (std::optional<std::string> trap = SprungTrap(t.fields, submission.values)) {
+      // A robot: it is told all went well, and nothing is done for it.
+      log_.Note(NoticeKind::kHoneypotFilled, "field " + *trap + ", client " + Client());
+      return ShowSuccessPage(t, aliases, values);
+    }
+    if (t.abuse.rateLimit) {
+      if (Status counted = CountAgainstLimit(*t.abuse.rateLimit); !counted) return counted;
+    }
     return Complete(t, aliases, submission.values, values);
   }
 
@@ -122,22 +133,41 @@ class Request {
     return {};
   }
 
-  // The work of an accepted submission, in its fixed order.
-  Status Complete(const Template& t, const PathAliases& aliases, FieldValues& fieldValues,
-                  const PlaceholderValues& values) {
-    Transcript transcript;
-    if (Status mailed = Mail(t, aliases, fieldValues, values, transcript); !mailed) return mailed;
-    if (t.executeCommand) {
-      if (Status ran = Execute(*t.executeCommand, values); !ran) return ran;
+  std::string Client() const { return system_.env.Get("REMOTE_ADDR").value_or("(no REMOTE_ADDR)"); }
+
+  // The name of a honeypot field that came filled in, if any.
+  static std::optional<std::string> SprungTrap(const std::vector<FieldDefinition>& fields,
+                                               const FieldValues& values) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].honeypot && values[i] && !values[i]->empty()) return fields[i].name;
     }
-    if (t.dataFile) {
-      if (Status written = Record(*t.dataFile, aliases, t.path, values); !written) return written;
+    return std::nullopt;
+  }
+
+  Status CountAgainstLimit(const RateLimit& limit) {
+    RateVerdict verdict = CountSubmission(limit, system_.env.Get("REMOTE_ADDR").value_or(""),
+                                          system_.clock.Now().epochSeconds);
+    if (verdict.droppedLines > 0) {
+      log_.Note(NoticeKind::kRateLimitRepaired,
+                limit.path + ": " + std::to_string(verdict.droppedLines) + " line(s)");
     }
+    switch (verdict.outcome) {
+      case RateVerdict::Outcome::kAccepted:
+        return {};
+      case RateVerdict::Outcome::kUnusable:
+        log_.Note(NoticeKind::kRateLimitUnusable, verdict.problem);
+        return {};
+      case RateVerdict::Outcome::kRefused:
+        break;
+    }
+    return Fail(FailureKind::kTooManySubmissions, {},
+                "client " + Client() + ", " + std::to_string(limit.count) + " in " +
+                    std::to_string(limit.seconds) + " s");
+  }
+
+  Status ShowSuccessPage(const Template& t, const PathAliases& aliases,
+                         const PlaceholderValues& values) {
     if (t.successPageMissing) return *t.successPageMissing;
-    if (debug_) {
-      WriteDebugPage(system_.output, system_.env, transcript);
-      return {};
-    }
     Result<std::string> path = aliases.Resolve(*t.successPageFile, t.path);
     if (!path) return path.failure();
     Result<std::string> file = LoadPageFile(*path, FailureKind::kSuccessPageUnreadable);
@@ -148,6 +178,27 @@ class Request {
     return {};
   }
 
+  // The work of an accepted submission, in its fixed order.
+  Status Complete(const Template& t, const PathAliases& aliases, FieldValues& fieldValues,
+                  const PlaceholderValues& values) {
+    Transcript transcript;
+    if (Status mailed = Mail(t, aliases, fieldValues, values, transcript); !mailed) return mailed;
+    if (t.executeCommand) {
+      if (Status ran = Execute(*t.executeCommand, values); !ran) return ran;
+    }
+    if (t.dataFile) {
+      if (Status written = Record(*t.dataFile, t.abuse.dataFileGuard, aliases, t.path, values);
+          !written)
+        return written;
+    }
+    if (t.successPageMissing) return *t.successPageMissing;
+    if (debug_) {
+      WriteDebugPage(system_.output, system_.env, transcript);
+      return {};
+    }
+    return ShowSuccessPage(t, aliases, values);
+  }
+
   Status Mail(const Template& t, const PathAliases& aliases, FieldValues& fieldValues,
               const PlaceholderValues& values, Transcript& transcript) {
     if (!t.mail) {
@@ -156,6 +207,7 @@ class Request {
       }
       return {};
     }
+    if (Status allowed = CheckRecipients(t, fieldValues); !allowed) return allowed;
     SocketTransport socket;
     SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock);
     PgpEncryptor pgp(system_.env, settings_.childLimits);
@@ -168,6 +220,22 @@ class Request {
     return {};
   }
 
+  // With RECIPIENTS, every sendto address must be one the template allows,
+  // before any mail goes out: otherwise the form relays a visitor's mail to
+  // whomever the visitor names.
+  static Status CheckRecipients(const Template& t, const FieldValues& fieldValues) {
+    if (!t.abuse.recipients) return {};
+    for (std::size_t i = 0; i < t.fields.size(); ++i) {
+      const std::optional<std::string>& address = fieldValues[i];
+      if (!t.fields[i].sendTo || !address || address->empty()) continue;
+      if (!RecipientAllowed(*address, *t.abuse.recipients)) {
+        return Fail(FailureKind::kRecipientRefused, *address,
+                    "field " + t.fields[i].name + ": " + *address);
+      }
+    }
+    return {};
+  }
+
   Status Execute(std::string command, const PlaceholderValues& values) {
     Trim(command);
     ShellReferences references;
@@ -177,12 +245,12 @@ class Request {
                               settings_.childLimits);
   }
 
-  Status Record(const DataFileSections& dataFile, const PathAliases& aliases,
+  Status Record(const DataFileSections& dataFile, bool guard, const PathAliases& aliases,
                 const std::string& templatePath, const PlaceholderValues& values) {
     if (!dataFile.format) return Fail(FailureKind::kNoDataFileFormat);
     Result<std::string> path = aliases.Resolve(dataFile.name, templatePath);
     if (!path) return path.failure();
-    DataRecord escaper;
+    DataRecord escaper(guard);
     Result<std::string> record = ExpandPlaceholders(*dataFile.format, values, escaper);
     if (!record) return record.failure();
     WriteDataFile(*path, dataFile.mode, std::move(*record), log_);

@@ -34,6 +34,10 @@ void DataRecord::Literal(std::string_view text, std::string& out) {
 
 std::size_t DataRecord::Replacement(std::string_view value, std::string& out) {
   std::size_t before = out.size();
+  if (guard_ && !value.empty() &&
+      std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos) {
+    out += '\'';
+  }
   for (char c : CollapseLineBreaks(value)) {
     if (c == '"' && inQuotes_) out += '"';
     out += c;

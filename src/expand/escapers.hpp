@@ -13,7 +13,9 @@
 // becomes one space, so one submission is always one line; a replacement
 // that stands inside a double-quoted field (after an odd number of literal
 // '"' on its line of the format) has each '"' doubled, as CSV readers
-// expect (RFC 4180).
+// expect (RFC 4180). With the spreadsheet guard, a value that a spreadsheet
+// would run as a formula (starting with = + - @, a tab or a CR) gets a
+// leading "'".
 #pragma once
 
 #include <cstddef>
@@ -36,10 +38,12 @@ class HtmlPage final : public Escaper {
 
 class DataRecord final : public Escaper {
  public:
+  explicit DataRecord(bool spreadsheetGuard = false) : guard_(spreadsheetGuard) {}
   void Literal(std::string_view text, std::string& out) override;
   std::size_t Replacement(std::string_view value, std::string& out) override;
 
  private:
+  bool guard_;
   bool inQuotes_ = false;
 };
 

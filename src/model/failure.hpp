@@ -37,21 +37,24 @@ enum class FailureKind {
   kRequiredWithoutText,  // text: the field's name, or "(null)"
   kTypeWithoutText,      // text: the field's name, or "(null)"
   kEntryWithoutName,     // text: the whole entry
+  kBadRateLimit,         // text: the RATELIMIT section
   // Form
   kNotPost,
   kNoContentLength,
   kNegativeContentLength,
   kBodyTooLarge,
   kInvalidEscape,
+  kTooManySubmissions,  // over the RATELIMIT
   // Pages and expansion
   kErrorPageUnreadable,
   kErrorPageTooLarge,
   kSuccessPageUnreadable,
   kExpansionTooLong,
   // Mail
-  kSmtpConnect,     // connection or HELO failed; the transcript is the message
-  kSmtpRefused,     // MAIL FROM, DATA or end of data refused
-  kInvalidAddress,  // text: the address
+  kSmtpConnect,       // connection or HELO failed; the transcript is the message
+  kSmtpRefused,       // MAIL FROM, DATA or end of data refused
+  kInvalidAddress,    // text: the address
+  kRecipientRefused,  // text: a sendto address RECIPIENTS does not allow
   kAddressFileUnreadable,
   kMailIncomplete,  // a mail without sender, subject or body (failed encryption)
   kPgpNotStarted,

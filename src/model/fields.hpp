@@ -22,6 +22,7 @@ struct FieldDefinition {
   bool required = false;
   bool sendTo = false;     // the value receives the main mail
   bool respondTo = false;  // the value receives the response mail
+  bool honeypot = false;   // must arrive empty: only robots fill it in
   FieldType type = FieldType::kNone;
 };
 

@@ -13,6 +13,9 @@ enum class NoticeKind {
   kEmptyRecipient,      // detail: the sendto or respondto field's name
   kDataFileNotWritten,  // detail: path and OS error
   kCommandFailed,       // detail: how the EXECUTE command ended
+  kHoneypotFilled,      // detail: the trap field's name and the client address
+  kRateLimitUnusable,   // detail: the state file and why; the submission went through
+  kRateLimitRepaired,   // detail: the state file and how many unreadable lines went
 };
 
 class Notices {

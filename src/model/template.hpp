@@ -31,6 +31,24 @@ struct DataFileSections {
   std::optional<std::string> format;  // DFILEFORMAT
 };
 
+// RATELIMIT: at most `count` accepted submissions per client address within
+// `seconds`, counted in the state file at `path`.
+struct RateLimit {
+  std::string path;
+  long long count = 0;
+  long long seconds = 0;
+};
+
+// The abuse controls a template may turn on; each is off without its section.
+struct AbuseControls {
+  // RECIPIENTS: the addresses ("a@b.example") and domains ("@b.example")
+  // sendto values must match; none lets every value through.
+  std::optional<std::vector<std::string>> recipients;
+  std::optional<RateLimit> rateLimit;
+  bool debugAllowed = true;    // DEBUG off turns the query string's switch off
+  bool dataFileGuard = false;  // DFILEGUARD on
+};
+
 struct Template {
   std::string path;  // as resolved and read
   std::optional<MailSections> mail;
@@ -41,6 +59,7 @@ struct Template {
   std::optional<std::string> addressFile;      // ADRFILE, trimmed
   std::optional<DataFileSections> dataFile;
   std::vector<FieldDefinition> fields;  // FORMDATA entries in template order
+  AbuseControls abuse;
   // SUCCEEDMSGFILE, or the "Tag missing" failure that is reported only at
   // the end of an accepted request.
   std::optional<std::string> successPageFile;

@@ -109,6 +109,15 @@ PageText PageFor(const Failure& f) {
       return {
           "Template Error",
           "A field entry has no NAME attribute.  Please check your template file" + EntryShown(t)};
+    case FailureKind::kBadRateLimit:
+      return {"Template Error",
+              "The &lt;RATELIMIT&gt; section must hold an absolute file path, a number of "
+              "submissions and a number of seconds.  Please check your template file" +
+                  EntryShown(t)};
+    case FailureKind::kTooManySubmissions:
+      return {"Too many submissions",
+              "Too many submissions from your address.  Please try again later.",
+              "429 Too Many Requests"};
     case FailureKind::kNotPost:
       return {"Form Submit Error", "You must submit a form with a POST method."};
     case FailureKind::kNoContentLength:
@@ -136,6 +145,8 @@ PageText PageFor(const Failure& f) {
       return {"SMTP Communication error", TranscriptHtml(f.transcript)};
     case FailureKind::kInvalidAddress:
       return {"Mail send error", "Invalid mail address: " + HtmlEscape(t)};
+    case FailureKind::kRecipientRefused:
+      return {"Mail send error", "Recipient not allowed: " + HtmlEscape(t)};
     case FailureKind::kAddressFileUnreadable:
       return {"Veltrano AdrFile error", "Address File could not be found or load error occured"};
     case FailureKind::kMailIncomplete:
@@ -190,6 +201,10 @@ std::string_view WhatHappened(FailureKind kind) {
       return "typed field without TYPEERR";
     case FailureKind::kEntryWithoutName:
       return "field entry without NAME";
+    case FailureKind::kBadRateLimit:
+      return "malformed RATELIMIT section";
+    case FailureKind::kTooManySubmissions:
+      return "submission refused, over the rate limit";
     case FailureKind::kNotPost:
       return "form not sent with POST";
     case FailureKind::kNoContentLength:
@@ -214,6 +229,8 @@ std::string_view WhatHappened(FailureKind kind) {
       return "SMTP server refused";
     case FailureKind::kInvalidAddress:
       return "invalid mail address not sent";
+    case FailureKind::kRecipientRefused:
+      return "sendto address not in RECIPIENTS, no mail sent";
     case FailureKind::kAddressFileUnreadable:
       return "cannot read the address file (ADRFILE)";
     case FailureKind::kMailIncomplete:
@@ -253,6 +270,13 @@ std::string LogText(NoticeKind kind, std::string_view detail) {
       return Joined("data file line not written", detail);
     case NoticeKind::kCommandFailed:
       return Joined("EXECUTE command failed", detail);
+    case NoticeKind::kHoneypotFilled:
+      return Joined("honeypot filled in, submission discarded (no mail, command or record)",
+                    detail);
+    case NoticeKind::kRateLimitUnusable:
+      return Joined("rate limit not applied, the state file cannot be used", detail);
+    case NoticeKind::kRateLimitRepaired:
+      return Joined("rate limit state file had unreadable lines, dropped", detail);
   }
   return std::string(detail);
 }

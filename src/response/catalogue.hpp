@@ -22,6 +22,7 @@ namespace veltrano {
 struct PageText {
   std::optional<std::string> title;
   std::string message;
+  std::string status = "200 OK";  // the HTTP status the page goes out with
 };
 
 PageText PageFor(const Failure& failure);

@@ -11,8 +11,7 @@ namespace veltrano {
 
 namespace {
 
-constexpr std::string_view kFullHeader = "HTTP/1.0 200 OK\nContent-type: text/html\n\n\n";
-constexpr std::string_view kPlainHeader = "Content-type: text/html\n\n";
+constexpr std::string_view kOk = "200 OK";
 constexpr std::string_view kServerTestWord = "microsoft";
 constexpr std::string_view kErrorMarker = "$err$";
 constexpr std::string_view kItemTag = "<li>";
@@ -28,7 +27,15 @@ constexpr std::string_view kConsoleMessage =
 void WritePage(platform::Output& output, const platform::Environment& env, const PageText& page) {
   std::optional<std::string> server = env.Get("SERVER_SOFTWARE");
   bool microsoft = server && FindNoCase(*server, kServerTestWord).has_value();
-  std::string text(microsoft ? kFullHeader : kPlainHeader);
+  // IIS takes a full status line; other servers read a Status header, and
+  // need none for 200.
+  std::string text;
+  if (microsoft) {
+    text = "HTTP/1.0 " + page.status + "\nContent-type: text/html\n\n\n";
+  } else {
+    if (page.status != kOk) text = "Status: " + page.status + "\n";
+    text += "Content-type: text/html\n\n";
+  }
   text += "<HTML>\n";
   if (page.title) text += "<TITLE>" + *page.title + "</TITLE>";
   text += page.message;

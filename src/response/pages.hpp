@@ -2,8 +2,9 @@
 //
 // Fatal pages get a CGI header from the program: the full status header
 // when SERVER_SOFTWARE contains "microsoft" (any case), the plain one
-// otherwise, then "<HTML>\n", the title line when there is a title, and the
-// message. The debug page is one of them, with the SMTP transcript as its
+// otherwise (with a Status line before it when the status is not 200, as
+// for too many submissions), then "<HTML>\n", the title line when there is
+// a title, and the message. The debug page is one of them, with the SMTP transcript as its
 // message. A run without a CGI environment gets the plain console message
 // instead, with no header.
 //

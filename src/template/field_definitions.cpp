@@ -180,6 +180,7 @@ Result<FieldDefinition> ParseEntry(std::string_view entry) {
     Status status = TakeRecipientWord(e, token);
     if (status) status = TakeName(e, token);
     if (status && EqualsNoCase(token, "required")) e.field.required = true;
+    if (status && EqualsNoCase(token, "honeypot")) e.field.honeypot = true;
     if (status) status = TakeRequiredErr(e, token);
     if (status) TakeType(e, token);
     if (status) status = TakeTypeErr(e, token);
@@ -231,6 +232,7 @@ std::string DumpFields(const std::vector<FieldDefinition>& fields) {
     AppendQuoted(out, "typeErr", field.typeErr);
     if (field.sendTo) out += " sendto";
     if (field.respondTo) out += " respondto";
+    if (field.honeypot) out += " honeypot";
     AppendQuoted(out, "pgp", field.pgpKeyId);
     out += "\n";
   }

@@ -7,9 +7,9 @@
 // written with one entry per line for that reason. Within an entry, tokens
 // are separated by spaces and LFs, a space inside double quotes belongs to
 // the token, a tab is an ordinary character, and tokens of one character or
-// none are dropped. Every token is offered to the eight attribute handlers
-// (sendto, respondto, NAME, required, REQUIREDERR, TYPE, TYPEERR, PGP), in
-// that order; a later value replaces an earlier one.
+// none are dropped. Every token is offered to the attribute handlers
+// (sendto, respondto, NAME, required, honeypot, REQUIREDERR, TYPE, TYPEERR,
+// PGP), in that order; a later value replaces an earlier one.
 //
 // A malformed entry gives a template failure that names the entry, the token
 // or the field: a lone double quote, an attribute without its quote, HTML in

@@ -48,6 +48,57 @@ class SectionReader {
   std::optional<Failure> failure_;
 };
 
+// "PATH COUNT SECONDS": an absolute path (which may hold spaces), then two
+// positive whole numbers.
+std::optional<RateLimit> ParseRateLimit(std::string_view text) {
+  auto lastWord = [&text]() {
+    while (!text.empty() && IsTrimSpace(text.back())) text.remove_suffix(1);
+    std::size_t start = text.size();
+    while (start > 0 && !IsTrimSpace(text[start - 1])) --start;
+    std::string_view word = text.substr(start);
+    text = text.substr(0, start);
+    return word;
+  };
+  auto positive = [](std::string_view word) -> std::optional<long long> {
+    if (word.empty() || word.size() > 12) return std::nullopt;
+    for (char c : word) {
+      if (c < '0' || c > '9') return std::nullopt;
+    }
+    long long n = LeadingInteger(word, 999999999999);
+    if (n <= 0) return std::nullopt;
+    return n;
+  };
+  std::optional<long long> seconds = positive(lastWord());
+  std::optional<long long> count = positive(lastWord());
+  std::string path(text);
+  Trim(path);
+  if (!seconds || !count || !path.starts_with('/')) return std::nullopt;
+  return RateLimit{std::move(path), *count, *seconds};
+}
+
+// RECIPIENTS, RATELIMIT, DEBUG and DFILEGUARD: each optional, each turning
+// one control on.
+Result<AbuseControls> ReadAbuseControls(SectionReader& read) {
+  AbuseControls abuse;
+  if (std::optional<std::string> list = read.Optional("<RECIPIENTS>", "</RECIPIENTS>")) {
+    abuse.recipients.emplace();
+    for (std::string_view line : SplitLines(*list)) {
+      std::string entry(line);
+      Trim(entry);
+      if (!entry.empty()) abuse.recipients->push_back(std::move(entry));
+    }
+  }
+  if (std::optional<std::string> limit = read.Optional("<RATELIMIT>", "</RATELIMIT>")) {
+    abuse.rateLimit = ParseRateLimit(*limit);
+    if (!abuse.rateLimit) return Fail(FailureKind::kBadRateLimit, *limit);
+  }
+  std::optional<std::string> debug = read.Trimmed("<DEBUG>", "</DEBUG>");
+  abuse.debugAllowed = !(debug && EqualsNoCase(*debug, "off"));
+  std::optional<std::string> guard = read.Trimmed("<DFILEGUARD>", "</DFILEGUARD>");
+  abuse.dataFileGuard = guard && EqualsNoCase(*guard, "on");
+  return abuse;
+}
+
 }  // namespace
 
 Result<std::optional<std::string>> ExtractSection(std::string_view text, std::string_view openTag,
@@ -101,6 +152,10 @@ Result<Template> ReadSections(TemplateFile file) {
   }
   std::string fieldSection = read.Required("<FORMDATA>", "</FORMDATA>");
   if (read.failure()) return *read.failure();
+
+  Result<AbuseControls> abuse = ReadAbuseControls(read);
+  if (!abuse) return abuse.failure();
+  t.abuse = std::move(*abuse);
 
   Result<std::vector<FieldDefinition>> fields = ParseFieldDefinitions(fieldSection);
   if (!fields) return fields.failure();

@@ -16,6 +16,12 @@
 // too, but its absence is kept in the Template to be reported only at the
 // end of an accepted request. The template is the administrator's text and
 // is trusted as such.
+//
+// The abuse controls, each off without its section: RECIPIENTS (one address
+// or "@domain" per line, trimmed, blank lines ignored), RATELIMIT ("PATH
+// COUNT SECONDS": an absolute path and two positive numbers, else a
+// template failure), DEBUG ("off", any case, turns the debug switch off) and
+// DFILEGUARD ("on", any case).
 #pragma once
 
 #include <optional>

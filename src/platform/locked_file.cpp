@@ -1,0 +1,68 @@
+#include "platform/locked_file.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/files.hpp"
+
+namespace veltrano::platform {
+
+std::optional<LockedFile> LockedFile::Open(const std::string& path, std::string& error) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600));
+  if (!fd.valid()) {
+    error = ErrorText(errno);
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    return std::nullopt;
+  }
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      error = ErrorText(errno);
+      return std::nullopt;
+    }
+  }
+  return LockedFile(std::move(fd));
+}
+
+std::optional<std::string> LockedFile::Read(std::string& error) {
+  std::string content;
+  char buf[65536];
+  for (off_t at = 0;;) {
+    ssize_t n = ::pread(fd_.get(), buf, sizeof buf, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = ErrorText(errno);
+      return std::nullopt;
+    }
+    if (n == 0) return content;
+    content.append(buf, static_cast<std::size_t>(n));
+    at += n;
+  }
+}
+
+bool LockedFile::Replace(std::string_view content, std::string& error) {
+  if (::ftruncate(fd_.get(), 0) != 0) {
+    error = ErrorText(errno);
+    return false;
+  }
+  for (off_t at = 0; !content.empty();) {
+    ssize_t n = ::pwrite(fd_.get(), content.data(), content.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? ErrorText(errno) : "nothing written";
+      return false;
+    }
+    content.remove_prefix(static_cast<std::size_t>(n));
+    at += n;
+  }
+  return true;
+}
+
+}  // namespace veltrano::platform

@@ -1,0 +1,49 @@
+// The rate limit: at most COUNT accepted submissions per client address
+// within SECONDS, counted in a state file that every request of every
+// template naming it shares.
+//
+// The state file holds one line per accepted submission, oldest first:
+// "<epoch seconds> <window seconds> <client>". A line whose window has
+// passed is dropped at the next update; unreadable lines are dropped too,
+// and reported. The file never grows past kMaxRateState bytes: when a new
+// line would not fit, the oldest lines make room, so a new client is never
+// refused for lack of space. A submission over the limit is not counted.
+//
+// Only a state file that cannot be opened, locked, read or written makes the
+// limiter step aside (kUnusable): a broken limiter must not take the form
+// down.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "model/template.hpp"
+
+namespace veltrano {
+
+inline constexpr std::size_t kMaxRateState = 1024 * 1024;
+
+struct RateVerdict {
+  enum class Outcome { kAccepted, kRefused, kUnusable };
+  Outcome outcome = Outcome::kAccepted;
+  std::string problem;           // kUnusable: why
+  std::size_t droppedLines = 0;  // unreadable lines the update dropped
+};
+
+// Counts one submission of `client` at `now` against the limit, under the
+// state file's lock. An empty client (no REMOTE_ADDR) is one shared client.
+RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now);
+
+// End of public API. Implementation details follow.
+
+// The state after counting (or refusing) one submission, and the verdict.
+struct RateUpdate {
+  std::string state;
+  bool refused = false;
+  std::size_t droppedLines = 0;
+};
+RateUpdate UpdateRateState(std::string_view state, const RateLimit& limit, std::string_view client,
+                           long long now);
+
+}  // namespace veltrano
