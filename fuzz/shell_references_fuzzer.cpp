@@ -1,39 +1,71 @@
-// Shell quoting of replacements in a command line. The invariant: a quoted
-// replacement never changes the quote state. After each replacement the
-// tracker that quoted it must agree with a fresh tracker that reads the
-// whole command line so far as literal text; otherwise a value could have
-// ended a quote or started one.
+// References to replacements in a command line. The input is cut into
+// pieces: literal text, a value, literal text, a value, ... The invariants:
+// the command text never holds a byte of a value, only references to it
+// (built once with every value made of a byte that the literal text and the
+// references never hold, that byte must not occur in it); the text is the
+// same whatever the values (only a decimal integer may change it, where it
+// stands in arithmetic); and the environment holds each value unchanged.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "expand/shell_quote.hpp"
+#include "expand/shell_references.hpp"
 #include "fuzz/fuzz_support.hpp"
 
-using veltrano::ShellQuoteState;
+using veltrano::ShellReferences;
 using veltrano::fuzz::Fail;
 
 namespace {
 
-// A replacement holding every byte that matters to the shell: two trackers
-// in the same state quote it alike.
-const std::string kProbe = std::string("a'\"`$\\\n#<;& (){}|*?~") + '\0' + "\t";
+constexpr std::string_view kReferenceBytes = "${}VELTRANO_U0123456789\"'\\\n";
+
+bool IsDecimalInteger(std::string_view value) {
+  if (!value.empty() && (value.front() == '-' || value.front() == '+')) value.remove_prefix(1);
+  return !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::string Build(const std::vector<std::string>& literals, const std::vector<std::string>& values,
+                  ShellReferences& refs) {
+  std::string out;
+  for (std::size_t i = 0; i < literals.size(); ++i) {
+    refs.Literal(literals[i], out);
+    if (i < values.size()) refs.Replacement(values[i], out);
+  }
+  return out;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
-  ShellQuoteState state;
-  std::string line;
+  std::vector<std::string> literals, values;
   while (in.remaining_bytes() > 0) {
-    std::string literal = in.ConsumeRandomLengthString(64);
-    std::string value = in.ConsumeRandomLengthString(64);
-    state.Literal(literal);
-    line += literal;
-    line += state.Quote(value);
-
-    ShellQuoteState reread;
-    reread.Literal(line);
-    ShellQuoteState a = state, b = reread;
-    if (a.Quote(kProbe) != b.Quote(kProbe)) Fail();
+    literals.push_back(in.ConsumeRandomLengthString(64));
+    values.push_back(in.ConsumeRandomLengthString(64));
   }
+
+  ShellReferences refs;
+  const std::string command = Build(literals, values, refs);
+  if (refs.environment().size() != values.size()) Fail();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (refs.environment()[i].first != "VELTRANO_VALUE_" + std::to_string(i + 1) ||
+        refs.environment()[i].second != values[i]) {
+      Fail();
+    }
+  }
+
+  std::string used(kReferenceBytes);
+  for (const std::string& literal : literals) used += literal;
+  int probe = 0;
+  while (probe < 256 && used.find(static_cast<char>(probe)) != std::string::npos) ++probe;
+  if (probe == 256) return 0;
+  std::vector<std::string> probes;
+  for (const std::string& value : values) {
+    probes.push_back(std::string(std::max<std::size_t>(value.size(), 1), static_cast<char>(probe)));
+  }
+  ShellReferences probeRefs;
+  const std::string probed = Build(literals, probes, probeRefs);
+  if (probed.find(static_cast<char>(probe)) != std::string::npos) Fail();
+  bool integers = false;
+  for (const std::string& value : values) integers = integers || IsDecimalInteger(value);
+  if (!integers && probed != command) Fail();
   return 0;
 }
