@@ -4,20 +4,22 @@
 #include "fuzz/fuzz_support.hpp"
 #include "template/field_definitions.hpp"
 
+using veltrano::FieldDefinition;
+using veltrano::FieldType;
 using veltrano::fuzz::Fail;
-using veltrano::fuzz::Request;
-using veltrano::fuzz::RunStep;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string section(reinterpret_cast<const char*>(data), size);
-  Request r;
-  if (RunStep([&] { veltrano::ParseFieldDefinitions(r.ctx, section); })) {
-    // An accepted section has at least one entry, and each entry a name.
-    if (r.ctx.fields.empty()) Fail();
-    for (const veltrano::FormField& field : r.ctx.fields) {
-      if (!field.name) Fail();
-    }
-    (void)veltrano::DumpFields(r.ctx.fields);
+  veltrano::Result<std::vector<FieldDefinition>> fields = veltrano::ParseFieldDefinitions(section);
+  if (!fields) return 0;
+  // An accepted section has an entry, and no entry lacks the texts its
+  // checks show or is both a sendto and a respondto field.
+  if (fields->empty()) Fail();
+  for (const FieldDefinition& field : *fields) {
+    if (field.required && !field.requiredErr) Fail();
+    if (field.type != FieldType::kNone && !field.typeErr) Fail();
+    if (field.sendTo && field.respondTo) Fail();
   }
+  (void)veltrano::DumpFields(*fields);
   return 0;
 }

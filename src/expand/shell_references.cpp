@@ -30,7 +30,9 @@ struct Frame {
   bool backslash = false;             // a backslash waits for its character
   bool wordStart = true;              // kCommand: a # here would start a comment
   int less = 0;                       // kCommand: '<' in a row (two start a here-document)
-  bool inBackquote = false;           // kCommand: opened by `, closed by the next `
+  bool inBackquote = false;           // kCommand: the text between ` and the next unescaped `
+  bool layerBackslash = false;        // inBackquote: a backslash the backquote scan holds
+  bool layerInDouble = false;         // inBackquote: inside "..." or a here-document, where \" is "
   bool inDollarParen = false;         // kCommand: opened by $(, closed by its )
   bool mayBeArith = false;            // kCommand: just opened by $(, a ( now makes it $((
   int depth = 0;                      // kCommand in $(...), kArith: open parentheses inside
@@ -42,7 +44,7 @@ struct Frame {
   HereDocument here;
   std::string line;
   char wordQuote = 0;      // kDelimiter: the quote the word is inside
-  bool lineDirty = false;  // kHereBody: the line holds a replacement
+  bool lineDirty = false;  // kHereBody: the line can't be the delimiter
 };
 
 bool IsBlank(char c) {
@@ -101,16 +103,42 @@ struct ShellReferences::Tracker {
     if (stack.size() > 1) stack.pop_back();
   }
 
-  // Closes the innermost `...` and everything opened inside it: the shell
-  // finds the closing backquote before it parses what lies between.
-  bool CloseBackquote() {
-    for (std::size_t i = stack.size(); i-- > 1;) {
-      if (stack[i].place == Place::kCommand && stack[i].inBackquote) {
-        stack.resize(i);
-        return true;
-      }
+  // Opens `...`. Only a backquote layer closes it (Deliver).
+  void PushBackquote(bool inDouble) {
+    Push(Place::kCommand);
+    top().inBackquote = true;
+    top().layerInDouble = inDouble;
+  }
+
+  // The shell finds the closing backquote of `...` before it parses what
+  // lies between, whatever the quotes and comments in it: it removes the
+  // backslash of \\, \` and \$ (and of \" in a double-quoted place) and of a
+  // line continuation, and parses the rest as a command. So each `...` open
+  // on the stack is a layer between the characters and the parse: a
+  // character passes every layer, outermost first, before the innermost
+  // frame parses it. `from` is the layer the character has passed.
+  void Deliver(char c, std::size_t from) {
+    std::size_t b = from + 1;
+    while (b < stack.size() && !stack[b].inBackquote) ++b;
+    if (b == stack.size()) return Parse(c);
+    Frame& layer = stack[b];
+    if (layer.layerBackslash) {
+      layer.layerBackslash = false;
+      if (c == '\n') return;
+      bool escapes = c == '\\' || c == '`' || c == '$' || (c == '"' && layer.layerInDouble);
+      if (!escapes) Deliver('\\', b);
+      return Deliver(c, b);
     }
-    return false;
+    if (c == '\\') {
+      layer.layerBackslash = true;
+      return;
+    }
+    if (c == '`') {
+      stack.resize(b);
+      top().wordStart = false;
+      return;
+    }
+    Deliver(c, b);
   }
 
   // A $ has been seen: ( opens $(...) and { opens ${...}. True when `c`
@@ -133,7 +161,10 @@ struct ShellReferences::Tracker {
     return false;
   }
 
-  void Step(char c) {
+  void Step(char c) { Deliver(c, 0); }
+
+  // One character as the innermost frame reads it.
+  void Parse(char c) {
     Frame& f = top();
     if (f.dollar && AfterDollar(f, c)) return;
     switch (f.place) {
@@ -147,7 +178,7 @@ struct ShellReferences::Tracker {
       case Place::kComment:
         if (c == '\n') {
           Pop();
-          Step(c);  // the line end also ends the command line
+          Parse(c);  // the line end also ends the command line
         }
         return;
       case Place::kBrace:
@@ -184,14 +215,8 @@ struct ShellReferences::Tracker {
     if (c != '<') f.less = 0;
     if (c == '#' && f.wordStart) return Push(Place::kComment);
     if (c == '`') {
-      if (!CloseBackquote()) {
-        f.wordStart = false;
-        Push(Place::kCommand);
-        top().inBackquote = true;
-      } else {
-        top().wordStart = false;
-      }
-      return;
+      f.wordStart = false;
+      return PushBackquote(false);
     }
     if (f.inDollarParen && c == '(') ++f.depth;
     if (f.inDollarParen && c == ')') {
@@ -226,10 +251,7 @@ struct ShellReferences::Tracker {
     if (c == '\\') f.backslash = true;
     if (c == '"') return Pop();
     if (c == '$') f.dollar = true;
-    if (c == '`' && !CloseBackquote()) {
-      Push(Place::kCommand);
-      top().inBackquote = true;
-    }
+    if (c == '`') PushBackquote(true);
   }
 
   void StepBrace(Frame& f, char c) {
@@ -242,10 +264,7 @@ struct ShellReferences::Tracker {
     if (c == '$') f.dollar = true;
     if (c == '"') return Push(Place::kDouble);
     if (c == '\'' && !f.quotedParent) return Push(Place::kSingle);
-    if (c == '`' && !CloseBackquote()) {
-      Push(Place::kCommand);
-      top().inBackquote = true;
-    }
+    if (c == '`') PushBackquote(f.quotedParent);
   }
 
   void StepArith(Frame& f, char c) {
@@ -309,7 +328,7 @@ struct ShellReferences::Tracker {
     document.delimiter = std::move(f.line);
     Pop();
     Command().pending.push_back(std::move(document));
-    Step(c);
+    Parse(c);
   }
 
   // At the end of the line that named them, the here-documents' bodies
@@ -326,9 +345,15 @@ struct ShellReferences::Tracker {
 
   void StepHereBody(Frame& f, char c) {
     if (!f.here.quoted) {
+      // The delimiter is matched against the line as written: dash ends
+      // no body at a line with a line continuation or at "\EOF".
       if (f.backslash) {
         f.backslash = false;
-        if (c == '\n') return;  // a line continuation
+        if (c == '\n') {
+          f.lineDirty = true;
+          return;
+        }
+        f.line += '\\';
         f.line += c;
         return;
       }
@@ -337,10 +362,9 @@ struct ShellReferences::Tracker {
         return;
       }
       if (c == '$') f.dollar = true;
-      if (c == '`' && !CloseBackquote()) {
-        Push(Place::kCommand);
-        top().inBackquote = true;
-        return;
+      if (c == '`') {
+        f.lineDirty = true;  // it holds a command
+        return PushBackquote(true);
       }
     }
     if (c != '\n') {
@@ -355,8 +379,8 @@ struct ShellReferences::Tracker {
     if (ends) Pop();
   }
 
-  // The reference to value n, written for the current place.
-  std::string Reference(std::size_t n, std::string_view value) {
+  // The reference to value n as the innermost frame must read it.
+  std::string ReferenceInFrame(std::size_t n, std::string_view value) {
     Frame& f = top();
     const std::string bare = "${VELTRANO_VALUE_" + std::to_string(n) + "}";
     const std::string word = "\"" + bare + "\"";
@@ -383,12 +407,30 @@ struct ShellReferences::Tracker {
       case Place::kDelimiter:
         f.here.quoted = true;
         f.here.unmatched = true;
-        return word;
+        return prefix + word;
       case Place::kHereBody:
         f.lineDirty = true;
         return prefix + bare;
     }
     return word;
+  }
+
+  // The reference to value n, written so that every backquote layer hands
+  // it on unchanged to the frame inside: backslashes doubled, and a
+  // backslash the layer holds made a line continuation first.
+  std::string Reference(std::size_t n, std::string_view value) {
+    std::string text = ReferenceInFrame(n, value);
+    for (std::size_t i = stack.size(); i-- > 1;) {
+      if (!stack[i].inBackquote) continue;
+      std::string layered = stack[i].layerBackslash ? "\n" : "";
+      stack[i].layerBackslash = false;
+      for (char c : text) {
+        if (c == '\\' || c == '`') layered += '\\';
+        layered += c;
+      }
+      text = std::move(layered);
+    }
+    return text;
   }
 };
 
