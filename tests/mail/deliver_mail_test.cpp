@@ -1,0 +1,318 @@
+#include "mail/deliver_mail.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+
+#include "mail/stand_in_pgp.hpp"
+#include "response/catalogue.hpp"
+#include "support/fake_system.hpp"
+#include "support/scripted_peer.hpp"
+
+namespace veltrano {
+namespace {
+
+using Strings = std::vector<std::string>;
+using testing::TempDir;
+
+// "$name$" stands for the field's value as it is at the time of expansion;
+// a text holding "$huge$" is too long.
+class FieldTexts final : public MailTexts {
+ public:
+  FieldTexts(const std::vector<FieldDefinition>& fields, const FieldValues& values)
+      : fields_(fields), values_(values) {}
+  Result<std::string> Expand(std::string_view text) override {
+    std::string out(text);
+    if (out.find("$huge$") != std::string::npos) return Fail(FailureKind::kExpansionTooLong);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+      const std::string name = "$" + fields_[i].name + "$";
+      for (std::size_t at; (at = out.find(name)) != std::string::npos;) {
+        out.replace(at, name.size(), values_[i].value_or(""));
+      }
+    }
+    return out;
+  }
+  Result<std::string> ResolvePath(std::string_view name) override { return std::string(name); }
+
+ private:
+  const std::vector<FieldDefinition>& fields_;
+  const FieldValues& values_;
+};
+
+class NoticeList final : public Notices {
+ public:
+  void Note(NoticeKind kind, std::string detail) override {
+    EXPECT_EQ(kind, NoticeKind::kEmptyRecipient);
+    fields.push_back(std::move(detail));
+  }
+  Strings fields;
+};
+
+// One request's mail phase against a scripted server.
+struct MailRun {
+  void Field(const char* name, std::optional<std::string> value, bool sendTo,
+             bool respondTo = false) {
+    fields.push_back({name, {}, {}, {}, false, sendTo, respondTo});
+    values.push_back(std::move(value));
+  }
+
+  Status Deliver() {
+    testing::FixedClock clock;
+    SmtpClient smtp(peer, clock);
+    PgpEncryptor pgp(env);
+    FieldTexts texts(fields, values);
+    MailOrder order{sections, fields, addressFile, responseSubject, responseBody};
+    Status delivered = DeliverMail(order, values, texts, smtp, pgp, notices);
+    if (delivered) smtp.Quit();
+    return delivered;
+  }
+
+  MailSections sections{"mx.test", "form@example.org", "Main", "main body", {}, {}};
+  std::vector<FieldDefinition> fields;
+  FieldValues values;
+  std::optional<std::string> addressFile, responseSubject, responseBody;
+  testing::MapEnvironment env;
+  testing::ScriptedPeer peer;
+  NoticeList notices;
+  TempDir dir;
+};
+
+Strings Captures(const std::string& wire, const std::regex& pattern) {
+  Strings out;
+  for (std::sregex_iterator it(wire.begin(), wire.end(), pattern), end; it != end; ++it) {
+    out.push_back((*it)[1]);
+  }
+  return out;
+}
+
+Strings Recipients(const std::string& wire) {
+  return Captures(wire, std::regex(R"(RCPT TO:<([^>]*)>\r\n)"));
+}
+
+// The mail texts of a conversation (what followed each DATA up to the
+// end-of-data mark), without their Message-ID lines.
+Strings Mails(const std::string& wire) {
+  static const std::regex id(R"(Message-ID: <[^>]*>\r\n)");
+  Strings mails;
+  for (std::size_t at = 0; (at = wire.find("DATA\r\n", at)) != std::string::npos;) {
+    at += 6;
+    std::size_t end = wire.find("\r\n.\r\n", at);
+    if (end == std::string::npos) break;
+    mails.push_back(std::regex_replace(wire.substr(at, end + 2 - at), id, ""));
+    at = end;
+  }
+  return mails;
+}
+
+std::string Header(const std::string& from, const std::string& subject, const std::string& to,
+                   const std::string& extra = "") {
+  return "From: " + from + "\r\nSubject: " + subject + "\r\nTo: " + to +
+         "\r\nbcc: \r\nX-Mailer: 2.1\r\nDate: Sat, 07 Mar 1998 14:05:09 +0100\r\n" +
+         (extra.empty() ? "" : extra + "\r\n") + "\r\n";
+}
+
+TEST(DeliverMailTest, SendsEveryGroupInOrderOverOneConnection) {
+  MailRun r;
+  const std::string longAddress = std::string(140, 'l') + "@example.org";
+  r.dir.Write("list.txt", "x@example.org\r\n\n  Y@Example.org \t\n" + longAddress + "\n\n");
+  r.sections.subject = "Contact";
+  r.sections.messageBody = "Hello\n.\nbye";
+  r.sections.mailHeader = "X-Form: contact";
+  r.sections.responseMailHeader = "Reply-To: boss@example.org";
+  r.responseSubject = "Thanks";
+  r.responseBody = "We got it\n.x";
+  r.addressFile = r.dir.path() + "/list.txt";
+  r.Field("name", "Ann", false);
+  r.Field("email", "Ann@Example.ORG", true, true);
+  r.Field("boss", "Boss@Example.org", true);
+  r.Field("other", std::nullopt, true);
+  r.Field("cc", std::nullopt, false, true);
+
+  Status done = r.Deliver();
+  ASSERT_TRUE(done) << LogText(done.failure());
+  EXPECT_EQ(r.peer.connections, 1);
+  EXPECT_EQ(r.peer.sent.find("HELO"), r.peer.sent.rfind("HELO"));
+  EXPECT_EQ(Recipients(r.peer.sent),
+            (Strings{"ann@example.org", "boss@example.org", "x@example.org", "y@example.org",
+                     longAddress, "ann@example.org"}));
+  // Each body is followed by CR LF and then the end-of-data mark.
+  const std::string mainBody = "Hello\r\n..\r\nbye\r\n\r\n";
+  const std::string from = "form@example.org";
+  EXPECT_EQ(Mails(r.peer.sent),
+            (Strings{Header(from, "Contact", "ann@example.org", "X-Form: contact") + mainBody,
+                     Header(from, "Contact", "boss@example.org", "X-Form: contact") + mainBody,
+                     Header(from, "Contact", "", "X-Form: contact") + mainBody,
+                     Header(from, "Thanks", "ann@example.org", "Reply-To: boss@example.org") +
+                         "We got it\r\n..x\r\n\r\n"}))
+      << r.peer.sent;
+  // Mailing a field lower-cases its value for every later use.
+  EXPECT_EQ(r.values, (FieldValues{"Ann", "ann@example.org", "boss@example.org", std::nullopt,
+                                   std::nullopt}));
+  EXPECT_EQ(r.notices.fields, (Strings{"other", "cc"}));
+}
+
+TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
+  struct ExpectedFailure {
+    FailureKind kind;
+    std::optional<std::string> title;
+  };
+  const struct {
+    const char* name;
+    std::function<void(MailRun&)> setup;
+    Strings recipients;
+    Strings subjects;  // of the mails sent, in order
+    int connections;
+    std::optional<ExpectedFailure> failure;
+  } cases[] = {
+      // clang-format off
+      {"no_mail_no_connection", [](MailRun& r) { r.fields[0].sendTo = false; }, {}, {}, 0, {}},
+      {"rsubject_alone_sends_no_response", [](MailRun& r) { r.responseSubject = "R"; },
+       {"ann@example.org"}, {"Main"}, 1, {}},
+      {"rmsgbody_alone_reuses_main_texts", [](MailRun& r) { r.responseBody = "unused"; },
+       {"ann@example.org", "ann@example.org"}, {"Main", "Main"}, 1, {}},
+      {"empty_address_file_mail_dropped",
+       [](MailRun& r) {
+         r.fields[0].sendTo = false;
+         r.dir.Write("list.txt", "\n  \n\n");
+         r.addressFile = r.dir.path() + "/list.txt";
+       }, {}, {}, 1, {}},
+      {"missing_address_file", [](MailRun& r) { r.addressFile = r.dir.path() + "/none.txt"; },
+       {"ann@example.org"}, {"Main"}, 1,
+       ExpectedFailure{FailureKind::kAddressFileUnreadable, "Veltrano AdrFile error"}},
+      // A value of spaces is trimmed to nothing: no address, so no mail
+      // (RCPT TO:<> would get the DATA refused).
+      {"blank_value_gets_no_mail", [](MailRun& r) { r.values[0] = ""; r.responseBody = "r"; },
+       {}, {}, 0, {}},
+      {"refused_response_mail_ends_the_phase",
+       [](MailRun& r) {
+         r.responseBody = "r";
+         r.peer = testing::ScriptedPeer(
+             {{"MAIL", {testing::Reply("250 ok\r\n"), testing::Reply("451 later\r\n")}}});
+       },
+       {"ann@example.org"}, {"Main"}, 1,
+       ExpectedFailure{FailureKind::kSmtpRefused, "SMTP Communication error"}},
+      {"sender_expansion_fails_before_connecting", [](MailRun& r) { r.sections.sender = "$huge$"; },
+       {}, {}, 0, ExpectedFailure{FailureKind::kExpansionTooLong, "Mail send error"}},
+      {"response_expansion_fails_after_the_main_mail",
+       [](MailRun& r) { r.responseSubject = "R"; r.responseBody = "$huge$"; },
+       {"ann@example.org"}, {"Main"}, 1,
+       ExpectedFailure{FailureKind::kExpansionTooLong, "Mail send error"}},
+      // clang-format on
+  };
+  const auto check = [&](const auto& p) {
+    SCOPED_TRACE(p.name);
+    MailRun r;
+    r.Field("email", "ann@example.org", true, true);
+    p.setup(r);
+    Status done = r.Deliver();
+    if (p.failure) {
+      ASSERT_FALSE(done);
+      EXPECT_EQ(done.failure().kind, p.failure->kind);
+      EXPECT_EQ(PageFor(done.failure()).title, p.failure->title);
+    } else {
+      EXPECT_TRUE(done) << LogText(done.failure());
+    }
+    EXPECT_EQ(Recipients(r.peer.sent), p.recipients);
+    Strings subjects;
+    for (const std::string& mail : Mails(r.peer.sent)) {
+      std::size_t at = mail.find("Subject: ") + 9;
+      subjects.push_back(mail.substr(at, mail.find("\r\n", at) - at));
+    }
+    EXPECT_EQ(subjects, p.subjects);
+    EXPECT_EQ(r.peer.connections, p.connections);
+  };
+  for (const auto& p : cases) check(p);
+}
+
+// SUBJECT and MSGBODY are expanded before the first recipient and keep the
+// visitor's letter case; SENDER, RSUBJECT and RMSGBODY are expanded later and
+// see the value as the earlier mails lower-cased it.
+TEST(DeliverMailTest, LaterExpansionsSeeTheLowerCasedValue) {
+  MailRun r;
+  r.dir.Write("list.txt", "x@example.org\n");
+  r.sections.sender = "$email$";
+  r.sections.subject = "S $email$";
+  r.sections.messageBody = "M $email$";
+  r.responseSubject = "R $email$";
+  r.responseBody = "B $email$";
+  r.addressFile = r.dir.path() + "/list.txt";
+  r.Field("email", "Ann@Example.ORG", true, true);
+
+  Status done = r.Deliver();
+  ASSERT_TRUE(done) << LogText(done.failure());
+  EXPECT_EQ(Captures(r.peer.sent, std::regex(R"(MAIL FROM:<([^>]*)>\r\n)")),
+            (Strings{"Ann@Example.ORG", "ann@example.org", "ann@example.org"}));
+  const std::string lower = "ann@example.org";
+  EXPECT_EQ(
+      Mails(r.peer.sent),
+      (Strings{Header("Ann@Example.ORG", "S Ann@Example.ORG", lower) + "M Ann@Example.ORG\r\n\r\n",
+               Header(lower, "S Ann@Example.ORG", "") + "M Ann@Example.ORG\r\n\r\n",
+               Header(lower, "R " + lower, lower) + "B " + lower + "\r\n\r\n"}));
+}
+
+// Only main mails to fields with a key are encrypted; the other main mail,
+// the address-file mail and the response mail (whatever key its field has)
+// go out plain. The armour passes through the same wire preparation.
+TEST(DeliverMailTest, EncryptsOnlyTheMainMailsOfKeyedFields) {
+  testing::StandInPgp pgpExe;
+  // The armour shows each CR of the plain file as "~".
+  pgpExe.Install(
+      "{ echo 'BEGIN'; echo \"key $3\"; tr '\\r' '~' < \"$2\"; echo; echo 'END'; } > \"$2.asc\"\n");
+  MailRun r;
+  const std::string tmp = r.dir.path() + "/tmp";
+  std::filesystem::create_directory(tmp);
+  r.env.vars["TMP"] = tmp;
+  r.dir.Write("list.txt", "x@example.org\n");
+  r.sections.subject = "S";
+  r.sections.messageBody = "Hi\r\n.\nbye";
+  r.responseBody = "unused";
+  r.addressFile = r.dir.path() + "/list.txt";
+  r.Field("a", "a@example.org", true);
+  r.Field("b", "b@example.org", true);
+  r.Field("c", "c@example.org", false, true);
+  r.fields[0].pgpKeyId = "K1";
+  r.fields[2].pgpKeyId = "K3";
+
+  Status done = r.Deliver();
+  ASSERT_TRUE(done) << LogText(done.failure());
+  const std::string plain = "Hi\r\n..\r\nbye\r\n\r\n";
+  const std::string from = "form@example.org";
+  EXPECT_EQ(Mails(r.peer.sent),
+            (Strings{Header(from, "S", "a@example.org") +
+                         "BEGIN\r\nkey K1\r\nHi~\r\n..~\r\nbye\r\nEND\r\n\r\n\r\n",
+                     Header(from, "S", "b@example.org") + plain, Header(from, "S", "") + plain,
+                     Header(from, "S", "c@example.org") + plain}));
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
+// A keyed mail that cannot be encrypted is never sent, not even in plain.
+TEST(DeliverMailTest, KeyedMailWithoutArmourIsNotSent) {
+  const struct {
+    const char* name;
+    const char* script;  // none: no pgp.exe on PATH
+    FailureKind kind;
+  } cases[] = {
+      {"no_armour", "exit 1\n", FailureKind::kMailIncomplete},
+      {"not_started", nullptr, FailureKind::kPgpNotStarted},
+  };
+  const auto check = [&](const auto& p) {
+    SCOPED_TRACE(p.name);
+    testing::StandInPgp pgpExe;
+    if (p.script) pgpExe.Install(p.script);
+    testing::ScopedEnv path("PATH", p.script ? std::getenv("PATH") : pgpExe.bin.path());
+    MailRun r;
+    r.Field("email", "ann@example.org", true);
+    r.fields[0].pgpKeyId = "0x1234";
+    Status done = r.Deliver();
+    ASSERT_FALSE(done);
+    EXPECT_EQ(done.failure().kind, p.kind);
+    EXPECT_NE(done.failure().detail, "");  // pgp's side of the story, for the log
+    EXPECT_EQ(Recipients(r.peer.sent), Strings{"ann@example.org"});
+    EXPECT_EQ(r.peer.sent.find("DATA"), std::string::npos);
+  };
+  for (const auto& p : cases) check(p);
+}
+
+}  // namespace
+}  // namespace veltrano
