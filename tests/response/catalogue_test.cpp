@@ -87,12 +87,17 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kEntryWithoutName, "sendto <x>"), "Template Error",
        "A field entry has no NAME attribute.  Please check your template file\n<br><pre>&lt;"
        "sendto <x>&gt;</pre>"},
+      {Fail(kBadRateLimit, "x 5"), "Template Error",
+       "The &lt;RATELIMIT&gt; section must hold an absolute file path, a number of submissions "
+       "and a number of seconds.  Please check your template file\n<br><pre>&lt;x 5&gt;</pre>"},
       {Fail(kNotPost), "Form Submit Error", "You must submit a form with a POST method."},
       {Fail(kNoContentLength), "No data",
        "Your browser didn't send any content.  Is it not POST capable?"},
       {Fail(kNegativeContentLength), "No data", "Your browser did not send any data from the form"},
       {Fail(kBodyTooLarge), "Form Submit Error", "The form data is too large."},
       {Fail(kInvalidEscape), "Veltrano error", "Invalid escape sequence"},
+      {Fail(kTooManySubmissions), "Too many submissions",
+       "Too many submissions from your address.  Please try again later."},
       {Fail(kErrorPageUnreadable), "Load Failure",
        "Failed to load or locate the file specified in &lt;errTemplateFile&gt;"},
       {Fail(kErrorPageTooLarge), "Mail send error",
@@ -119,6 +124,8 @@ TEST(PageForTest, EveryKindGivesItsPage) {
        "(SENDTO's MAIL FROM).  The mail server returned<p>553 &lt;a&amp;b@c&gt; no.<p> "},
       {Fail(kInvalidAddress, "<a@b>\r\n\"x'"), "Mail send error",
        "Invalid mail address: &lt;a@b&gt;\r\n&quot;x&#39;"},
+      {Fail(kRecipientRefused, "Ann <a@b>"), "Mail send error",
+       "Recipient not allowed: Ann &lt;a@b&gt;"},
       {Fail(kAddressFileUnreadable), "Veltrano AdrFile error",
        "Address File could not be found or load error occured"},
       {Fail(kMailIncomplete), std::nullopt,
@@ -138,6 +145,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
     PageText page = PageFor(c.failure);
     EXPECT_EQ(page.title, c.title) << "kind " << kind;
     EXPECT_EQ(page.message, c.message) << "kind " << kind;
+    EXPECT_EQ(page.status, kind == static_cast<int>(kTooManySubmissions) ? "429 Too Many Requests"
+                                                                         : "200 OK")
+        << "kind " << kind;
   }
   // kNoShell is the last kind.
   for (int kind = 0; kind <= static_cast<int>(kNoShell); ++kind) {
