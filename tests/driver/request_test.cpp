@@ -61,6 +61,7 @@ FakeSystem& Post(FakeSystem& fake, const std::string& query, const std::string& 
                    {"REQUEST_METHOD", "POST"},
                    {"CONTENT_LENGTH", std::to_string(body.size())}};
   fake.input.bytes = body;
+  fake.input.consumed = 0;
   return fake;
 }
 
@@ -228,6 +229,79 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
     Post(fake, c.query, c.body);
     RunAt(dir.path() + "/veltrano2.exe", fake);
     EXPECT_EQ(fake.log.lines, c.want) << c.name;
+  }
+}
+
+// Each abuse control a template can turn on, seen as a visitor and by the
+// administrator.
+TEST(RunProgramTest, AbuseControls) {
+  const std::string base =
+      "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
+      "<EXECUTE>echo ran >> ran</EXECUTE><DFILE APPEND>data</DFILE>"
+      "<DFILEFORMAT>\"$a$\"</DFILEFORMAT>\n";
+  const std::string mail =
+      "<SMTPSERVER>127.0.0.1:1</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT>"
+      "<MSGBODY>b</MSGBODY>";
+  const std::string fields = "<FORMDATA>\n<NAME=\"a\">\n<NAME=\"url\" honeypot>\n";
+  const std::string success = "Content-type: text/html\r\n\r\nok\r\n";
+  const std::string tooMany =
+      "Status: 429 Too Many Requests\r\nContent-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Too "
+      "many submissions</TITLE>Too many submissions from your address.  Please try again later.";
+  const struct {
+    const char* name;
+    std::string sections;
+    std::string query;
+    std::string body;
+    int runs;  // the same request this many times; the last one is checked
+    std::string wantPage;
+    std::string wantData;  // "(none)" without a data file
+    std::string wantLog;   // the last log line
+  } cases[] = {
+      {"empty_honeypot", "", "t.tpl", "a=x&url=", 1, success, "\"x\"\r\n", ""},
+      {"filled_honeypot", mail, "t.tpl", "a=x&url=http%3A%2F%2Fspam&to=v%40example.org", 1, success,
+       "(none)",
+       "veltrano2.exe: t.tpl: honeypot filled in, submission discarded (no mail, command or "
+       "record): field url, client 192.0.2.7"},
+      {"recipient_refused", mail + "<RECIPIENTS>owner@example.org\n@example.net</RECIPIENTS>",
+       "t.tpl", "a=x&to=Victim+%3Cv%40example.com%3E", 1,
+       "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Mail send error</TITLE>Recipient not "
+       "allowed: Victim &lt;v@example.com&gt;",
+       "(none)",
+       "veltrano2.exe: t.tpl: sendto address not in RECIPIENTS, no mail sent: field to: Victim "
+       "<v@example.com>"},
+      {"debug_off", "<DEBUG>off</DEBUG>", "t.tpl&debug", "a=x", 1, success, "\"x\"\r\n", ""},
+      {"spreadsheet_guard", "<DFILEGUARD>on</DFILEGUARD>", "t.tpl", "a=%3D1%2B2", 1, success,
+       "\"'=1+2\"\r\n", ""},
+      {"rate_limit", "<RATELIMIT>{dir}/rate 2 3600</RATELIMIT>", "t.tpl", "a=x", 3, tooMany,
+       "\"x\"\r\n\"x\"\r\n",
+       "veltrano2.exe: t.tpl: submission refused, over the rate limit: client 192.0.2.7, 2 in "
+       "3600 s"},
+      {"rate_limit_unusable", "<RATELIMIT>/nonexistent/dir/rate 2 3600</RATELIMIT>", "t.tpl", "a=x",
+       1, success, "\"x\"\r\n",
+       "veltrano2.exe: t.tpl: rate limit not applied, the state file cannot be used: "
+       "/nonexistent/dir/rate: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    std::string sections = c.sections;
+    if (auto at = sections.find("{dir}"); at != std::string::npos) {
+      sections.replace(at, 5, dir.path());
+    }
+    const bool mails = sections.find("<SMTPSERVER>") != std::string::npos;
+    dir.Write("t.tpl",
+              base + sections + fields + (mails ? "<NAME=\"to\" sendto>\n" : "") + "</FORMDATA>");
+    dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    FakeSystem fake;
+    for (int i = 0; i < c.runs; ++i) {
+      fake.output.bytes.clear();
+      Post(fake, c.query, c.body);
+      fake.env.vars["REMOTE_ADDR"] = "192.0.2.7";
+      RunAt(dir.path() + "/veltrano2.exe", fake);
+    }
+    EXPECT_EQ(fake.output.bytes, c.wantPage) << c.name;
+    EXPECT_EQ(dir.Exists("data") ? dir.Read("data") : "(none)", c.wantData) << c.name;
+    EXPECT_EQ(dir.Exists("ran"), c.wantData != "(none)") << c.name << ": the command";
+    EXPECT_EQ(fake.log.lines.empty() ? "" : fake.log.lines.back(), c.wantLog) << c.name;
   }
 }
 

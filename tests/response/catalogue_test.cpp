@@ -145,8 +145,8 @@ TEST(PageForTest, EveryKindGivesItsPage) {
     PageText page = PageFor(c.failure);
     EXPECT_EQ(page.title, c.title) << "kind " << kind;
     EXPECT_EQ(page.message, c.message) << "kind " << kind;
-    EXPECT_EQ(page.status, kind == static_cast<int>(kTooManySubmissions) ? "429 Too Many Requests"
-                                                                         : "200 OK")
+    EXPECT_EQ(page.status,
+              kind == static_cast<int>(kTooManySubmissions) ? "429 Too Many Requests" : "200 OK")
         << "kind " << kind;
   }
   // kNoShell is the last kind.

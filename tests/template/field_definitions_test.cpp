@@ -35,6 +35,8 @@ TEST(ParseFieldDefinitionsTest, BuildsOneDefinitionPerEntry) {
       {"words_any_case", "\n<name=\"a\" REQUIRED Requirederr=\"x\" Sendto>",
        "name=\"a\" required requiredErr=\"x\" sendto\n"},
       {"longer_word_not_required", "\n<NAME=\"a\" requiredfield xsendto>", "name=\"a\"\n"},
+      {"honeypot_word", "\n<NAME=\"website\" HoneyPot>\n<NAME=\"b\" honeypots>",
+       "name=\"website\" honeypot\nname=\"b\"\n"},
       {"unknown_type_needs_no_typeerr", "\n<NAME=\"a\" TYPE=\"DATE\">", "name=\"a\"\n"},
       {"types_any_case",
        "\n<NAME=\"a\" TYPE=\"int\" TYPEERR=\"n\">\n<NAME=\"b\" type=\"Cc\" typeerr=\"c\">",

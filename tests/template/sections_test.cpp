@@ -71,6 +71,18 @@ std::string DumpSections(const Template& t) {
     out += Show(append ? "appendDataFile" : "truncateDataFile", t.dataFile->name) +
            Show("dataFileFormat", t.dataFile->format);
   }
+  const AbuseControls& a = t.abuse;
+  if (a.recipients) {
+    out += "recipients=[";
+    for (const std::string& r : *a.recipients) out += r + ";";
+    out += "]\n";
+  }
+  if (a.rateLimit) {
+    out += "rateLimit=[" + a.rateLimit->path + "|" + std::to_string(a.rateLimit->count) + "|" +
+           std::to_string(a.rateLimit->seconds) + "]\n";
+  }
+  if (!a.debugAllowed) out += "debug=[off]\n";
+  if (a.dataFileGuard) out += "dataFileGuard=[on]\n";
   out += Show("successPageFile", t.successPageFile);
   if (t.successPageMissing) out += "successPageMissing=[" + t.successPageMissing->text + "]\n";
   return out + DumpFields(t.fields);
@@ -121,6 +133,17 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
        kRequiredDump + "appendDataFile=[a]\n" + kTail},
       {"format_without_data_file", kRequired + "<DFILEFORMAT>x</DFILEFORMAT>",
        kRequiredDump + kTail},
+      {"abuse_controls",
+       kRequired + "<RECIPIENTS>\n owner@example.org \n\n@Sales.example.com\n</RECIPIENTS>"
+                   "<RATELIMIT> /var/lib/veltrano/rate state  5 3600 </RATELIMIT>"
+                   "<debug> Off </debug><DFILEGUARD>ON</DFILEGUARD>",
+       kRequiredDump +
+           "recipients=[owner@example.org;@Sales.example.com;]\n"
+           "rateLimit=[/var/lib/veltrano/rate state|5|3600]\ndebug=[off]\ndataFileGuard=[on]\n" +
+           kTail},
+      {"controls_off_unless_asked",
+       kRequired + "<RECIPIENTS></RECIPIENTS><DEBUG>on</DEBUG><DFILEGUARD>off</DFILEGUARD>",
+       kRequiredDump + "recipients=[]\n" + kTail},
       {"tag_quoted_in_body_wins",
        "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u</SUBJECT>"
        "<MSGBODY>Use <ERRMSGFILE> tags</MSGBODY><ERRMSGFILE>e.htm</ERRMSGFILE>"
@@ -153,6 +176,16 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
     ASSERT_TRUE(t) << c.name << ": " << PageFor(t.failure()).message;
     EXPECT_EQ(t->path, "t.tpl");
     EXPECT_EQ(DumpSections(*t), c.want) << c.name;
+  }
+}
+
+TEST(ReadSectionsTest, MalformedRateLimitIsATemplateError) {
+  for (const char* limit : {"", "/s 5", "s 5 60", "/s 0 60", "/s 5 -1", "/s 5 1e3", "/s five 60"}) {
+    Result<Template> t = ReadSections(
+        TemplateFile{"t.tpl", kRequired + "<RATELIMIT>" + std::string(limit) + "</RATELIMIT>"});
+    ASSERT_FALSE(t) << limit;
+    EXPECT_EQ(t.failure().kind, FailureKind::kBadRateLimit) << limit;
+    EXPECT_EQ(t.failure().text, limit);
   }
 }
 

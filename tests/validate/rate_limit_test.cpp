@@ -1,0 +1,130 @@
+#include "validate/rate_limit.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/cgi_runner.hpp"
+
+namespace veltrano {
+namespace {
+
+using Outcome = RateVerdict::Outcome;
+
+TEST(UpdateRateStateTest, CountsRecentSubmissionsOfTheClient) {
+  const RateLimit limit{"/x", 2, 100};
+  const struct {
+    const char* name;
+    std::string state;
+    std::string client;
+    bool refused;
+    std::string want;
+    std::size_t dropped;
+  } cases[] = {
+      {"first", "", "1.2.3.4", false, "1000 100 1.2.3.4\n", 0},
+      {"second", "950 100 1.2.3.4\n", "1.2.3.4", false, "950 100 1.2.3.4\n1000 100 1.2.3.4\n", 0},
+      {"over_the_limit", "950 100 a\n990 100 a\n", "a", true, "950 100 a\n990 100 a\n", 0},
+      {"other_client", "950 100 a\n990 100 a\n", "b", false, "950 100 a\n990 100 a\n1000 100 b\n",
+       0},
+      // A line whose own window has passed goes; one still in its window
+      // (another template's longer one) stays but is not counted here.
+      {"aged_out", "900 100 a\n890 500 a\n990 100 a\n", "a", false,
+       "890 500 a\n990 100 a\n1000 100 a\n", 0},
+      {"no_remote_addr", "990 100 -\n", "", false, "990 100 -\n1000 100 -\n", 0},
+      {"odd_bytes_in_client", "", "a b\nc", false, "1000 100 a_b_c\n", 0},
+      {"corrupt_lines_dropped", "garbage\n990 100 a\n1 2\nx 100 a\n\x01\n990 100", "a", false,
+       "990 100 a\n1000 100 a\n", 5},
+  };
+  for (const auto& c : cases) {
+    RateUpdate u = UpdateRateState(c.state, limit, c.client, 1000);
+    EXPECT_EQ(u.refused, c.refused) << c.name;
+    EXPECT_EQ(u.state, c.want) << c.name;
+    EXPECT_EQ(u.droppedLines, c.dropped) << c.name;
+  }
+}
+
+// However many clients write to it, the state stays under its bound, and a
+// new client is counted, not refused for lack of room.
+TEST(UpdateRateStateTest, StaysBoundedWithManyClients) {
+  const RateLimit limit{"/x", 1, 3600};
+  std::string state;
+  for (int i = 0; i < 100000; ++i) {
+    state += "1000 3600 10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) +
+             "." + std::to_string(i % 256) + "\n";
+  }
+  ASSERT_GT(state.size(), kMaxRateState);
+  RateUpdate u = UpdateRateState(state, limit, "192.0.2.1", 2000);
+  EXPECT_FALSE(u.refused);
+  EXPECT_LE(u.state.size(), kMaxRateState);
+  EXPECT_TRUE(u.state.ends_with("2000 3600 192.0.2.1\n"));
+  EXPECT_TRUE(u.state.starts_with("1000 3600 10.")) << "the oldest lines made room";
+  EXPECT_TRUE(UpdateRateState(u.state, limit, "192.0.2.1", 2001).refused);
+}
+
+// Requests at the same time from one client: exactly COUNT get through.
+TEST(CountSubmissionTest, ConcurrentRequestsCountExactly) {
+  testing::TempDir dir;
+  const RateLimit limit{dir.path() + "/state", 5, 3600};
+  for (bool oneClient : {true, false}) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < 20; ++i) {
+      pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        std::string client = oneClient ? "198.51.100.7" : "203.0.113." + std::to_string(i);
+        ::_exit(static_cast<int>(CountSubmission(limit, client, 5000).outcome));
+      }
+      children.push_back(pid);
+    }
+    int accepted = 0;
+    for (pid_t pid : children) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status));
+      accepted += WEXITSTATUS(status) == static_cast<int>(Outcome::kAccepted);
+    }
+    EXPECT_EQ(accepted, oneClient ? 5 : 20);
+  }
+}
+
+// A state file that can't be used lets submissions through, saying why.
+TEST(CountSubmissionTest, UnusableStateFileStepsAside) {
+  testing::TempDir dir;
+  dir.Write("sub/x", "");
+  ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
+  for (const std::string& path :
+       {dir.path() + "/missing/state", dir.path() + "/sub", dir.path() + "/fifo"}) {
+    RateVerdict v = CountSubmission(RateLimit{path, 1, 60}, "a", 1000);
+    EXPECT_EQ(v.outcome, Outcome::kUnusable) << path;
+    EXPECT_TRUE(v.problem.starts_with(path + ": ")) << v.problem;
+  }
+  // Unwritable: no room for the file to grow (as root too).
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit none{0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    RateVerdict v = CountSubmission(RateLimit{dir.path() + "/state", 1, 60}, "a", 1000);
+    ::_exit(v.outcome == Outcome::kUnusable && v.problem.ends_with("File too large") ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(CountSubmissionTest, CorruptStateIsRepaired) {
+  testing::TempDir dir;
+  dir.Write("state", std::string("\x01\x02garbage\n1 2 3 4\n", 17));
+  RateVerdict v = CountSubmission(RateLimit{dir.path() + "/state", 1, 60}, "a", 1000);
+  EXPECT_EQ(v.outcome, Outcome::kAccepted);
+  EXPECT_EQ(v.droppedLines, 2u);
+  EXPECT_EQ(dir.Read("state"), "1000 60 a\n");
+  EXPECT_EQ(CountSubmission(RateLimit{dir.path() + "/state", 1, 60}, "a", 1001).outcome,
+            Outcome::kRefused);
+}
+
+}  // namespace
+}  // namespace veltrano
