@@ -23,8 +23,8 @@ sudo=""
 echo "Installing: ${missing[*]}" >&2
 $sudo apt-get update -qq
 # Postfix asks how it is used; answer "Local only" for this machine's name so
-# the install runs without questions. tools/postfix-start.sh then narrows it
-# to the loopback address.
+# the install runs without questions. The demo and the tests use a private
+# instance of their own (tools/postfix-start.sh), never the system's.
 if printf '%s\n' "${missing[@]}" | grep -qx postfix; then
   mailname=$(hostname -f 2>/dev/null || hostname)
   printf '%s\n' \
