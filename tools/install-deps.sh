@@ -53,7 +53,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # playwright-core for the browser test; it drives /usr/bin/chromium and
-# downloads no browser.
+# downloads no browser. npm keeps its cache in build/npm-cache.
 lock=tests/webserver/package-lock.json
 installed=tests/webserver/node_modules/playwright-core/package.json
 version() { node -p "require('./$1')$2" 2>/dev/null || true; }
@@ -61,5 +61,5 @@ if [ "$(version "$lock" ".packages['node_modules/playwright-core'].version")" !=
      "$(version "$installed" ".version")" ]; then
   echo "Installing playwright-core into tests/webserver/node_modules" >&2
   (cd tests/webserver && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 \
-    npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    npm ci --cache ../../build/npm-cache --no-audit --no-fund --loglevel=error >/dev/null)
 fi

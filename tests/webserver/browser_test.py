@@ -52,8 +52,10 @@ def run_browser(stack, url, shots):
          "form_png": os.path.join(shots, name + "-form.png"),
          "page_png": os.path.join(shots, name + "-page.png")}
         for name, fields, _, _ in CASES]}
+    # Whatever Node.js and Chromium write goes into the state directory.
     home = stack.dir("home")
-    env = dict(harness.SERVER_ENV, HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home)
+    env = dict(harness.SERVER_ENV, HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home,
+               TMPDIR=stack.dir("tmp"))
     done = subprocess.run(["node", os.path.join(HERE, "browser.mjs")], input=json.dumps(job),
                           capture_output=True, text=True, env=env, timeout=180, cwd=HERE)
     if done.returncode != 0:
