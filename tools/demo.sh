@@ -1,26 +1,39 @@
 #!/usr/bin/env bash
-# Veltrano's main job, end to end: builds the program, makes sure the local
-# mail server (Postfix on 127.0.0.1:25) runs, puts the program and the example
-# site in a site directory and submits the contact form to it as a web server
-# would. It prints the success page, the mails delivered to root@localhost and
-# the data-file line; then the error page of a submission that fails its
-# checks; then, where GnuPG is present, a PGP-encrypted submission.
+# Veltrano's main job, end to end: builds the program, starts a private
+# Postfix instance (tools/postfix-start.sh: build/postfix, 127.0.0.1:2525,
+# local delivery into build/postfix/mail), puts the program and the example
+# site in a fresh site directory and submits the contact form to it as a web
+# server would. It prints the success page, the mails delivered to
+# root@localhost and the data-file line; then the error page of a submission
+# that fails its checks; then, where GnuPG is present, a PGP-encrypted
+# submission. Nothing outside the project's build/ and a temporary site
+# directory is written; the system's Postfix is not touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target veltrano2.exe >/dev/null
 
-site=$(mktemp -d)
-trap 'rm -rf "$site"' EXIT
-cp build/veltrano2.exe "$site/"
-# The example site: contact.tpl and secure.tpl with their success and error pages.
-cp examples/* "$site/"
+eval "$(tools/postfix-start.sh)"
+mailbox=$VELTRANO_MAIL_DIR/root
 
-tools/postfix-start.sh
-# contact.tpl records each submission in this directory, outside the site.
-mkdir -p /var/lib/veltrano
-mailbox=/var/mail/root
+# The site: the program with the example templates and pages in cgi-bin/, as
+# in a web server's CGI directory, and the data file beside it in data/, out
+# of the visitors' reach (they can name any file below cgi-bin/ as template).
+site=$(mktemp -d)
+cleanup() {
+  [ ! -d "$site/gnupg" ] || GNUPGHOME="$site/gnupg" gpgconf --kill gpg-agent
+  rm -rf "$site"
+  [ "$VELTRANO_POSTFIX_STARTED" = 0 ] || tools/postfix-stop.sh
+}
+trap cleanup EXIT
+mkdir "$site/cgi-bin" "$site/data"
+cp build/veltrano2.exe examples/* "$site/cgi-bin/"
+# The templates' mail server becomes the private instance, and contact.tpl's
+# data file moves from /var/lib/veltrano into the site.
+sed -i -e "s|<SMTPSERVER>.*</SMTPSERVER>|<SMTPSERVER>$VELTRANO_SMTP</SMTPSERVER>|" \
+  -e "s|<DFILE APPEND>.*</DFILE>|<DFILE APPEND>$site/data/contact.csv</DFILE>|" \
+  "$site/cgi-bin/contact.tpl" "$site/cgi-bin/secure.tpl"
 
 # submit TEMPLATE BODY [VAR=VALUE...]: one CGI run, started from / with a
 # clean environment, as a web server starts it.
@@ -31,7 +44,7 @@ submit() {
   (cd / && printf '%s' "$body" | env -i PATH="$site/bin:/usr/bin:/bin" "$@" \
     QUERY_STRING="$template" REQUEST_METHOD=POST CONTENT_LENGTH=${#body} \
     CONTENT_TYPE=application/x-www-form-urlencoded SERVER_SOFTWARE='Apache/2.4' \
-    "$site/veltrano2.exe")
+    "$site/cgi-bin/veltrano2.exe")
   echo
 }
 
@@ -54,8 +67,8 @@ before=$(mailbox_size)
 submit contact.tpl \
   'name=Ann+Example&email=root%40localhost.localdomain&message=Hello+there.%0D%0A.%0D%0ABye&to=root%40localhost'
 wait_for_mails 2
-echo "== Data file line (/var/lib/veltrano/contact.csv, last line)"
-tail -n 1 /var/lib/veltrano/contact.csv
+echo "== Data file line ($site/data/contact.csv)"
+cat "$site/data/contact.csv"
 echo
 
 # 2. A submission that fails its checks: no name, a bad e-mail address.

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building and testing Veltrano need.
-# Quick when they are all present already; needs root (or sudo) otherwise.
+# Installs the Debian 12 packages that building and testing Veltrano need, and
+# the browser test's npm package (tests/webserver/node_modules, as locked in
+# its package-lock.json). Quick when all is present already; needs root (or
+# sudo) otherwise. No service starts during the install: the demo and the
+# tests run private instances of their own.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake g++ make libgtest-dev libgmock-dev   # build and unit tests
@@ -10,26 +14,52 @@ packages=(
   python3                                   # test tools
   gnupg                                     # PGP tests (tools/pgp.exe runs gpg)
   postfix                                   # local mail server for the mail tests and the demo
+  apache2 nginx fcgiwrap                    # web servers of tests/webserver
+  chromium nodejs                           # browser test (playwright-core drives Chromium)
 )
+# Debian's npm, unless the installed Node.js brings its own.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}" >&2
-$sudo apt-get update -qq
-# Postfix asks how it is used; answer "Local only" for this machine's name so
-# the install runs without questions. tools/postfix-start.sh then narrows it
-# to the loopback address.
-if printf '%s\n' "${missing[@]}" | grep -qx postfix; then
-  mailname=$(hostname -f 2>/dev/null || hostname)
-  printf '%s\n' \
-    "postfix postfix/main_mailer_type select Local only" \
-    "postfix postfix/mailname string $mailname" \
-    | $sudo debconf-set-selections
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  $sudo apt-get update -qq
+  # Postfix asks how it is used; answer "Local only" for this machine's name so
+  # the install runs without questions. The demo and the tests use a private
+  # instance of their own (tools/postfix-start.sh), never the system's.
+  if printf '%s\n' "${missing[@]}" | grep -qx postfix; then
+    mailname=$(hostname -f 2>/dev/null || hostname)
+    printf '%s\n' \
+      "postfix postfix/main_mailer_type select Local only" \
+      "postfix postfix/mailname string $mailname" \
+      | $sudo debconf-set-selections
+  fi
+  # Debian starts a service on install (Apache and nginx both on port 80, and
+  # the second then fails its install); policy-rc.d answering 101 forbids it.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    trap '$sudo rm -f "$policy"' EXIT
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+    $sudo chmod 755 "$policy"
+  fi
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 fi
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+# playwright-core for the browser test; it drives /usr/bin/chromium and
+# downloads no browser. npm keeps its cache in build/npm-cache.
+lock=tests/webserver/package-lock.json
+installed=tests/webserver/node_modules/playwright-core/package.json
+version() { node -p "require('./$1')$2" 2>/dev/null || true; }
+if [ "$(version "$lock" ".packages['node_modules/playwright-core'].version")" != \
+     "$(version "$installed" ".version")" ]; then
+  echo "Installing playwright-core into tests/webserver/node_modules" >&2
+  (cd tests/webserver && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 \
+    npm ci --cache ../../build/npm-cache --no-audit --no-fund --loglevel=error >/dev/null)
+fi

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-"""Mail through a real MTA: one form submission through veltrano2.exe to the
-local Postfix (127.0.0.1:25), then every mail read back from the local
-mailbox with Python's own mail parser.
+"""Mail through a real MTA: one form submission through veltrano2.exe to a
+private Postfix instance (tools/postfix-start.sh, in a temporary directory, on
+a free loopback port), then every mail read back from the instance's mailbox
+with Python's own mail parser.
 
 Usage: postfix_e2e.py PATH-TO-veltrano2.exe
 
 The submission has two sendto fields, an address file and a response mail.
 Each mail goes to its own root+TAG@localhost address, so the test can tell
 that every mail arrived exactly once. Exits 77 (a skip for CTest) only when
-Postfix cannot be started, and says so; under CI (CI set) that fails instead.
+Postfix cannot be started (it needs root), and says so; under CI (CI set)
+that fails instead. The instance is stopped and removed at the end.
 """
 
 import email.utils
@@ -16,6 +18,7 @@ import mailbox
 import os
 import secrets
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -23,7 +26,6 @@ import time
 import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MAILBOX = "/var/mail/root"
 SKIP = 77
 
 
@@ -32,10 +34,19 @@ def fail(message):
     sys.exit(1)
 
 
-def start_postfix():
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start_postfix(state):
+    """Starts a private instance in `state`; answers (SMTPSERVER, mailbox)."""
+    env = dict(os.environ, VELTRANO_POSTFIX_DIR=state,
+               VELTRANO_SMTP_LISTEN="127.0.0.1:%d" % free_port())
     started = subprocess.run(
         [os.path.join(ROOT, "tools", "postfix-start.sh")],
-        capture_output=True, text=True)
+        capture_output=True, text=True, env=env)
     if started.returncode != 0:
         reason = started.stderr.strip() or "postfix-start.sh failed"
         # CI installs Postfix, so there a failed start is a failure, not a skip.
@@ -44,6 +55,14 @@ def start_postfix():
         print("SKIPPED: Postfix could not be started, so the real-MTA test did not run: "
               + reason)
         sys.exit(SKIP)
+    info = dict(line.split("=", 1) for line in started.stdout.split())
+    return info["VELTRANO_SMTP"], os.path.join(info["VELTRANO_MAIL_DIR"], "root")
+
+
+def stop_postfix(state):
+    subprocess.run([os.path.join(ROOT, "tools", "postfix-stop.sh")],
+                   env=dict(os.environ, VELTRANO_POSTFIX_DIR=state))
+    shutil.rmtree(state, ignore_errors=True)
 
 
 def write(path, text):
@@ -66,14 +85,14 @@ def run_request(program, site, query, body):
     return done.stdout.decode("latin-1")
 
 
-def read_mails(tag, want, deadline):
+def read_mails(mailbox_path, tag, want, deadline):
     """The messages in the mailbox whose recipient carries `tag`, once at
     least `want` have arrived (or the deadline has passed)."""
     found = []
     while True:
         found = []
-        if os.path.exists(MAILBOX):
-            box = mailbox.mbox(MAILBOX, create=False)
+        if os.path.exists(mailbox_path):
+            box = mailbox.mbox(mailbox_path, create=False)
             try:
                 for msg in box:
                     if tag in (msg.get("X-Original-To") or ""):
@@ -88,15 +107,23 @@ def read_mails(tag, want, deadline):
 def main():
     if len(sys.argv) != 2:
         fail("usage: postfix_e2e.py PATH-TO-veltrano2.exe")
-    start_postfix()
+    state = tempfile.mkdtemp(prefix="veltrano-postfix-state-")
+    os.chmod(state, 0o755)  # Postfix's daemons run as the user postfix
+    try:
+        check_delivery(state)
+    finally:
+        stop_postfix(state)
 
+
+def check_delivery(state):
+    smtp_server, mailbox_path = start_postfix(state)
     tag = secrets.token_hex(6)
     addr = {k: "root+%s-%s@localhost" % (k, tag) for k in ("to1", "to2", "list", "resp")}
     site = tempfile.mkdtemp(prefix="veltrano-postfix-")
     try:
         shutil.copy(sys.argv[1], os.path.join(site, "veltrano2.exe"))
         write(os.path.join(site, "t.tpl"),
-              "<SMTPSERVER>127.0.0.1</SMTPSERVER>\n"
+              "<SMTPSERVER>" + smtp_server + "</SMTPSERVER>\n"
               "<SENDER>form@localhost</SENDER>\n"
               "<SUBJECT>Contact $tag$</SUBJECT>\n"
               "<MSGBODY>Message from $name$:\n$message$\n</MSGBODY>\n"
@@ -124,9 +151,9 @@ def main():
     finally:
         shutil.rmtree(site, ignore_errors=True)
 
-    mails = read_mails(tag, 4, time.time() + 30)
+    mails = read_mails(mailbox_path, tag, 4, time.time() + 30)
     time.sleep(1)  # a duplicate would arrive right after the others
-    mails = read_mails(tag, 4, time.time())
+    mails = read_mails(mailbox_path, tag, 4, time.time())
 
     # MSGBODY ends with its own line end; the mail's framing adds an empty line.
     main_body = "Message from Ann:\nfirst line\n.\n.x\nlast line\n\n\n"
