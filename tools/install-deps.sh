@@ -10,6 +10,8 @@ packages=(
   python3                                   # test tools
   gnupg                                     # PGP tests (tools/pgp.exe runs gpg)
   postfix                                   # local mail server for the mail tests and the demo
+  dpkg-dev lintian debootstrap              # packaging/check-deb.sh (the Debian package,
+  debian-archive-keyring file               # its lint and its install into a fresh tree)
 )
 
 missing=()
