@@ -16,6 +16,8 @@ packages=(
   postfix                                   # local mail server for the mail tests and the demo
   apache2 nginx fcgiwrap                    # web servers of tests/webserver
   chromium nodejs                           # browser test (playwright-core drives Chromium)
+  dpkg-dev lintian debootstrap              # packaging/check-deb.sh (the Debian package,
+  debian-archive-keyring file               # its lint and its install into a fresh tree)
 )
 # Debian's npm, unless the installed Node.js brings its own.
 command -v npm >/dev/null || packages+=(npm)
