@@ -2,6 +2,8 @@
 // server sets it, a CGI environment and a body on standard input.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/cgi_runner.hpp"
 
 namespace veltrano::testing {
@@ -12,6 +14,11 @@ struct Argv0Case {
   std::string argv0;  // "{site}" stands for the site directory
   bool passes;
 };
+
+// Test names show the case name, not the bytes of the case.
+void PrintTo(const Argv0Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Argv0Test : public ::testing::TestWithParam<Argv0Case> {};
 

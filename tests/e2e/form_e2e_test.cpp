@@ -2,6 +2,8 @@
 // and the failures of the submission itself.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/cgi_runner.hpp"
 
 namespace veltrano::testing {
@@ -31,6 +33,11 @@ struct FormCase {
   std::vector<std::string> unset;
   std::string want;
 };
+
+// Test names show the case name, not the bytes of the case.
+void PrintTo(const FormCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FormE2eTest : public ::testing::TestWithParam<FormCase> {};
 

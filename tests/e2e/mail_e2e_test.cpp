@@ -2,6 +2,7 @@
 // over SMTP to a scripted server on a loopback address of its own.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <regex>
 
 #include "support/cgi_runner.hpp"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 
 #include "support/cgi_runner.hpp"
 #include "support/scripted_smtp_server.hpp"
@@ -25,6 +26,11 @@ struct SiteCase {
   std::string query;
   std::string aliasFile;  // "{site}" stands for the site directory
 };
+
+// Test names show the case name, not the bytes of the case.
+void PrintTo(const SiteCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class TemplateSiteTest : public ::testing::TestWithParam<SiteCase> {};
 
@@ -56,6 +62,11 @@ struct ErrorCase {
   std::string tpl;
   std::string page;  // after the header
 };
+
+// Test names show the case name, not the bytes of the case.
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class TemplateErrorTest : public ::testing::TestWithParam<ErrorCase> {};
 

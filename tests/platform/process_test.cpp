@@ -36,7 +36,7 @@ TEST(RunQuietlyTest, ReportsHowTheChildEnded) {
        Ending::kExited,
        0},
       {"stdin_is_empty", {"sh", "-c", "read line && exit 3; exit 4"}, Ending::kExited, 4},
-      {"not_found", {"veltrano-no-such-program"}, Ending::kNotStarted, ENOENT},
+      {"not_found", {"/nonexistent/veltrano-no-such-program"}, Ending::kNotStarted, ENOENT},
       {"empty", {}, Ending::kNotStarted, EINVAL},
   };
   for (const auto& c : cases) {
@@ -111,7 +111,7 @@ TEST(ChildLimitsTest, ChildAndItsGroupAreStoppedAtTheLimit) {
 TEST(ChildOutcomeTest, DescribesEachEnding) {
   EXPECT_EQ(RunQuietly({"sh", "-c", "exit 2"}).Describe({}), "exit status 2");
   EXPECT_EQ(RunQuietly({"sh", "-c", "kill -KILL $$"}).Describe({}), "killed by signal 9");
-  EXPECT_EQ(RunQuietly({"veltrano-no-such-program"}).Describe({}),
+  EXPECT_EQ(RunQuietly({"/nonexistent/veltrano-no-such-program"}).Describe({}),
             "could not be started: No such file or directory");
 }
 
