@@ -29,6 +29,22 @@ must never be there (template names cannot be absolute paths).
 <DFILE APPEND>/var/lib/veltrano/contact.csv</DFILE>
 <DFILEFORMAT>$systemdate$ $systemtime$,"$name$","$email$"</DFILEFORMAT>
 
+Abuse controls. The hidden field "to" may only name an address listed in
+RECIPIENTS, so the form cannot carry mail to anyone else. The field
+"website" is a honeypot: the page's style sheet hides it from people, so
+only robots fill it in, and their submissions are dropped without a word.
+RATELIMIT accepts at most 5 submissions an hour from one visitor address,
+counted in a state file beside the data file. DEBUG off keeps visitors from
+reading the SMTP conversation, and DFILEGUARD keeps a value starting with
+= + - or @ from running as a formula when the data file is opened in a
+spreadsheet.
+<RECIPIENTS>
+root@localhost
+</RECIPIENTS>
+<RATELIMIT>/var/lib/veltrano/ratelimit 5 3600</RATELIMIT>
+<DEBUG>off</DEBUG>
+<DFILEGUARD>on</DFILEGUARD>
+
 <ERRMSGFILE>error.htm</ERRMSGFILE>
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
 
@@ -39,4 +55,5 @@ FORMDATA tag.
 <NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." respondto>
 <NAME="message">
 <NAME="to" sendto>
+<NAME="website" honeypot>
 </FORMDATA>

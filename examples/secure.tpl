@@ -23,6 +23,13 @@ You wrote:
 $message$
 </RMSGBODY>
 
+The same abuse controls as contact.tpl; both count submissions in one state
+file, so a visitor's submissions to either form count together.
+<RECIPIENTS>
+root@localhost
+</RECIPIENTS>
+<RATELIMIT>/var/lib/veltrano/ratelimit 5 3600</RATELIMIT>
+<DEBUG>off</DEBUG>
 
 <ERRMSGFILE>error.htm</ERRMSGFILE>
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
@@ -34,4 +41,5 @@ FORMDATA tag.
 <NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." respondto>
 <NAME="message">
 <NAME="to" sendto PGP="root@localhost">
+<NAME="website" honeypot>
 </FORMDATA>

@@ -30,9 +30,11 @@ trap cleanup EXIT
 mkdir "$site/cgi-bin" "$site/data"
 cp build/veltrano2.exe examples/* "$site/cgi-bin/"
 # The templates' mail server becomes the private instance, and contact.tpl's
-# data file moves from /var/lib/veltrano into the site.
+# data file and the rate limit's state file move from /var/lib/veltrano into
+# the site.
 sed -i -e "s|<SMTPSERVER>.*</SMTPSERVER>|<SMTPSERVER>$VELTRANO_SMTP</SMTPSERVER>|" \
   -e "s|<DFILE APPEND>.*</DFILE>|<DFILE APPEND>$site/data/contact.csv</DFILE>|" \
+  -e "s|<RATELIMIT>/var/lib/veltrano/|<RATELIMIT>$site/data/|" \
   "$site/cgi-bin/contact.tpl" "$site/cgi-bin/secure.tpl"
 
 # submit TEMPLATE BODY [VAR=VALUE...]: one CGI run, started from / with a

@@ -221,8 +221,9 @@ class Postfix:
 def make_site(stack, program, smtp, recipient="root@localhost"):
     """The example site: contact.html in htdocs/, its hidden field "to" set
     to `recipient`; the program with contact.tpl and its pages in cgi-bin/,
-    the template's mail server set to `smtp` and its data file moved to data/
-    (owned by www-data, out of the visitors' reach)."""
+    the template's mail server set to `smtp`, its recipients to `recipient`,
+    and its data file and rate-limit state moved to data/ (owned by www-data,
+    out of the visitors' reach)."""
     site = stack.dir("site")
     htdocs, cgi = stack.dir("site", "htdocs"), stack.dir("site", "cgi-bin")
     data = stack.dir("site", "data", owner=CGI_USER)
@@ -241,8 +242,13 @@ def make_site(stack, program, smtp, recipient="root@localhost"):
                            "<SMTPSERVER>%s</SMTPSERVER>" % smtp, template)
     template, n2 = re.subn(r"<DFILE APPEND>.*?</DFILE>",
                            "<DFILE APPEND>%s/contact.csv</DFILE>" % data, template)
-    if (n1, n2) != (1, 1):
-        raise Failure("examples/contact.tpl has no SMTPSERVER or DFILE APPEND section to point")
+    template, n3 = re.subn(r"<RATELIMIT>/var/lib/veltrano/",
+                           "<RATELIMIT>%s/" % data, template)
+    template, n4 = re.subn(r"<RECIPIENTS>.*?</RECIPIENTS>",
+                           "<RECIPIENTS>%s</RECIPIENTS>" % recipient, template, flags=re.S)
+    if (n1, n2, n3, n4) != (1, 1, 1, 1):
+        raise Failure("examples/contact.tpl has no SMTPSERVER, DFILE APPEND, RATELIMIT or "
+                      "RECIPIENTS section to point")
     write(os.path.join(cgi, "contact.tpl"), template)
     shutil.copy(program, os.path.join(cgi, "veltrano2.exe"))
     os.chmod(os.path.join(cgi, "veltrano2.exe"), 0o755)
