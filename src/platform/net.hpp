@@ -6,7 +6,9 @@
 // parsed by inet_addr (which, like the C library everywhere, accepts the
 // short forms "127.1" and white space after the address) before any name
 // lookup; the one dotted address inet_addr cannot report, "255.255.255.255",
-// is recognised by name. Names go through getaddrinfo, IPv4 only. A name
+// is recognised by name. Names go through getaddrinfo, IPv4 only, looked up
+// in /etc/hosts and then DNS whatever nsswitch.conf says: those two are
+// built into glibc, so the static program loads no NSS module. A name
 // holding a NUL byte cannot be handed to the C library and resolves to 0.
 //
 // Writes never raise SIGPIPE. A failure leaves its reason in error(), for
