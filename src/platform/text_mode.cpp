@@ -1,10 +1,11 @@
 #include "platform/text_mode.hpp"
 
+#include <cstring>
+
 namespace veltrano::platform {
 
 namespace {
 constexpr char kEndOfText = '\x1a';
-constexpr std::string_view kSpecial("\r\x1a", 2);
 }  // namespace
 
 std::string EncodeTextMode(std::string_view text) {
@@ -31,8 +32,12 @@ std::string DecodeTextMode(std::string_view bytes) {
 
 bool TextModeDecoder::Feed(std::string_view bytes, std::string& out) {
   if (ended_) return false;
-  out.reserve(out.size() + bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
+  // A 0x1A byte ends the text: nothing after it counts.
+  const void* eot = std::memchr(bytes.data(), kEndOfText, bytes.size());
+  const std::size_t size =
+      eot ? static_cast<std::size_t>(static_cast<const char*>(eot) - bytes.data()) : bytes.size();
+  out.reserve(out.size() + size);
+  for (std::size_t i = 0; i < size;) {
     if (pendingCr_) {
       pendingCr_ = false;
       if (bytes[i] == '\n') {
@@ -42,20 +47,18 @@ bool TextModeDecoder::Feed(std::string_view bytes, std::string& out) {
       }
       out.push_back('\r');
     }
-    // Runs without CR and 0x1A pass as they are.
-    std::size_t stop = bytes.find_first_of(kSpecial, i);
-    if (stop == std::string_view::npos) stop = bytes.size();
+    // Runs without CR pass as they are; a CR waits for the next byte,
+    // which tells whether it starts CR LF.
+    const void* cr = std::memchr(bytes.data() + i, '\r', size - i);
+    const std::size_t stop =
+        cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - bytes.data()) : size;
     out.append(bytes.data() + i, stop - i);
-    i = stop;
-    if (i == bytes.size()) break;
-    if (bytes[i] == kEndOfText) {
-      ended_ = true;
-      return false;
-    }
-    pendingCr_ = true;  // a CR: the next byte tells whether it starts CR LF
-    ++i;
+    if (stop == size) break;
+    pendingCr_ = true;
+    i = stop + 1;
   }
-  return true;
+  if (eot) ended_ = true;
+  return !ended_;
 }
 
 void TextModeDecoder::Finish(std::string& out) {
