@@ -33,7 +33,12 @@ class TagIndex {
   // `from`, letters compared without regard to case.
   std::optional<std::size_t> Find(std::string_view tag, std::size_t from = 0) const {
     auto it = std::lower_bound(starts_.begin(), starts_.end(), from);
+    // Most '<' start another tag: its next letter tells at once.
+    const char second = tag.size() > 1 ? AsciiToUpper(tag[1]) : 0;
     for (; it != starts_.end(); ++it) {
+      if (second != 0 && (*it + 1 >= text_.size() || AsciiToUpper(text_[*it + 1]) != second)) {
+        continue;
+      }
       if (EqualsNoCase(text_.substr(*it, tag.size()), tag)) return *it;
     }
     return std::nullopt;
