@@ -269,8 +269,10 @@ Status SmtpClient::MsgBody(std::optional<std::string_view> body,
   Record(data.text);
   if (data.code != kStartMailInput) return AbortMail("DATA", data);
 
-  if (!broken_ && !transport_.Send(text)) broken_ = true;
-  SendCommand("\r\n.\r\n");
+  // The text and the end-of-data mark in one send: nothing is awaited
+  // between them.
+  Record("\r\n.\r\n");
+  if (!broken_ && !transport_.Send(text + "\r\n.\r\n")) broken_ = true;
   SmtpReply done = ReadReply();
   Record(done.text);
   if (Refuses(done.code)) return AbortMail("end of data", done);

@@ -40,11 +40,15 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string* er
   out.reserve(static_cast<std::size_t>(st.st_size));
   TextModeDecoder decoder;
   char buf[65536];
-  for (;;) {
+  // Reading stops at the end of the file, or as soon as it has given the
+  // size fstat reported, which saves the read that would only confirm it.
+  const std::size_t expected = static_cast<std::size_t>(st.st_size);
+  for (std::size_t total = 0; expected == 0 || total < expected;) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail(error, ErrorText(errno));
     if (n == 0) break;
+    total += static_cast<std::size_t>(n);
     if (!decoder.Feed(std::string_view(buf, static_cast<std::size_t>(n)), out)) break;
   }
   decoder.Finish(out);

@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <nss.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,6 +41,10 @@ std::uint32_t ResolveIpv4(std::string_view name) {
   if (dotted != INADDR_NONE) return dotted;
   if (text == "255.255.255.255") return INADDR_NONE;  // all bits set, the same value
 
+  // Files and DNS are built into glibc; a module named in nsswitch.conf
+  // would have to be loaded, which a static program cannot do safely.
+  static const bool configured = ::__nss_configure_lookup("hosts", "files dns") == 0;
+  (void)configured;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -70,16 +75,26 @@ bool TcpSocket::Fail(std::string why) {
   return false;
 }
 
+bool TcpSocket::Bound(int option, int& currentMs, const Deadline& deadline) {
+  const int left = deadline.MillisecondsLeft();
+  if (left <= 0) return false;
+  if (currentMs > 0 && currentMs <= left + kTimeoutSlackMs) return true;
+  timeval tv{left / 1000, (left % 1000) * 1000};
+  if (::setsockopt(fd_.get(), SOL_SOCKET, option, &tv, sizeof tv) != 0) return false;
+  currentMs = left;
+  return true;
+}
+
 bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, const Deadline& deadline) {
   Close();
   if (address == 0) return Fail("the server name does not resolve to an IPv4 address");
-  // Non-blocking from the start: connect, send and receive all wait in poll,
-  // which is what bounds them.
-  fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  // Blocking calls, each bounded by the socket's own time-outs: one system
+  // call per command and per reply, where waiting in poll would take two.
+  fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd_.valid()) return Fail(ErrorText(errno));
-  // The mail text and the end-of-data mark are two sends with no reply
-  // between them; with Nagle's algorithm the second would wait for the
-  // server's delayed ACK.
+  receiveTimeoutMs_ = sendTimeoutMs_ = 0;
+  // The mail text goes out in pieces with no reply between them; with
+  // Nagle's algorithm a later piece would wait for the server's delayed ACK.
   int one = 1;
   ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
@@ -87,8 +102,12 @@ bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, const Deadlin
   sin.sin_family = AF_INET;
   sin.sin_port = htons(port);
   sin.sin_addr.s_addr = address;
+  // Linux bounds a blocking connect by the send time-out.
+  if (!Bound(SO_SNDTIMEO, sendTimeoutMs_, deadline)) return Fail("connection timed out");
   if (::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0) return true;
-  if (errno != EINPROGRESS && errno != EINTR) return Fail(ErrorText(errno));
+  if (errno == EINPROGRESS) return Fail("connection timed out");
+  if (errno != EINTR) return Fail(ErrorText(errno));
+  // Interrupted, the connection goes on being made: wait for its outcome.
   if (!WaitFor(fd_.get(), POLLOUT, deadline)) return Fail("connection timed out");
   int error = 0;
   socklen_t len = sizeof error;
@@ -99,17 +118,16 @@ bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, const Deadlin
 bool TcpSocket::SendAll(std::string_view bytes, const Deadline& deadline) {
   if (!fd_.valid()) return false;
   while (!bytes.empty()) {
+    if (!Bound(SO_SNDTIMEO, sendTimeoutMs_, deadline)) {
+      error_ = "sending timed out";
+      return false;
+    }
     ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (WaitFor(fd_.get(), POLLOUT, deadline)) continue;
-      error_ = "sending timed out";
-      return false;
-    }
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     error_ = n < 0 ? ErrorText(errno) : "the connection was closed";
     return false;
   }
@@ -121,7 +139,7 @@ ReceiveStatus TcpSocket::Receive(std::string& out, std::size_t maxBytes, const D
   char buf[4096];
   if (maxBytes > sizeof buf) maxBytes = sizeof buf;
   for (;;) {
-    if (!WaitFor(fd_.get(), POLLIN, deadline)) return ReceiveStatus::kTimedOut;
+    if (!Bound(SO_RCVTIMEO, receiveTimeoutMs_, deadline)) return ReceiveStatus::kTimedOut;
     ssize_t n = ::recv(fd_.get(), buf, maxBytes, 0);
     if (n > 0) {
       out.append(buf, static_cast<std::size_t>(n));

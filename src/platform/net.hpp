@@ -6,10 +6,15 @@
 // parsed by inet_addr (which, like the C library everywhere, accepts the
 // short forms "127.1" and white space after the address) before any name
 // lookup; the one dotted address inet_addr cannot report, "255.255.255.255",
-// is recognised by name. Names go through getaddrinfo, IPv4 only. A name
+// is recognised by name. Names go through getaddrinfo, IPv4 only, looked up
+// in /etc/hosts and then DNS whatever nsswitch.conf says: those two are
+// built into glibc, so the static program loads no NSS module. A name
 // holding a NUL byte cannot be handed to the C library and resolves to 0.
 //
-// Writes never raise SIGPIPE. A failure leaves its reason in error(), for
+// Writes never raise SIGPIPE. Every call waits at most until its deadline,
+// give or take kTimeoutSlackMs: the socket's own time-outs bound the waits,
+// and they are changed only when they would overshoot by more than that, so
+// a conversation sets each once. A failure leaves its reason in error(), for
 // the administrator's log; code above this layer never sees errno.
 #pragma once
 
@@ -33,6 +38,8 @@ std::optional<std::string> LocalHostName();
 
 enum class ReceiveStatus { kData, kClosed, kTimedOut, kFailed };
 
+inline constexpr int kTimeoutSlackMs = 1000;
+
 // One TCP connection; closes its descriptor when destroyed.
 class TcpSocket {
  public:
@@ -55,9 +62,14 @@ class TcpSocket {
 
  private:
   bool Fail(std::string why);
+  // Makes the blocking calls of `option` (SO_RCVTIMEO, SO_SNDTIMEO) end by
+  // the deadline; false when it has passed.
+  bool Bound(int option, int& currentMs, const Deadline& deadline);
 
   UniqueFd fd_;
   std::string error_;
+  int receiveTimeoutMs_ = 0;  // 0: not set
+  int sendTimeoutMs_ = 0;
 };
 
 }  // namespace veltrano::platform

@@ -1,5 +1,8 @@
 #include "template/sections.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "template/field_definitions.hpp"
 #include "text/text.hpp"
 
@@ -14,11 +17,64 @@ Failure TagMissing(std::string_view tag) {
   return Fail(FailureKind::kTagMissing, std::string(tag));
 }
 
+// Where the tags of a template may stand: every '<', found once. A template
+// is searched for some twenty tags, each from the start; going from one
+// '<' to the next keeps each search short.
+class TagIndex {
+ public:
+  explicit TagIndex(std::string_view text) : text_(text) {
+    for (std::size_t at = text.find('<'); at != std::string_view::npos;
+         at = text.find('<', at + 1)) {
+      starts_.push_back(at);
+    }
+  }
+
+  // The first occurrence of `tag` (which begins with '<') at or after
+  // `from`, letters compared without regard to case.
+  std::optional<std::size_t> Find(std::string_view tag, std::size_t from = 0) const {
+    auto it = std::lower_bound(starts_.begin(), starts_.end(), from);
+    // Most '<' start another tag: its next letter tells at once.
+    const char second = tag.size() > 1 ? AsciiToUpper(tag[1]) : 0;
+    for (; it != starts_.end(); ++it) {
+      if (second != 0 && (*it + 1 >= text_.size() || AsciiToUpper(text_[*it + 1]) != second)) {
+        continue;
+      }
+      if (EqualsNoCase(text_.substr(*it, tag.size()), tag)) return *it;
+    }
+    return std::nullopt;
+  }
+
+  std::string_view text() const { return text_; }
+
+ private:
+  std::string_view text_;
+  std::vector<std::size_t> starts_;
+};
+
+Result<std::optional<std::string>> Extract(const TagIndex& index, std::string_view openTag,
+                                           std::string_view closeTag, bool required) {
+  std::optional<std::size_t> open = index.Find(openTag);
+  if (!open) {
+    if (required) return TagMissing(openTag);
+    return std::optional<std::string>();
+  }
+  std::size_t start = *open + openTag.size();
+  std::optional<std::size_t> close = index.Find(closeTag);
+  // A closing tag quoted before the section (or inside its opening tag)
+  // would give no text; the section's own closing tag follows the opening.
+  if (close && *close < start) close = index.Find(closeTag, start);
+  if (!close) {
+    if (required) return TagMissing(closeTag);
+    return std::optional<std::string>();
+  }
+  return std::optional<std::string>(index.text().substr(start, *close - start));
+}
+
 // Reads the sections one by one; the first failure sticks and every later
 // read yields nothing.
 class SectionReader {
  public:
-  explicit SectionReader(std::string_view text) : text_(text) {}
+  explicit SectionReader(std::string_view text) : index_(text) {}
 
   std::optional<std::string> Optional(std::string_view open, std::string_view close) {
     return Read(open, close, false);
@@ -32,11 +88,12 @@ class SectionReader {
     return text;
   }
   const std::optional<Failure>& failure() const { return failure_; }
+  const TagIndex& index() const { return index_; }
 
  private:
   std::optional<std::string> Read(std::string_view open, std::string_view close, bool required) {
     if (failure_) return std::nullopt;
-    Result<std::optional<std::string>> section = ExtractSection(text_, open, close, required);
+    Result<std::optional<std::string>> section = Extract(index_, open, close, required);
     if (!section) {
       failure_ = section.failure();
       return std::nullopt;
@@ -44,7 +101,7 @@ class SectionReader {
     return std::move(*section);
   }
 
-  std::string_view text_;
+  TagIndex index_;
   std::optional<Failure> failure_;
 };
 
@@ -103,24 +160,7 @@ Result<AbuseControls> ReadAbuseControls(SectionReader& read) {
 
 Result<std::optional<std::string>> ExtractSection(std::string_view text, std::string_view openTag,
                                                   std::string_view closeTag, bool required) {
-  std::optional<std::size_t> open = FindNoCase(text, openTag);
-  if (!open) {
-    if (required) return TagMissing(openTag);
-    return std::optional<std::string>();
-  }
-  std::size_t start = *open + openTag.size();
-  std::optional<std::size_t> close = FindNoCase(text, closeTag);
-  // A closing tag quoted before the section (or inside its opening tag)
-  // would give no text; the section's own closing tag follows the opening.
-  if (close && *close < start) {
-    close = FindNoCase(text.substr(start), closeTag);
-    if (close) *close += start;
-  }
-  if (!close) {
-    if (required) return TagMissing(closeTag);
-    return std::optional<std::string>();
-  }
-  return std::optional<std::string>(text.substr(start, *close - start));
+  return Extract(TagIndex(text), openTag, closeTag, required);
 }
 
 Result<Template> ReadSections(TemplateFile file) {
@@ -162,7 +202,7 @@ Result<Template> ReadSections(TemplateFile file) {
   t.fields = std::move(*fields);
 
   Result<std::optional<std::string>> success =
-      ExtractSection(file.text, "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
+      Extract(read.index(), "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
   if (success) {
     t.successPageFile = std::move(*success);
   } else {

@@ -1,26 +1,34 @@
 #include "text/text.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace veltrano {
 
-char AsciiToUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-char AsciiToLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsTrimSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 std::optional<std::size_t> FindNoCase(std::string_view text, std::string_view word) {
-  auto it = std::search(text.begin(), text.end(), word.begin(), word.end(),
-                        [](char a, char b) { return AsciiToUpper(a) == AsciiToUpper(b); });
-  if (it == text.end() && !word.empty()) return std::nullopt;
-  return static_cast<std::size_t>(it - text.begin());
+  if (word.empty()) return 0;
+  if (word.size() > text.size()) return std::nullopt;
+  // Candidates are the places where the first character stands in either
+  // case; memchr finds them fast (a tag's '<' has only one case). Each case
+  // keeps its next place, so no byte is scanned twice for it.
+  const char upper = AsciiToUpper(word.front());
+  const char lower = AsciiToLower(word.front());
+  const std::string_view rest = word.substr(1);
+  const char* const end = text.data() + (text.size() - word.size() + 1);
+  auto next = [end](const char* from, char c) {
+    return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end - from)));
+  };
+  const char* nextUpper = next(text.data(), upper);
+  const char* nextLower = lower == upper ? nullptr : next(text.data(), lower);
+  for (;;) {
+    const char* hit = nextUpper;
+    if (hit == nullptr || (nextLower != nullptr && nextLower < hit)) hit = nextLower;
+    if (hit == nullptr) return std::nullopt;
+    const std::size_t pos = static_cast<std::size_t>(hit - text.data());
+    if (EqualsNoCase(text.substr(pos + 1, rest.size()), rest)) return pos;
+    if (hit == nextUpper) nextUpper = hit + 1 < end ? next(hit + 1, upper) : nullptr;
+    if (hit == nextLower) nextLower = hit + 1 < end ? next(hit + 1, lower) : nullptr;
+  }
 }
 
 void TrimRight(std::string& text) {

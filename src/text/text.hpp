@@ -24,9 +24,15 @@ void TrimLeft(std::string& text);
 void Trim(std::string& text);
 void Trim(std::optional<std::string>& text);  // none stays none
 
-bool IsTrimSpace(char c);
-char AsciiToUpper(char c);
-char AsciiToLower(char c);
+inline bool IsTrimSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+inline char AsciiToUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+inline char AsciiToLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 void AsciiLowerInPlace(std::string& text);
 std::string AsciiUpper(std::string_view text);
 // Whole-text equality, letters compared without regard to case.
