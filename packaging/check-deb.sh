@@ -49,7 +49,7 @@ step "Building the package in $out/cmake"
 # Debian's build flags with every hardening feature; CMake reads no CPPFLAGS.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 CXXFLAGS="$CXXFLAGS $CPPFLAGS" cmake -S "$src" -B "$out/cmake" -DCMAKE_BUILD_TYPE=None \
-  -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >"$out/cmake.log"
+  -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DVELTRANO_LINK=static-runtime >"$out/cmake.log"
 cmake --build "$out/cmake" -j"$(nproc)" >>"$out/cmake.log"
 (cd "$out/cmake" && cpack -G DEB) >>"$out/cmake.log" || {
   cat "$out/cmake.log" >&2

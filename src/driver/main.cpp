@@ -1,9 +1,13 @@
 // veltrano2.exe: a form-to-mail gateway run by a web server as a CGI program,
 // once per form submission. See driver/request.hpp for the order of a run.
 #include "driver/request.hpp"
+#include "platform/net.hpp"
 #include "platform/signals.hpp"
 
 int main(int argc, char** argv) {
+#ifdef VELTRANO_STATIC_GLIBC
+  veltrano::platform::UseBuiltInHostLookup();
+#endif
   veltrano::platform::InstallTerminationCleanup();
   veltrano::platform::ProcessEnvironment env;
   veltrano::platform::StdinInput input;

@@ -41,10 +41,6 @@ std::uint32_t ResolveIpv4(std::string_view name) {
   if (dotted != INADDR_NONE) return dotted;
   if (text == "255.255.255.255") return INADDR_NONE;  // all bits set, the same value
 
-  // Files and DNS are built into glibc; a module named in nsswitch.conf
-  // would have to be loaded, which a static program cannot do safely.
-  static const bool configured = ::__nss_configure_lookup("hosts", "files dns") == 0;
-  (void)configured;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -61,6 +57,10 @@ std::uint32_t ResolveIpv4(std::string_view name) {
   }
   ::freeaddrinfo(found);
   return address;
+}
+
+void UseBuiltInHostLookup() {
+  ::__nss_configure_lookup("hosts", "files dns");
 }
 
 std::optional<std::string> LocalHostName() {

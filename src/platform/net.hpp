@@ -6,9 +6,7 @@
 // parsed by inet_addr (which, like the C library everywhere, accepts the
 // short forms "127.1" and white space after the address) before any name
 // lookup; the one dotted address inet_addr cannot report, "255.255.255.255",
-// is recognised by name. Names go through getaddrinfo, IPv4 only, looked up
-// in /etc/hosts and then DNS whatever nsswitch.conf says: those two are
-// built into glibc, so the static program loads no NSS module. A name
+// is recognised by name. Names go through getaddrinfo, IPv4 only. A name
 // holding a NUL byte cannot be handed to the C library and resolves to 0.
 //
 // Writes never raise SIGPIPE. Every call waits at most until its deadline,
@@ -29,6 +27,12 @@
 #include "platform/fd.hpp"
 
 namespace veltrano::platform {
+
+// Host names are looked up in /etc/hosts and then DNS, whatever
+// nsswitch.conf says: those two are built into glibc, while any other
+// lookup module would have to be loaded at run time, which a statically
+// linked program cannot do safely. Called once, by a static program.
+void UseBuiltInHostLookup();
 
 // The IPv4 address of `name` in network byte order, or 0.
 std::uint32_t ResolveIpv4(std::string_view name);
