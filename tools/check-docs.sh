@@ -652,8 +652,12 @@ cp -r "$blocks_dir" "$out/stage/docs-check/blocks"
 cp "$0" "$out/stage/docs-check/check-docs.sh"
 cp "${debs[0]}" "$out/stage/"
 mkdir "$out/stage/veltrano"
-git -C "$src" ls-files -z --cached --others --exclude-standard |
-  (cd "$src" && xargs -0 tar -c --ignore-failed-read -f - 2>/dev/null) | tar -x -C "$out/stage/veltrano"
+if git -C "$src" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git -C "$src" ls-files -z --cached --others --exclude-standard |
+    (cd "$src" && xargs -0 tar -c --ignore-failed-read -f - 2>/dev/null) | tar -x -C "$out/stage/veltrano"
+else
+  tar -c -C "$src" --exclude='./build*' --exclude=./.git . | tar -x -C "$out/stage/veltrano"
+fi
 
 # Everything the blocks install with apt-get, downloaded before the run.
 # (The checker's own tools come along: gpg for the recipient's key pair,
