@@ -129,7 +129,7 @@ datadir_state() { in_tree sh -c 'if [ -e /var/lib/veltrano ]; then stat -c "%U:%
 check "program" "$(mode /usr/lib/cgi-bin/veltrano2.exe)" "root:root 755 regular file"
 check "pgp adapter" "$(mode /usr/bin/pgp.exe)" "root:root 755 regular file"
 check "data directory" "$(datadir_state)" "www-data:www-data 750"
-for f in README.md copyright changelog.gz examples/contact.tpl; do
+for f in README.md copyright changelog.gz examples/contact.tpl docs/README.md docs/install.md; do
   check "/usr/share/doc/veltrano/$f" "$(mode "/usr/share/doc/veltrano/$f")" "root:root 644 regular file"
 done
 check "pgp.exe on the CGI's PATH" "$(in_tree sh -c 'command -v pgp.exe')" /usr/bin/pgp.exe
