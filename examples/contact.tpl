@@ -6,7 +6,10 @@ write two slashes inside a section (a web address in a message, say).
 
 The mails go to the local mail server. The hidden field "to" of
 contact.html names who receives the message (sendto); the visitor's own
-address gets a short confirmation (respondto).
+address gets a short confirmation (respondto). The confirmation goes to
+whatever address the visitor typed, so it quotes nothing the visitor wrote
+but the name: otherwise anyone could send their own text from this site to
+any address.
 <SMTPSERVER>127.0.0.1</SMTPSERVER>
 <SENDER>webform@localhost</SENDER>
 <SUBJECT>Contact form: message from $name$</SUBJECT>
@@ -17,9 +20,6 @@ $message$
 </MSGBODY>
 <RSUBJECT>Thank you, $name$</RSUBJECT>
 <RMSGBODY>Thank you for your message. We will answer you soon.
-
-You wrote:
-$message$
 </RMSGBODY>
 
 Every accepted submission is also recorded as one line of a data file. It

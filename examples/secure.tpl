@@ -18,9 +18,6 @@ $message$
 </MSGBODY>
 <RSUBJECT>Thank you, $name$</RSUBJECT>
 <RMSGBODY>Thank you for your message. We will answer you soon.
-
-You wrote:
-$message$
 </RMSGBODY>
 
 The same abuse controls as contact.tpl; both count submissions in one state

@@ -166,7 +166,7 @@ namespace {
 std::string_view WhatHappened(FailureKind kind) {
   switch (kind) {
     case FailureKind::kWrongProgramName:
-      return "the program's path does not end in veltrano2.exe";
+      return "the program's path does not hold the name veltrano2.exe";
     case FailureKind::kNoCgiEnvironment:
       return "not run by a web server (REQUEST_METHOD is not set)";
     case FailureKind::kOutOfResources:

@@ -53,7 +53,7 @@ MAILS = [
     ("root@localhost", "Contact form: message from Ann Example",
      "Name: Ann Example\nE-mail: root@localhost.localdomain\n\nHello there.\n.\nBye\n"),
     ("root@localhost.localdomain", "Thank you, Ann Example",
-     "You wrote:\nHello there.\n.\nBye\n"),
+     "Thank you for your message. We will answer you soon.\n"),
 ]
 # The program writes its files with CR LF line ends.
 DATA_LINE = re.compile(r'\d\d/\d\d/\d\d \d\d:\d\d:\d\d,"Ann Example","root@localhost\.localdomain"\r\n')
