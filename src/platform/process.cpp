@@ -183,6 +183,9 @@ std::string ChildOutcome::Describe(const ChildLimits& limits) const {
     case Ending::kSignaled:
       return "killed by signal " + std::to_string(code);
     case Ending::kTimedOut:
+      if (limits.run < std::chrono::seconds(1)) {
+        return "stopped after " + std::to_string(limits.run.count()) + " ms";
+      }
       return "stopped after " +
              std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limits.run).count()) +
              " s";

@@ -101,6 +101,7 @@ TEST(ChildLimitsTest, ChildAndItsGroupAreStoppedAtTheLimit) {
     EXPECT_EQ(shell.ending, Ending::kTimedOut) << c.name;
     EXPECT_FALSE(shell.Succeeded());
     EXPECT_EQ(shell.Describe(ChildLimits{}), "stopped after 60 s");
+    EXPECT_EQ(shell.Describe(kShort), "stopped after 300 ms");
     pid_t grandchild = std::stoi(dir.Read("grandchild"));
     for (int i = 0; i < 100 && !ProcessGone(grandchild); ++i) ::usleep(10000);
     EXPECT_TRUE(ProcessGone(grandchild)) << c.name;
