@@ -32,6 +32,11 @@ class StringInput final : public platform::Input {
     consumed += raw.size();
     return platform::DecodeTextMode(raw);
   }
+  std::string ReadBytes(std::size_t count) override {
+    std::string raw = bytes.substr(consumed, count);
+    consumed += raw.size();
+    return raw;
+  }
   void DiscardUpTo(std::size_t total) override {
     if (consumed < total) consumed = std::min(total, bytes.size());
   }
