@@ -103,7 +103,7 @@ class Request {
     if (!parsed) return parsed.failure();
     const Template& t = *parsed;
 
-    Result<FormInput> form = ReadForm(system_.env, system_.input);
+    Result<FormInput> form = ReadForm(system_.env, system_.input, log_);
     if (!form) return form.failure();
     Submission submission = CheckSubmission(t.fields, *form);
     PlaceholderValues values(t.fields, submission.values, system_.env, system_.clock);

@@ -16,6 +16,7 @@ enum class NoticeKind {
   kHoneypotFilled,      // detail: the trap field's name and the client address
   kRateLimitUnusable,   // detail: the state file and why; the submission went through
   kRateLimitRepaired,   // detail: the state file and how many unreadable lines went
+  kFileDropped,         // detail: the field's name and the file's name
 };
 
 class Notices {
