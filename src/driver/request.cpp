@@ -209,7 +209,9 @@ class Request {
     }
     if (Status allowed = CheckRecipients(t, fieldValues); !allowed) return allowed;
     SocketTransport socket;
-    SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock);
+    SmtpClient::Options options;
+    options.notices = &log_;
+    SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock, options);
     PgpEncryptor pgp(system_.env, settings_.childLimits);
     RequestTexts texts(values, aliases, t.path);
     MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};

@@ -17,6 +17,8 @@ enum class NoticeKind {
   kRateLimitUnusable,   // detail: the state file and why; the submission went through
   kRateLimitRepaired,   // detail: the state file and how many unreadable lines went
   kFileDropped,         // detail: the field's name and the file's name
+  kReplyToInvalid,      // detail: the expanded REPLYTO, which is no usable address
+  kLongLineKept,        // detail: which mail, how long its longest body line
 };
 
 class Notices {

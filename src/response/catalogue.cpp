@@ -285,6 +285,13 @@ std::string LogText(NoticeKind kind, std::string_view detail) {
       return Joined("rate limit state file had unreadable lines, dropped", detail);
     case NoticeKind::kFileDropped:
       return Joined("uploaded file not mailed, its name stands as the value", detail);
+    case NoticeKind::kReplyToInvalid:
+      return Joined("no Reply-To header, REPLYTO is not a usable address", detail);
+    case NoticeKind::kLongLineKept:
+      return Joined(
+          "body line over 998 bytes sent unsplit (the extra header sets the encoding), a server "
+          "may refuse or break it",
+          detail);
   }
   return std::string(detail);
 }

@@ -91,7 +91,8 @@ TEST(MailE2eTest, SendsEveryMailOfASubmission) {
           header + "To: copy@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
           header + "To: \r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
           "From: form@example.org\r\nSubject: Thanks, Ann\r\nTo: ann@example.org\r\n"
-          "bcc: \r\nX-Mailer: 2.1\r\n\r\nYou wrote:\r\none\r\n..\r\n..x\r\nend\r\n\r\n"}));
+          "bcc: \r\nX-Mailer: 2.1\r\nAuto-Submitted: auto-replied\r\n\r\nYou "
+          "wrote:\r\none\r\n..\r\n..x\r\nend\r\n\r\n"}));
   EXPECT_NE(wire.find("RCPT TO:<list1@example.org>\r\nRCPT TO:<list2@example.org>\r\nDATA"),
             std::string::npos);
   EXPECT_EQ(wire.find("\nBcc"), std::string::npos);
