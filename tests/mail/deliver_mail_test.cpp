@@ -342,6 +342,34 @@ TEST(DeliverMailTest, EncryptsOnlyTheMainMailsOfKeyedFields) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
+// Armour goes out as pgp wrote it, never re-encoded, even when (as with this
+// stand-in) it holds what the plain mail would send as quoted-printable; the
+// subject still becomes encoded words.
+TEST(DeliverMailTest, ArmourIsNeverReencoded) {
+  testing::StandInPgp pgpExe;
+  pgpExe.Install("{ echo BEGIN; cat \"$2\"; echo; echo END; } > \"$2.asc\"\n");
+  MailRun r;
+  r.env.vars["TMP"] = r.dir.path();
+  const std::string text = "Gr\xc3\xbc\xc3\x9f " + std::string(1200, 'x');
+  r.sections.subject = "Zo\xc3\xab";
+  r.sections.messageBody = text;
+  r.Field("a", "a@example.org", true);
+  r.Field("b", "b@example.org", true);
+  r.fields[0].pgpKeyId = "K1";
+  Status done = r.Deliver();
+  ASSERT_TRUE(done) << LogText(done.failure());
+  const Strings mails = Mails(r.peer.sent);
+  ASSERT_EQ(mails.size(), 2u);
+  for (const std::string& mail : mails) {
+    EXPECT_NE(mail.find("\r\nSubject: =?UTF-8?Q?Zo=C3=AB?=\r\n"), std::string::npos) << mail;
+  }
+  EXPECT_NE(mails[0].find("\r\n\r\nBEGIN\r\n" + text + "\r\nEND\r\n"), std::string::npos);
+  EXPECT_EQ(mails[0].find("MIME-Version"), std::string::npos);
+  EXPECT_NE(mails[1].find("Content-Transfer-Encoding: quoted-printable\r\n\r\nGr=C3=BC=C3=9F x"),
+            std::string::npos)
+      << mails[1];
+}
+
 // A keyed mail that cannot be encrypted is never sent, not even in plain.
 TEST(DeliverMailTest, KeyedMailWithoutArmourIsNotSent) {
   const struct {
