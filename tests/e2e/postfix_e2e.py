@@ -6,18 +6,13 @@ with Python's own mail parser.
 
 Usage: postfix_e2e.py PATH-TO-veltrano2.exe
 
-The first submission has two sendto fields, an address file and a response
-mail. Each mail goes to its own root+TAG@localhost address, so the test can
-tell that every mail arrived exactly once. Two more submissions, one in UTF-8
-with a line far over 998 octets and one in ISO-8859-1, must reach a reader
-(the email package's default policy) as typed, with the visitor in Reply-To
-and every line of the delivered mail under 78 characters. Exits 77 (a skip for CTest) only when
+The submission has two sendto fields, an address file and a response mail.
+Each mail goes to its own root+TAG@localhost address, so the test can tell
+that every mail arrived exactly once. Exits 77 (a skip for CTest) only when
 Postfix cannot be started (it needs root), and says so; under CI (CI set)
 that fails instead. The instance is stopped and removed at the end.
 """
 
-import email
-import email.policy
 import email.utils
 import mailbox
 import os
@@ -90,19 +85,18 @@ def run_request(program, site, query, body):
     return done.stdout.decode("latin-1")
 
 
-def read_mails(mailbox_path, tag, want, deadline, raw=False):
+def read_mails(mailbox_path, tag, want, deadline):
     """The messages in the mailbox whose recipient carries `tag`, once at
-    least `want` have arrived (or the deadline has passed); with `raw`, the
-    bytes of each as delivered."""
+    least `want` have arrived (or the deadline has passed)."""
     found = []
     while True:
         found = []
         if os.path.exists(mailbox_path):
             box = mailbox.mbox(mailbox_path, create=False)
             try:
-                for key, msg in box.items():
+                for msg in box:
                     if tag in (msg.get("X-Original-To") or ""):
-                        found.append(box.get_bytes(key) if raw else msg)
+                        found.append(msg)
             finally:
                 box.close()
         if len(found) >= want or time.time() > deadline:
@@ -116,71 +110,13 @@ def main():
     state = tempfile.mkdtemp(prefix="veltrano-postfix-state-")
     os.chmod(state, 0o755)  # Postfix's daemons run as the user postfix
     try:
-        smtp_server, mailbox_path = start_postfix(state)
-        check_delivery(smtp_server, mailbox_path)
-        check_encodings(smtp_server, mailbox_path)
+        check_delivery(state)
     finally:
         stop_postfix(state)
 
 
-def check_encodings(smtp_server, mailbox_path):
-    """Text beyond ASCII, as the browser sent it, in UTF-8 and ISO-8859-1."""
-    tag = secrets.token_hex(6)
-    line = " ".join(["Gr\u00fc\u00dfe \u2014 gr\u00fc\u00dfe"] * 150)
-    cases = {  # key: (name, message, charset the form was sent in)
-        "utf8": ("Zo\u00eb \u00dcnal", "first\r\n.\r\n" + line, "utf-8"),
-        "latin1": ("Ren\u00e9e M\u00fcller", "d\u00e9j\u00e0 vu\r\n.x = 1", "iso-8859-1"),
-    }
-    site = tempfile.mkdtemp(prefix="veltrano-postfix-")
-    try:
-        shutil.copy(sys.argv[1], os.path.join(site, "veltrano2.exe"))
-        write(os.path.join(site, "t.tpl"),
-              "<SMTPSERVER>" + smtp_server + "</SMTPSERVER>\n"
-              "<SENDER>form@localhost</SENDER>\n<REPLYTO>$email$</REPLYTO>\n"
-              "<SUBJECT>Message from $name$</SUBJECT>\n<MSGBODY>Text:\n$message$</MSGBODY>\n"
-              "<ERRMSGFILE>error.htm</ERRMSGFILE>\n<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>\n"
-              "<FORMDATA>\n<NAME=\"name\">\n<NAME=\"message\">\n<NAME=\"email\">\n"
-              "<NAME=\"to\" sendto>\n</FORMDATA>\n")
-        write(os.path.join(site, "error.htm"), "Content-type: text/html\n\nerror $err$\n")
-        write(os.path.join(site, "ok.htm"), "Content-type: text/html\n\nthanks\n")
-        for key, (name, message, charset) in cases.items():
-            body = urllib.parse.urlencode([
-                ("name", name), ("message", message), ("email", "ann@example.org"),
-                ("to", "root+%s-%s@localhost" % (key, tag))], encoding=charset)
-            page = run_request(sys.argv[1], site, "t.tpl", body)
-            if page != "Content-type: text/html\r\n\r\nthanks\r\n":
-                fail("%s: unexpected response page: %r" % (key, page))
-    finally:
-        shutil.rmtree(site, ignore_errors=True)
-
-    raws = read_mails(mailbox_path, tag, len(cases), time.time() + 30, raw=True)
-    problems = [] if len(raws) == len(cases) else ["%d mails arrived, want %d"
-                                                   % (len(raws), len(cases))]
-    for raw in raws:
-        msg = email.message_from_bytes(raw, policy=email.policy.default)
-        key = msg["X-Original-To"].split("+")[1].split("-")[0]
-        name, message, charset = cases[key]
-        # MSGBODY has no line end of its own; the framing adds a blank line.
-        want = {"Subject": "Message from " + name, "Reply-To": "ann@example.org",
-                "From": "form@localhost", "charset": charset,
-                "body": "Text:\n" + message.replace("\r\n", "\n") + "\n\n"}
-        got = {"Subject": msg["Subject"], "Reply-To": msg["Reply-To"], "From": msg["From"],
-               "charset": msg.get_content_charset(),
-               "body": msg.get_content().replace("\r\n", "\n")}
-        problems += ["%s %s: got %r, want %r" % (key, k, got[k], want[k])
-                     for k in want if got[k] != want[k]]
-        # What Veltrano sent, after the lines Postfix puts before it.
-        sent = raw[raw.find(b"\nFrom: ") + 1:].split(b"\n")
-        longest = max(sent, key=len).rstrip(b"\r")
-        if len(longest) > 78 or any(b >= 0x80 for b in raw):
-            problems.append("%s: a line of %d characters (%r), or 8-bit bytes"
-                            % (key, len(longest), longest))
-    if problems:
-        fail("; ".join(problems))
-    print("postfix_e2e: UTF-8 and ISO-8859-1 mails read back as sent")
-
-
-def check_delivery(smtp_server, mailbox_path):
+def check_delivery(state):
+    smtp_server, mailbox_path = start_postfix(state)
     tag = secrets.token_hex(6)
     addr = {k: "root+%s-%s@localhost" % (k, tag) for k in ("to1", "to2", "list", "resp")}
     site = tempfile.mkdtemp(prefix="veltrano-postfix-")

@@ -47,18 +47,6 @@ TEST(QuotedPrintableTest, EncodesLinesAndBreaksThemSoftly) {
   }
 }
 
-TEST(QuotedPrintableTest, LongLinesComeBackWhole) {
-  std::string text;
-  for (int i = 0; i < 300; ++i) text += "Zo\xc3\xab \xc3\x9cnal = 100% ";
-  text += "\n.\n" + std::string(5000, 'x') + "\n";
-  const std::string encoded = QuotedPrintable(text);
-  EXPECT_EQ(DecodeQuotedPrintable(encoded), text);
-  for (const std::string& line : Lines(encoded)) {
-    ASSERT_LE(line.size(), 76u) << line;
-    for (char c : line) ASSERT_TRUE(c >= 32 && c < 127) << line;
-  }
-}
-
 TEST(EncodedWordsTest, WholeCharactersInWordsThatFitTheirLines) {
   EXPECT_EQ(EncodedWords("Zo\xc3\xab \xc3\x9cnal", "UTF-8", 9), "=?UTF-8?Q?Zo=C3=AB_=C3=9Cnal?=");
   EXPECT_EQ(EncodedWords("caf\xe9?=_(x)", "ISO-8859-1", 9),
