@@ -77,16 +77,15 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
     return Fail(FailureKind::kBodyTooLarge, {}, "CONTENT_LENGTH " + *lengthText);
   }
   const std::size_t count = static_cast<std::size_t>(length);
-  Result<std::vector<FormPair>> pairs = std::vector<FormPair>();
-  if (std::optional<std::string> type = env.Get("CONTENT_TYPE");
-      type && IsMultipartFormData(*type)) {
-    // Binary: a value keeps its CR LF pairs, and the parts are framed by CR LF.
-    pairs = ParseMultipartForm(*type, input.ReadBytes(count), notices);
-  } else {
-    // Text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
-    // ends the body. Whatever arrived is parsed; missing bytes are not made up.
-    pairs = ParseFormData(input.ReadText(count));
-  }
+  const std::optional<std::string> type = env.Get("CONTENT_TYPE");
+  // multipart/form-data is read in binary: a value keeps its CR LF pairs, and
+  // the parts are framed by CR LF. Anything else is URL-encoded and read in
+  // text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
+  // ends the body. Whatever arrived is parsed; missing bytes are not made up.
+  Result<std::vector<FormPair>> pairs =
+      type && IsMultipartFormData(*type)
+          ? ParseMultipartForm(*type, input.ReadBytes(count), notices)
+          : ParseFormData(input.ReadText(count));
   if (!pairs) return pairs.failure();
   return FormInput{std::move(*pairs)};
 }

@@ -89,7 +89,7 @@ class Delivery {
 
   Status SendMain(std::size_t field) {
     if (!HasAddress(field)) return {};
-    Result<MailExtras> extras = StartMail(false);
+    Result<MailExtras> extras = StartMail(/*response=*/false);
     if (!extras) return extras.failure();
     if (Status ok = AddRecipient(field); !ok) return ok;
     Status sent;
@@ -116,7 +116,7 @@ class Delivery {
     std::optional<std::string> list = platform::ReadTextFile(*path, &error);
     if (!list) return Fail(FailureKind::kAddressFileUnreadable, {}, *path + ": " + error);
 
-    Result<MailExtras> extras = StartMail(false);
+    Result<MailExtras> extras = StartMail(/*response=*/false);
     if (!extras) return extras.failure();
     for (std::string_view line : SplitLines(*list)) {
       std::string address(line);
@@ -146,7 +146,7 @@ class Delivery {
     }
     for (std::size_t i = 0; i < order_.fields.size(); ++i) {
       if (!order_.fields[i].respondTo || !HasAddress(i)) continue;
-      Result<MailExtras> extras = StartMail(true);
+      Result<MailExtras> extras = StartMail(/*response=*/true);
       if (!extras) return extras.failure();
       if (Status ok = AddRecipient(i); !ok) return ok;
       if (Status ok = smtp_.MsgBody(body, subject, *extras); !ok) return ok;
