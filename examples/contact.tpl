@@ -9,9 +9,13 @@ contact.html names who receives the message (sendto); the visitor's own
 address gets a short confirmation (respondto). The confirmation goes to
 whatever address the visitor typed, so it quotes nothing the visitor wrote
 but the name: otherwise anyone could send their own text from this site to
-any address.
+any address. The sender is an address of the site's own: mail "from" the
+visitor's domain would fail the receiving server's DMARC check. The
+visitor's address goes into Reply-To instead, so answering the message
+reaches the visitor.
 <SMTPSERVER>127.0.0.1</SMTPSERVER>
 <SENDER>webform@localhost</SENDER>
+<REPLYTO>$email$</REPLYTO>
 <SUBJECT>Contact form: message from $name$</SUBJECT>
 <MSGBODY>Name: $name$
 E-mail: $email$

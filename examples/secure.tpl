@@ -7,9 +7,13 @@ write two slashes inside a section (a web address in a message, say).
 
 The mails go to the local mail server. The hidden field "to" of
 contact.html names who receives the message (sendto); the visitor's own
-address gets a short confirmation (respondto).
+address gets a short confirmation (respondto). The sender is an address of
+the site's own: mail "from" the visitor's domain would fail the receiving
+server's DMARC check. The visitor's address goes into Reply-To instead, so
+answering the message reaches the visitor.
 <SMTPSERVER>127.0.0.1</SMTPSERVER>
 <SENDER>webform@localhost</SENDER>
+<REPLYTO>$email$</REPLYTO>
 <SUBJECT>Contact form: message from $name$</SUBJECT>
 <MSGBODY>Name: $name$
 E-mail: $email$

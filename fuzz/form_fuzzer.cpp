@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               {"CONTENT_TYPE", "application/x-www-form-urlencoded"}};
   veltrano::testing::StringInput input;
   input.bytes = body;
-  Result<veltrano::FormInput> form = veltrano::ReadForm(env, input);
+  veltrano::testing::NoticeLog notices;
+  Result<veltrano::FormInput> form = veltrano::ReadForm(env, input, notices);
   if (input.consumed > kMaxBodyLength) Fail();
   if (!form) return 0;
   // A lookup answers with the first pair of that name, letter case aside.

@@ -103,7 +103,7 @@ class Request {
     if (!parsed) return parsed.failure();
     const Template& t = *parsed;
 
-    Result<FormInput> form = ReadForm(system_.env, system_.input);
+    Result<FormInput> form = ReadForm(system_.env, system_.input, log_);
     if (!form) return form.failure();
     Submission submission = CheckSubmission(t.fields, *form);
     PlaceholderValues values(t.fields, submission.values, system_.env, system_.clock);
@@ -209,7 +209,9 @@ class Request {
     }
     if (Status allowed = CheckRecipients(t, fieldValues); !allowed) return allowed;
     SocketTransport socket;
-    SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock);
+    SmtpClient::Options options;
+    options.notices = &log_;
+    SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock, options);
     PgpEncryptor pgp(system_.env, settings_.childLimits);
     RequestTexts texts(values, aliases, t.path);
     MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};

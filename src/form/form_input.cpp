@@ -1,5 +1,6 @@
 #include "form/form_input.hpp"
 
+#include "form/multipart.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -62,7 +63,8 @@ long long ParseContentLength(std::string_view text) {
   return LeadingInteger(text, static_cast<long long>(kMaxBodyLength) + 1);
 }
 
-Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input) {
+Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input,
+                           Notices& notices) {
   std::optional<std::string> method = env.Get("REQUEST_METHOD");
   if (!method) return Fail(FailureKind::kNoCgiEnvironment);
   if (*method != "POST") return Fail(FailureKind::kNotPost, {}, "method " + *method);
@@ -74,12 +76,35 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
   if (length > static_cast<long long>(kMaxBodyLength)) {
     return Fail(FailureKind::kBodyTooLarge, {}, "CONTENT_LENGTH " + *lengthText);
   }
-  // Text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
+  const std::size_t count = static_cast<std::size_t>(length);
+  const std::optional<std::string> type = env.Get("CONTENT_TYPE");
+  // multipart/form-data is read in binary: a value keeps its CR LF pairs, and
+  // the parts are framed by CR LF. Anything else is URL-encoded and read in
+  // text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
   // ends the body. Whatever arrived is parsed; missing bytes are not made up.
-  std::string body = input.ReadText(static_cast<std::size_t>(length));
-  Result<std::vector<FormPair>> pairs = ParseFormData(body);
+  Result<std::vector<FormPair>> pairs =
+      type && IsMultipartFormData(*type)
+          ? ParseMultipartForm(*type, input.ReadBytes(count), notices)
+          : ParseFormData(input.ReadText(count));
   if (!pairs) return pairs.failure();
   return FormInput{std::move(*pairs)};
+}
+
+void AppendFormValue(std::vector<FormPair>& pairs, std::string_view name,
+                     std::optional<std::string> value) {
+  // A pair whose value is none was ended by an empty value.
+  if (pairs.empty() || !pairs.back().value || pairs.back().name != name) {
+    pairs.push_back({std::string(name), std::nullopt});
+  }
+  FormPair& current = pairs.back();
+  if (!value) {
+    current.value.reset();
+  } else if (current.value) {
+    *current.value += ", ";
+    *current.value += *value;
+  } else {
+    current.value = std::move(value);
+  }
 }
 
 Result<std::vector<FormPair>> ParseFormData(std::string_view body) {
@@ -87,37 +112,20 @@ Result<std::vector<FormPair>> ParseFormData(std::string_view body) {
   // Every value ends at an "&", the last one at this appended one.
   const std::string buffer = std::string(body) + '&';
   std::size_t at = 0;
-  std::optional<std::string_view> name = NextName(buffer, at);
-  if (!name) return pairs;
-  pairs.emplace_back();
-  for (;;) {
-    FormPair& current = pairs.back();
-    current.name = std::string(*name);
-    if (buffer[at] == '&') {
-      // "name=&": an empty value drops what the pair held, and the next name
-      // always starts a new pair.
-      current.value.reset();
-      ++at;
-      name = NextName(buffer, at);
-      if (!name) return pairs;
-      pairs.emplace_back();
+  while (std::optional<std::string_view> name = NextName(buffer, at)) {
+    std::size_t amp = buffer.find('&', at);
+    std::string_view raw = std::string_view(buffer).substr(at, amp - at);
+    at = amp + 1;
+    // "name=&" is an empty value; "x=%00" is a value that decodes to nothing.
+    if (raw.empty()) {
+      AppendFormValue(pairs, *name, std::nullopt);
       continue;
     }
-    std::size_t amp = buffer.find('&', at);
-    Result<std::string> decoded = UrlDecode(std::string_view(buffer).substr(at, amp - at));
+    Result<std::string> decoded = UrlDecode(raw);
     if (!decoded) return decoded.failure();
-    if (current.value) {
-      *current.value += ", ";
-      *current.value += *decoded;
-    } else {
-      current.value = std::move(*decoded);
-    }
-    at = amp + 1;
-    name = NextName(buffer, at);
-    if (!name) return pairs;
-    // Only a name repeated right away (same bytes, case counts) joins values.
-    if (*name != current.name) pairs.emplace_back();
+    AppendFormValue(pairs, *name, std::move(*decoded));
   }
+  return pairs;
 }
 
 std::optional<std::string> FormInput::LookupFormValue(std::string_view name) const {

@@ -1,5 +1,6 @@
-// The submitted HTML form: a POSTed, URL-encoded body read from standard
-// input and split into name/value pairs.
+// The submitted HTML form: a POSTed body read from standard input and split
+// into name/value pairs. A URL-encoded body is the usual one; a body sent as
+// multipart/form-data is read by form/multipart.hpp into the same pairs.
 //
 // ReadForm checks the request method and CONTENT_LENGTH, reads the body and
 // parses it; every problem is a failure (REQUEST_METHOD unset means the
@@ -21,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/notices.hpp"
 #include "model/result.hpp"
 #include "platform/system.hpp"
 
@@ -45,12 +47,22 @@ struct FormInput {
 
 // Checks REQUEST_METHOD against "POST" (exact, case counts), reads
 // CONTENT_LENGTH bytes of standard input (never more: the server need not
-// end the input there) and parses them.
-Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input);
+// end the input there) and parses them: in binary as multipart/form-data
+// when CONTENT_TYPE says so, otherwise in text mode as URL-encoded pairs.
+// Files of a multipart form are reported to `notices` as they are dropped.
+Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input,
+                           Notices& notices);
 
 // Splits a body into pairs, decoding each value. A last piece without "="
 // (an empty body is one) is dropped.
 Result<std::vector<FormPair>> ParseFormData(std::string_view body);
+
+// Adds one submitted value to `pairs` the way every body format joins them:
+// a name sent again right after itself (same bytes) adds ", " and the value
+// to that pair; an empty value (none) drops what the pair held, and the name
+// after it always starts a new pair.
+void AppendFormValue(std::vector<FormPair>& pairs, std::string_view name,
+                     std::optional<std::string> value);
 
 // The decoded form of a URL-encoded value: "+" is a space and %XX the byte
 // with that hexadecimal value; a "%" without two hexadecimal digits after it

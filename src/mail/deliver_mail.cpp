@@ -47,11 +47,38 @@ class Delivery {
   }
 
   // MAIL FROM with SENDER expanded now, so that it sees the values as the
-  // earlier mails left them.
-  Status StartMail() {
+  // earlier mails left them; REPLYTO likewise for a main or address-file
+  // mail. A response mail is marked as an automatic reply instead.
+  Result<MailExtras> StartMail(bool response) {
     Result<std::string> sender = texts_.Expand(order_.sections.sender);
     if (!sender) return sender.failure();
-    return smtp_.MailFrom(order_.sections.server, *sender);
+    MailExtras extras;
+    extras.autoReply = response;
+    if (!response) {
+      Result<std::optional<std::string>> replyTo = ReplyTo();
+      if (!replyTo) return replyTo.failure();
+      extras.replyTo = std::move(*replyTo);
+    }
+    if (Status ok = smtp_.MailFrom(order_.sections.server, *sender); !ok) return ok.failure();
+    return extras;
+  }
+
+  // REPLYTO on one line and trimmed; none when that leaves nothing, or when
+  // it is no usable address (the log says so: a mail without Reply-To still
+  // reaches its reader).
+  Result<std::optional<std::string>> ReplyTo() {
+    const std::optional<std::string> none;
+    if (!order_.sections.replyTo) return none;
+    Result<std::string> expanded = texts_.Expand(*order_.sections.replyTo);
+    if (!expanded) return expanded.failure();
+    std::string address = CollapseLineBreaks(*expanded);
+    Trim(address);
+    if (address.empty()) return none;
+    if (IsUnsafeAddress(address)) {
+      notices_.Note(NoticeKind::kReplyToInvalid, address);
+      return none;
+    }
+    return std::optional<std::string>(std::move(address));
   }
 
   // RCPT TO for a field; from now on its value reads as it went out.
@@ -62,18 +89,20 @@ class Delivery {
 
   Status SendMain(std::size_t field) {
     if (!HasAddress(field)) return {};
-    if (Status ok = StartMail(); !ok) return ok;
+    Result<MailExtras> extras = StartMail(/*response=*/false);
+    if (!extras) return extras.failure();
     if (Status ok = AddRecipient(field); !ok) return ok;
     Status sent;
     if (const std::optional<std::string>& key = order_.fields[field].pgpKeyId) {
       Result<Encryption> encrypted = pgp_.Encrypt(*key, mainBody_);
       if (!encrypted) return encrypted.failure();
-      sent = smtp_.MsgBody(View(encrypted->armour), mainSubject_);
+      extras->body = BodyKind::kArmour;
+      sent = smtp_.MsgBody(View(encrypted->armour), mainSubject_, *extras);
       if (!sent && sent.failure().kind == FailureKind::kMailIncomplete) {
         return Fail(FailureKind::kMailIncomplete, {}, encrypted->problem);
       }
     } else {
-      sent = smtp_.MsgBody(mainBody_, mainSubject_);
+      sent = smtp_.MsgBody(mainBody_, mainSubject_, *extras);
     }
     smtp_.ClearToList();
     return sent;
@@ -87,14 +116,15 @@ class Delivery {
     std::optional<std::string> list = platform::ReadTextFile(*path, &error);
     if (!list) return Fail(FailureKind::kAddressFileUnreadable, {}, *path + ": " + error);
 
-    if (Status ok = StartMail(); !ok) return ok;
+    Result<MailExtras> extras = StartMail(/*response=*/false);
+    if (!extras) return extras.failure();
     for (std::string_view line : SplitLines(*list)) {
       std::string address(line);
       Trim(address);
       if (address.empty()) continue;
       if (Status ok = smtp_.RcptBcc(address); !ok) return ok;
     }
-    return smtp_.MsgBody(mainBody_, mainSubject_);
+    return smtp_.MsgBody(mainBody_, mainSubject_, *extras);
   }
 
   Status SendResponses() {
@@ -116,9 +146,10 @@ class Delivery {
     }
     for (std::size_t i = 0; i < order_.fields.size(); ++i) {
       if (!order_.fields[i].respondTo || !HasAddress(i)) continue;
-      if (Status ok = StartMail(); !ok) return ok;
+      Result<MailExtras> extras = StartMail(/*response=*/true);
+      if (!extras) return extras.failure();
       if (Status ok = AddRecipient(i); !ok) return ok;
-      if (Status ok = smtp_.MsgBody(body, subject); !ok) return ok;
+      if (Status ok = smtp_.MsgBody(body, subject, *extras); !ok) return ok;
       smtp_.ClearToList();
     }
     return {};

@@ -14,6 +14,13 @@
 // and address-file mails, RMAILHDR on the response mails, both unexpanded.
 // Without RSUBJECT, response mails carry the main subject and body.
 //
+// REPLYTO, expanded afresh for each main and address-file mail like SENDER,
+// becomes their Reply-To header (each run of CR/LF one space, trimmed): the
+// visitor's address, while From stays an address of the site's own. Nothing
+// left gives no header; an unusable address (as smtp_client.hpp's
+// IsUnsafeAddress says) gives no header and a notice. Response mails carry
+// no Reply-To and are marked as automatic replies.
+//
 // Address file: read whole in text mode, one address per line, each trimmed;
 // blank lines give no recipient and lines have no length limit.
 //

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "mail/mime.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -32,13 +33,41 @@ std::string HeaderLines(std::string_view text) {
   return out;
 }
 
-// True when a line of `header` starts with `field` (e.g. "Date:"), letters
-// compared without regard to case.
-bool HasField(std::string_view header, std::string_view field) {
+// The rest of the first line of `header` that starts with `field` (e.g.
+// "Date:"), letters compared without regard to case; none without one.
+std::optional<std::string_view> FieldValue(std::string_view header, std::string_view field) {
   for (std::string_view line : SplitLines(header)) {
-    if (EqualsNoCase(line.substr(0, field.size()), field)) return true;
+    if (EqualsNoCase(line.substr(0, field.size()), field)) return line.substr(field.size());
   }
-  return false;
+  return std::nullopt;
+}
+
+bool HasField(std::string_view header, std::string_view field) {
+  return FieldValue(header, field).has_value();
+}
+
+bool DeclaresQuotedPrintable(std::string_view header) {
+  std::optional<std::string_view> encoding = FieldValue(header, "Content-Transfer-Encoding:");
+  if (!encoding) return false;
+  std::string value(*encoding);
+  Trim(value);
+  return EqualsNoCase(value, "quoted-printable");
+}
+
+// The Subject line: as it is when it fits on one line and is ASCII.
+std::string SubjectLine(std::string_view subject, std::string_view charset) {
+  constexpr std::string_view kName = "Subject: ";
+  std::string line(kName);
+  if (HasHighBytes(subject)) {
+    line += EncodedWords(subject, charset, kName.size());
+  } else if (kName.size() + subject.size() <= kMaxLineLength) {
+    line += subject;
+  } else if (std::optional<std::string> folded = FoldAtSpaces(subject, kName.size())) {
+    line += *folded;
+  } else {
+    line += EncodedWords(subject, charset, kName.size());
+  }
+  return line + "\r\n";
 }
 
 int DayOfWeek(int year, int month, int day) {  // 0 = Sunday
@@ -65,22 +94,59 @@ std::string MailDate(const platform::LocalTime& t) {
   return buf;
 }
 
-std::string ComposeHeaderBlock(const MailHeader& h) {
+ComposedMail ComposeMail(const MailHeader& h, std::string_view body, BodyKind kind) {
   const std::string extra = h.extra ? HeaderLines(*h.extra) : std::string();
-  std::string header;
-  header += "From: " + OneLine(h.from) + "\r\n";
-  header += "Subject: " + OneLine(h.subject) + "\r\n";
-  header += "To: " + std::string(h.to) + "\r\n";
+  const std::string from = OneLine(h.from);
+  const std::string subject = OneLine(h.subject);
+  const bool text = kind == BodyKind::kText;
+  const std::string lines = text ? NormalizeLineEnds(body) : std::string();
+  const std::size_t longest = LongestLine(lines);
+  const bool adminEncoding =
+      HasField(extra, "Content-Type:") || HasField(extra, "Content-Transfer-Encoding:");
+  const bool highBytes = HasHighBytes(from) || HasHighBytes(subject) || HasHighBytes(h.to) ||
+                         (h.replyTo && HasHighBytes(*h.replyTo)) || HasHighBytes(lines);
+  const bool mime = text && !adminEncoding && (highBytes || longest > kMaxLineLength);
+  const std::string_view charset =
+      IsValidUtf8(subject) && IsValidUtf8(lines) ? "UTF-8" : "ISO-8859-1";
+
+  ComposedMail mail;
+  std::string& out = mail.text;
+  out += "From: " + from + "\r\n";
+  if (h.replyTo) out += "Reply-To: " + std::string(*h.replyTo) + "\r\n";
+  out += SubjectLine(subject, charset);
+  out += "To: " + std::string(h.to) + "\r\n";
   // The line stays for its readers, but blind copies are never listed: every
   // recipient would see them.
-  header += "bcc: \r\n";
-  header += "X-Mailer: " + std::string(kMailerVersion) + "\r\n";
-  if (!HasField(extra, "Date:")) header += "Date: " + MailDate(h.date) + "\r\n";
-  if (!HasField(extra, "Message-ID:")) {
-    header += "Message-ID: <" + std::string(h.messageId) + ">\r\n";
+  out += "bcc: \r\n";
+  out += "X-Mailer: " + std::string(kMailerVersion) + "\r\n";
+  if (!HasField(extra, "Date:")) out += "Date: " + MailDate(h.date) + "\r\n";
+  if (!HasField(extra, "Message-ID:")) out += "Message-ID: <" + std::string(h.messageId) + ">\r\n";
+  // RFC 3834: other responders and vacation programs do not answer it.
+  if (h.autoReply && !HasField(extra, "Auto-Submitted:")) {
+    out += "Auto-Submitted: auto-replied\r\n";
   }
-  header += extra;
-  return header;
+  if (mime) {
+    if (!HasField(extra, "MIME-Version:")) out += "MIME-Version: 1.0\r\n";
+    out += "Content-Type: text/plain; charset=" + std::string(charset) + "\r\n";
+    out += "Content-Transfer-Encoding: quoted-printable\r\n";
+  }
+  out += extra;
+  out += "\r\n";
+
+  if (mime) {
+    out += PrepareBodyForWire(QuotedPrintable(lines));
+  } else if (text && adminEncoding && longest > kMaxLineLength) {
+    if (DeclaresQuotedPrintable(extra)) {
+      out += PrepareBodyForWire(SoftBreakLongLines(lines));
+    } else {
+      out += PrepareBodyForWire(body);
+      mail.longLineKept = longest;
+    }
+  } else {
+    out += PrepareBodyForWire(body);
+  }
+  out += "\r\n";
+  return mail;
 }
 
 std::string NormalizeLineEnds(std::string_view text) {

@@ -26,15 +26,6 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// An address that could break out of its command or header line.
-bool IsUnsafeAddress(std::string_view address) {
-  for (char c : address) {
-    unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || c == '<' || c == '>') return true;
-  }
-  return false;
-}
-
 bool Refuses(int code) {
   return code >= kRefusal || code < 0;
 }
@@ -58,6 +49,14 @@ std::string LogReply(const SmtpReply& reply) {
 }
 
 }  // namespace
+
+bool IsUnsafeAddress(std::string_view address) {
+  for (char c : address) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || c == '<' || c == '>') return true;
+  }
+  return false;
+}
 
 std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server) {
   std::size_t colon = server.rfind(':');
@@ -244,7 +243,7 @@ std::string SmtpClient::NextMessageId() {
 }
 
 Status SmtpClient::MsgBody(std::optional<std::string_view> body,
-                           std::optional<std::string_view> subject) {
+                           std::optional<std::string_view> subject, const MailExtras& extras) {
   // A mail nobody receives (an address file without addresses) is dropped.
   if (recipientsThisMail_ == 0) {
     if (connected_ && !broken_) {
@@ -260,8 +259,16 @@ Status SmtpClient::MsgBody(std::optional<std::string_view> body,
   // The list without the ", " after its last entry.
   std::string_view to = toList_;
   if (to.ends_with(", ")) to.remove_suffix(2);
-  MailHeader header{*senderAddress_, *subject, to, extraHeader_, clock_.Now(), messageId};
-  const std::string text = ComposeHeaderBlock(header) + "\r\n" + PrepareBodyForWire(*body) + "\r\n";
+  const MailHeader header{*senderAddress_, extras.replyTo, *subject,  to,
+                          extraHeader_,    clock_.Now(),   messageId, extras.autoReply};
+  const ComposedMail mail = ComposeMail(header, *body, extras.body);
+  if (mail.longLineKept > 0 && options_.notices) {
+    options_.notices->Note(NoticeKind::kLongLineKept,
+                           "mail to " +
+                               (to.empty() ? std::string("the address file") : std::string(to)) +
+                               ", a line of " + std::to_string(mail.longLineKept) + " bytes");
+  }
+  const std::string& text = mail.text;
   recipientsThisMail_ = 0;
 
   SendCommand("DATA\r\n");

@@ -5,9 +5,12 @@
 // ("host" or "host:port", port 25 without it) is the only one used. Per mail
 // the caller sends MailFrom, any number of RcptTo/RcptBcc, MsgBody and
 // ClearToList; Quit ends the conversation (and does nothing when no
-// connection was made). MsgBody composes the header block and puts the body
-// through PrepareBodyForWire (message.hpp), so callers hand it bodies with
-// any line ends and no dot doubling. Addresses go out in lower case.
+// connection was made). MsgBody composes the mail (ComposeMail, message.hpp:
+// header block, MIME when needed, the body prepared for the wire), so
+// callers hand it bodies with any line ends and no dot doubling. Addresses
+// go out in lower case. A mail sent with a body line over 998 octets (the
+// administrator's header chose an encoding that keeps it) is reported to
+// the notices given in Options.
 //
 // Failures come back as values carrying the transcript: a connection or
 // HELO failure (kSmtpConnect); an address holding CR, LF, another control
@@ -32,11 +35,17 @@
 #include <string>
 #include <string_view>
 
+#include "mail/message.hpp"
 #include "mail/transport.hpp"
+#include "model/notices.hpp"
 #include "model/result.hpp"
 #include "platform/system.hpp"
 
 namespace veltrano {
+
+// True for an address that could break out of its command or header line:
+// one holding CR, LF, another byte below 0x20, DEL, '<' or '>'.
+bool IsUnsafeAddress(std::string_view address);
 
 struct SmtpServerAddress {
   std::string host;
@@ -52,11 +61,19 @@ struct SmtpReply {
   std::string text;  // every byte received for this reply
 };
 
+// What a mail carries besides its body and subject.
+struct MailExtras {
+  std::optional<std::string> replyTo;  // an address the caller checked
+  bool autoReply = false;              // a response mail
+  BodyKind body = BodyKind::kText;
+};
+
 class SmtpClient {
  public:
   struct Options {
     // Longest wait for one reply to arrive whole.
     std::chrono::milliseconds replyTimeout{30000};
+    Notices* notices = nullptr;  // none: nothing is reported
   };
 
   // `clock` dates the mails.
@@ -71,7 +88,8 @@ class SmtpClient {
   Status RcptTo(std::string_view address);
   Status RcptBcc(std::string_view address);
   // Sends one mail: header block, blank line, the body, end of data.
-  Status MsgBody(std::optional<std::string_view> body, std::optional<std::string_view> subject);
+  Status MsgBody(std::optional<std::string_view> body, std::optional<std::string_view> subject,
+                 const MailExtras& extras = {});
 
   // One header text (several lines allowed) for the following mails.
   void SetExtraHeader(std::string_view header) { extraHeader_ = std::string(header); }

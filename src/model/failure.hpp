@@ -44,6 +44,7 @@ enum class FailureKind {
   kNegativeContentLength,
   kBodyTooLarge,
   kInvalidEscape,
+  kMalformedMultipart,  // detail: what breaks the multipart/form-data framing
   kTooManySubmissions,  // over the RATELIMIT
   // Pages and expansion
   kErrorPageUnreadable,

@@ -16,6 +16,9 @@ enum class NoticeKind {
   kHoneypotFilled,      // detail: the trap field's name and the client address
   kRateLimitUnusable,   // detail: the state file and why; the submission went through
   kRateLimitRepaired,   // detail: the state file and how many unreadable lines went
+  kFileDropped,         // detail: the field's name and the file's name
+  kReplyToInvalid,      // detail: the expanded REPLYTO, which is no usable address
+  kLongLineKept,        // detail: which mail, how long its longest body line
 };
 
 class Notices {

@@ -21,6 +21,7 @@ struct MailSections {
   std::string messageBody;                        // MSGBODY
   std::optional<std::string> mailHeader;          // MAILHDR, trimmed
   std::optional<std::string> responseMailHeader;  // RMAILHDR, trimmed
+  std::optional<std::string> replyTo;             // REPLYTO
 };
 
 enum class DataFileMode { kAppend, kTruncate };

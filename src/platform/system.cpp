@@ -54,6 +54,18 @@ std::string StdinInput::ReadText(std::size_t count) {
   return out;
 }
 
+std::string StdinInput::ReadBytes(std::size_t count) {
+  std::string out;
+  char buf[65536];
+  while (out.size() < count) {
+    std::size_t left = count - out.size();
+    std::size_t n = ReadSome(buf, left < sizeof buf ? left : sizeof buf);
+    if (n == 0) break;
+    out.append(buf, n);
+  }
+  return out;
+}
+
 void StdinInput::DiscardUpTo(std::size_t total) {
   char buf[65536];
   while (consumed_ < total) {

@@ -36,9 +36,13 @@ class Input {
   // mode (so a CR LF pair among them is one LF); less when the input ends,
   // fails or meets a 0x1A byte first. Nothing after those bytes is read.
   virtual std::string ReadText(std::size_t count) = 0;
+  // Reads at most `count` bytes of standard input as they are (binary: no
+  // line-end translation, 0x1A is a byte like any other); less when the
+  // input ends or fails first.
+  virtual std::string ReadBytes(std::size_t count) = 0;
   // Reads and discards standard input until `total` bytes have been read
-  // since the start (ReadText's included), the input ends, or the time for
-  // reading standard input is up.
+  // since the start (the reads above included), the input ends, or the time
+  // for reading standard input is up.
   virtual void DiscardUpTo(std::size_t total) = 0;
 };
 
@@ -100,6 +104,7 @@ class StdinInput final : public Input {
 
   StdinInput();
   std::string ReadText(std::size_t count) override;
+  std::string ReadBytes(std::size_t count) override;
   void DiscardUpTo(std::size_t total) override;
 
  private:

@@ -128,6 +128,10 @@ PageText PageFor(const Failure& f) {
       return {"Form Submit Error", "The form data is too large."};
     case FailureKind::kInvalidEscape:
       return {"Veltrano error", "Invalid escape sequence"};
+    case FailureKind::kMalformedMultipart:
+      return {"Form Submit Error",
+              "The form data could not be read: it is not valid "
+              "multipart/form-data."};
     case FailureKind::kErrorPageUnreadable:
       return {"Load Failure",
               "Failed to load or locate the file specified in &lt;errTemplateFile&gt;"};
@@ -215,6 +219,8 @@ std::string_view WhatHappened(FailureKind kind) {
       return "form body over 1 MiB refused";
     case FailureKind::kInvalidEscape:
       return "invalid %-escape in the form body";
+    case FailureKind::kMalformedMultipart:
+      return "malformed multipart/form-data body";
     case FailureKind::kErrorPageUnreadable:
       return "cannot read the error page (ERRMSGFILE)";
     case FailureKind::kErrorPageTooLarge:
@@ -277,6 +283,15 @@ std::string LogText(NoticeKind kind, std::string_view detail) {
       return Joined("rate limit not applied, the state file cannot be used", detail);
     case NoticeKind::kRateLimitRepaired:
       return Joined("rate limit state file had unreadable lines, dropped", detail);
+    case NoticeKind::kFileDropped:
+      return Joined("uploaded file not mailed, its name stands as the value", detail);
+    case NoticeKind::kReplyToInvalid:
+      return Joined("no Reply-To header, REPLYTO is not a usable address", detail);
+    case NoticeKind::kLongLineKept:
+      return Joined(
+          "body line over 998 bytes sent unsplit (the extra header sets the encoding), a server "
+          "may refuse or break it",
+          detail);
   }
   return std::string(detail);
 }

@@ -175,6 +175,7 @@ Result<Template> ReadSections(TemplateFile file) {
     mail.messageBody = read.Required("<MSGBODY>", "</MSGBODY>");
     mail.mailHeader = read.Trimmed("<MAILHDR>", "</MAILHDR>");
     mail.responseMailHeader = read.Trimmed("<RMAILHDR>", "</RMAILHDR>");
+    mail.replyTo = read.Optional("<REPLYTO>", "</REPLYTO>");
     t.mail = std::move(mail);
   }
   t.errorPageFile = read.Required("<ERRMSGFILE>", "</ERRMSGFILE>");

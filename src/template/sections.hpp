@@ -9,13 +9,13 @@
 // content is a file name or header lines are trimmed.
 //
 // Each section is looked for only under its condition: the mail sections
-// only with SMTPSERVER, DFILE TRUNCATE only without DFILE APPEND, DFILEFORMAT
-// only with a data file. A required section without either tag gives the
-// "Tag missing" failure naming the first missing tag in the order they are
-// looked for; an absent optional section is none. SUCCEEDMSGFILE is read
-// too, but its absence is kept in the Template to be reported only at the
-// end of an accepted request. The template is the administrator's text and
-// is trusted as such.
+// (REPLYTO among them) only with SMTPSERVER, DFILE TRUNCATE only without
+// DFILE APPEND, DFILEFORMAT only with a data file. A required section
+// without either tag gives the "Tag missing" failure naming the first
+// missing tag in the order they are looked for; an absent optional section
+// is none. SUCCEEDMSGFILE is read too, but its absence is kept in the
+// Template to be reported only at the end of an accepted request. The
+// template is the administrator's text and is trusted as such.
 //
 // The abuse controls, each off without its section: RECIPIENTS (one address
 // or "@domain" per line, trimmed, blank lines ignored), RATELIMIT ("PATH

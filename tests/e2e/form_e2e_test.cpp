@@ -90,6 +90,18 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"CONTENT_LENGTH", "1048577"}},
                  {},
                  kPlain + "<TITLE>Form Submit Error</TITLE>The form data is too large."},
+        FormCase{"multipart_form",
+                 "--b\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\nA\r\nB\r\n"
+                 "--b\r\nContent-Disposition: form-data; name=\"age\"\r\n\r\n42\r\n--b--\r\n",
+                 {{"CONTENT_TYPE", "multipart/form-data; boundary=b"}},
+                 {},
+                 kPage + "<p>Thanks A\r\r\nB, age 42</p>\r\n"},
+        FormCase{"malformed_multipart",
+                 "name=Ann&age=42",
+                 {{"CONTENT_TYPE", "multipart/form-data; boundary=b"}},
+                 {},
+                 kPlain + "<TITLE>Form Submit Error</TITLE>The form data could not be read: it is "
+                          "not valid multipart/form-data."},
         FormCase{"bad_escape_in_undeclared_field",
                  "name=Ann&other=%zz",
                  {},

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "support/cgi_runner.hpp"
+#include "support/python_mail.hpp"
 #include "support/scripted_smtp_server.hpp"
 
 namespace veltrano::testing {
@@ -91,10 +92,84 @@ TEST(MailE2eTest, SendsEveryMailOfASubmission) {
           header + "To: copy@example.org\r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
           header + "To: \r\nbcc: \r\nX-Mailer: 2.1\r\nX-Form: contact\r\n" + body,
           "From: form@example.org\r\nSubject: Thanks, Ann\r\nTo: ann@example.org\r\n"
-          "bcc: \r\nX-Mailer: 2.1\r\n\r\nYou wrote:\r\none\r\n..\r\n..x\r\nend\r\n\r\n"}));
+          "bcc: \r\nX-Mailer: 2.1\r\nAuto-Submitted: auto-replied\r\n\r\nYou "
+          "wrote:\r\none\r\n..\r\n..x\r\nend\r\n\r\n"}));
   EXPECT_NE(wire.find("RCPT TO:<list1@example.org>\r\nRCPT TO:<list2@example.org>\r\nDATA"),
             std::string::npos);
   EXPECT_EQ(wire.find("\nBcc"), std::string::npos);
+}
+
+// A form posted as multipart/form-data with UTF-8 text and a long line: the
+// mails a reader gets carry the text as typed, on lines SMTP carries, and
+// the visitor's address as Reply-To (From stays the site's own).
+TEST(MailE2eTest, Utf8MultipartSubmissionReadsRight) {
+  ScriptedSmtpServer server;
+  SKIP_WITHOUT_SERVER(server);
+  Site site;
+  WriteSite(site,
+            "<SMTPSERVER>{server}</SMTPSERVER>\n<SENDER>form@example.org</SENDER>\n"
+            "<REPLYTO>$email$</REPLYTO>\n<SUBJECT>Contact: $name$</SUBJECT>\n"
+            "<MSGBODY>From $name$:\n$message$\n</MSGBODY>\n"
+            "<RSUBJECT>Danke, $name$</RSUBJECT>\n<RMSGBODY>You wrote:\n$message$</RMSGBODY>\n"
+            "<FORMDATA>\n<NAME=\"name\">\n<NAME=\"message\">\n<NAME=\"owner\" sendto>\n"
+            "<NAME=\"email\" respondto>\n</FORMDATA>\n",
+            server.address());
+  const std::string name = "Zo\xc3\xab \xc3\x9cnal";
+  // CR LF, a lone dot line and a Ctrl-Z inside a value arrive as sent.
+  const std::string message =
+      "Gr\xc3\xbc\xc3\x9f\xe2\x80\x94 = ok\r\n.\r\n" + std::string(5000, 'x') + "\r\n\x1a end";
+  std::string body;
+  for (const auto& [field, value] :
+       std::vector<std::pair<std::string, std::string>>{{"name", name},
+                                                        {"message", message},
+                                                        {"owner", "owner@example.org"},
+                                                        {"email", "Ann@Example.org"}}) {
+    body +=
+        "--XyZ\r\nContent-Disposition: form-data; name=\"" + field + "\"\r\n\r\n" + value + "\r\n";
+  }
+  body +=
+      "--XyZ\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"cv.pdf\"\r\n"
+      "Content-Type: application/pdf\r\n\r\n%PDF\r\n--XyZ--\r\n";
+  CgiRequest request = PostRequest("t.tpl", body);
+  request.env["CONTENT_TYPE"] = "multipart/form-data; boundary=XyZ";
+  CgiResult result = RunCgi(site, request);
+  std::vector<ReadMail> mails = ReadMailsWithPython(server.Finish());
+
+  EXPECT_EQ(result.output, "Content-type: text/html\r\n\r\nsent to owner@example.org\r\n");
+  EXPECT_NE(result.errors.find("uploaded file not mailed, its name stands as the value: field "
+                               "doc, file cv.pdf"),
+            std::string::npos)
+      << result.errors;
+  ASSERT_EQ(mails.size(), 2u);
+  std::string lines = message;  // as the mail's text lines have it
+  for (std::size_t at; (at = lines.find("\r\n")) != std::string::npos;) lines.replace(at, 2, "\n");
+  const auto crlf = [](std::string text) {
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+      text.replace(at, 1, "\r\n");
+    }
+    return text;
+  };
+  const struct {
+    std::string subject;
+    std::optional<std::string> replyTo, autoSubmitted;
+    std::string body;
+  } want[] = {
+      {"Contact: " + name, "Ann@Example.org", std::nullopt,
+       crlf("From " + name + ":\n" + lines + "\n\n\n")},
+      {"Danke, " + name, std::nullopt, "auto-replied", crlf("You wrote:\n" + lines + "\n\n")},
+  };
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(mails[i].Header("From"), "form@example.org");
+    EXPECT_EQ(mails[i].Header("Subject"), want[i].subject);
+    EXPECT_EQ(mails[i].Header("Reply-To"), want[i].replyTo);
+    EXPECT_EQ(mails[i].Header("Auto-Submitted"), want[i].autoSubmitted);
+    EXPECT_EQ(mails[i].charset, "utf-8");
+    EXPECT_EQ(mails[i].body, want[i].body);
+    EXPECT_LE(mails[i].longest, 78u);
+    EXPECT_TRUE(mails[i].sevenBit);
+    EXPECT_EQ(mails[i].defects, 0);
+  }
 }
 
 TEST(MailE2eTest, DebugModeShowsTheConversation) {

@@ -130,6 +130,9 @@ TEST(ExampleSiteTest, ContactTemplateIsAccepted) {
   const std::string wire = server.Finish();
   EXPECT_NE(wire.find("RCPT TO:<root@localhost>"), std::string::npos) << wire;
   EXPECT_NE(wire.find("RCPT TO:<ann@example.org>"), std::string::npos) << wire;
+  EXPECT_NE(wire.find("\r\nFrom: webform@localhost\r\nReply-To: ann@example.org\r\n"),
+            std::string::npos)
+      << wire;
   EXPECT_NE(site.Read("contact.csv").find(",\"Ann Example\",\"ann@example.org\"\r\n"),
             std::string::npos);
 }

@@ -43,10 +43,15 @@ class FieldTexts final : public MailTexts {
 class NoticeList final : public Notices {
  public:
   void Note(NoticeKind kind, std::string detail) override {
-    EXPECT_EQ(kind, NoticeKind::kEmptyRecipient);
-    fields.push_back(std::move(detail));
+    if (kind == NoticeKind::kEmptyRecipient) {
+      fields.push_back(std::move(detail));
+    } else {
+      EXPECT_EQ(kind, NoticeKind::kReplyToInvalid);
+      replyTos.push_back(std::move(detail));
+    }
   }
-  Strings fields;
+  Strings fields;    // recipient fields without a value
+  Strings replyTos;  // REPLYTO values that are no usable address
 };
 
 // One request's mail phase against a scripted server.
@@ -68,7 +73,7 @@ struct MailRun {
     return delivered;
   }
 
-  MailSections sections{"mx.test", "form@example.org", "Main", "main body", {}, {}};
+  MailSections sections{"mx.test", "form@example.org", "Main", "main body", {}, {}, {}};
   std::vector<FieldDefinition> fields;
   FieldValues values;
   std::optional<std::string> addressFile, responseSubject, responseBody;
@@ -112,6 +117,13 @@ std::string Header(const std::string& from, const std::string& subject, const st
          (extra.empty() ? "" : extra + "\r\n") + "\r\n";
 }
 
+// The same for a response mail, marked as an automatic reply.
+std::string ResponseHeader(const std::string& from, const std::string& subject,
+                           const std::string& to, const std::string& extra = "") {
+  return Header(from, subject, to,
+                "Auto-Submitted: auto-replied" + (extra.empty() ? "" : "\r\n" + extra));
+}
+
 TEST(DeliverMailTest, SendsEveryGroupInOrderOverOneConnection) {
   MailRun r;
   const std::string longAddress = std::string(140, 'l') + "@example.org";
@@ -139,12 +151,13 @@ TEST(DeliverMailTest, SendsEveryGroupInOrderOverOneConnection) {
   // Each body is followed by CR LF and then the end-of-data mark.
   const std::string mainBody = "Hello\r\n..\r\nbye\r\n\r\n";
   const std::string from = "form@example.org";
-  EXPECT_EQ(Mails(r.peer.sent),
-            (Strings{Header(from, "Contact", "ann@example.org", "X-Form: contact") + mainBody,
-                     Header(from, "Contact", "boss@example.org", "X-Form: contact") + mainBody,
-                     Header(from, "Contact", "", "X-Form: contact") + mainBody,
-                     Header(from, "Thanks", "ann@example.org", "Reply-To: boss@example.org") +
-                         "We got it\r\n..x\r\n\r\n"}))
+  EXPECT_EQ(
+      Mails(r.peer.sent),
+      (Strings{Header(from, "Contact", "ann@example.org", "X-Form: contact") + mainBody,
+               Header(from, "Contact", "boss@example.org", "X-Form: contact") + mainBody,
+               Header(from, "Contact", "", "X-Form: contact") + mainBody,
+               ResponseHeader(from, "Thanks", "ann@example.org", "Reply-To: boss@example.org") +
+                   "We got it\r\n..x\r\n\r\n"}))
       << r.peer.sent;
   // Mailing a field lower-cases its value for every later use.
   EXPECT_EQ(r.values, (FieldValues{"Ann", "ann@example.org", "boss@example.org", std::nullopt,
@@ -193,6 +206,9 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
        {"ann@example.org"}, {"Main"}, 1,
        ExpectedFailure{FailureKind::kSmtpRefused, "SMTP Communication error"}},
       {"sender_expansion_fails_before_connecting", [](MailRun& r) { r.sections.sender = "$huge$"; },
+       {}, {}, 0, ExpectedFailure{FailureKind::kExpansionTooLong, "Mail send error"}},
+      {"replyto_expansion_fails_before_connecting",
+       [](MailRun& r) { r.sections.replyTo = "$huge$"; },
        {}, {}, 0, ExpectedFailure{FailureKind::kExpansionTooLong, "Mail send error"}},
       {"response_expansion_fails_after_the_main_mail",
        [](MailRun& r) { r.responseSubject = "R"; r.responseBody = "$huge$"; },
@@ -248,7 +264,47 @@ TEST(DeliverMailTest, LaterExpansionsSeeTheLowerCasedValue) {
       Mails(r.peer.sent),
       (Strings{Header("Ann@Example.ORG", "S Ann@Example.ORG", lower) + "M Ann@Example.ORG\r\n\r\n",
                Header(lower, "S Ann@Example.ORG", "") + "M Ann@Example.ORG\r\n\r\n",
-               Header(lower, "R " + lower, lower) + "B " + lower + "\r\n\r\n"}));
+               ResponseHeader(lower, "R " + lower, lower) + "B " + lower + "\r\n\r\n"}));
+}
+
+// REPLYTO is expanded for each main and address-file mail and goes on one
+// line after From; the response mail has none. A value that is no usable
+// address gives no header, and the log says so.
+TEST(DeliverMailTest, ReplyToOnMainAndAddressFileMails) {
+  const struct {
+    const char* name;
+    std::optional<std::string> section;
+    std::string visitor;
+    std::optional<std::string> header;
+    std::optional<std::string> noted;  // the log's detail, once per mail
+  } cases[] = {
+      {"visitor_address", " $visitor$\n", "Ann@Example.org", "Ann@Example.org", {}},
+      {"line_breaks_collapsed", "$visitor$", "a@x\r\nBcc: v@y", "a@x Bcc: v@y", {}},
+      {"absent", std::nullopt, "a@x", std::nullopt, {}},
+      {"empty_after_trimming", " \n$visitor$ ", "\t", std::nullopt, {}},
+      {"angle_brackets", "Ann <$visitor$>", "a@x", std::nullopt, "Ann <a@x>"},
+      {"control_byte", "$visitor$", "a\x01@x", std::nullopt, "a\x01@x"},
+      {"delete_byte", "$visitor$", "a\x7f@x", std::nullopt, "a\x7f@x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MailRun r;
+    r.dir.Write("list.txt", "x@example.org\n");
+    r.addressFile = r.dir.path() + "/list.txt";
+    r.responseBody = "r";
+    r.sections.replyTo = c.section;
+    r.Field("owner", "owner@example.org", true);
+    r.Field("visitor", c.visitor, false);
+    r.Field("email", "ann@example.org", false, true);
+    Status done = r.Deliver();
+    ASSERT_TRUE(done) << LogText(done.failure());
+    ASSERT_EQ(Mails(r.peer.sent).size(), 3u);
+    const Strings want = c.header ? Strings{*c.header, *c.header} : Strings{};
+    EXPECT_EQ(
+        Captures(r.peer.sent, std::regex("\r\nFrom: form@example.org\r\nReply-To: ([^\r]*)\r\n")),
+        want);
+    EXPECT_EQ(r.notices.replyTos, c.noted ? Strings(2, *c.noted) : Strings{});
+  }
 }
 
 // Only main mails to fields with a key are encrypted; the other main mail,
@@ -282,8 +338,36 @@ TEST(DeliverMailTest, EncryptsOnlyTheMainMailsOfKeyedFields) {
             (Strings{Header(from, "S", "a@example.org") +
                          "BEGIN\r\nkey K1\r\nHi~\r\n..~\r\nbye\r\nEND\r\n\r\n\r\n",
                      Header(from, "S", "b@example.org") + plain, Header(from, "S", "") + plain,
-                     Header(from, "S", "c@example.org") + plain}));
+                     ResponseHeader(from, "S", "c@example.org") + plain}));
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
+// Armour goes out as pgp wrote it, never re-encoded, even when (as with this
+// stand-in) it holds what the plain mail would send as quoted-printable; the
+// subject still becomes encoded words.
+TEST(DeliverMailTest, ArmourIsNeverReencoded) {
+  testing::StandInPgp pgpExe;
+  pgpExe.Install("{ echo BEGIN; cat \"$2\"; echo; echo END; } > \"$2.asc\"\n");
+  MailRun r;
+  r.env.vars["TMP"] = r.dir.path();
+  const std::string text = "Gr\xc3\xbc\xc3\x9f " + std::string(1200, 'x');
+  r.sections.subject = "Zo\xc3\xab";
+  r.sections.messageBody = text;
+  r.Field("a", "a@example.org", true);
+  r.Field("b", "b@example.org", true);
+  r.fields[0].pgpKeyId = "K1";
+  Status done = r.Deliver();
+  ASSERT_TRUE(done) << LogText(done.failure());
+  const Strings mails = Mails(r.peer.sent);
+  ASSERT_EQ(mails.size(), 2u);
+  for (const std::string& mail : mails) {
+    EXPECT_NE(mail.find("\r\nSubject: =?UTF-8?Q?Zo=C3=AB?=\r\n"), std::string::npos) << mail;
+  }
+  EXPECT_NE(mails[0].find("\r\n\r\nBEGIN\r\n" + text + "\r\nEND\r\n"), std::string::npos);
+  EXPECT_EQ(mails[0].find("MIME-Version"), std::string::npos);
+  EXPECT_NE(mails[1].find("Content-Transfer-Encoding: quoted-printable\r\n\r\nGr=C3=BC=C3=9F x"),
+            std::string::npos)
+      << mails[1];
 }
 
 // A keyed mail that cannot be encrypted is never sent, not even in plain.

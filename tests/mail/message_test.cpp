@@ -2,8 +2,143 @@
 
 #include <gtest/gtest.h>
 
+#include "support/python_mail.hpp"
+
 namespace veltrano {
 namespace {
+
+using testing::Latin1ToUtf8;
+using testing::ReadMail;
+
+std::string Crlf(std::string_view text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+MailHeader Header(std::string_view subject, std::optional<std::string_view> extra = {}) {
+  return {"form@example.org",           std::nullopt,    subject, "ann@example.org", extra,
+          {1998, 3, 7, 14, 5, 9, 3600}, "id@client.test"};
+}
+
+// Mails as a reader sees them: each case's mail goes through Python's email
+// package (one run for all), which must find the subject and the body as
+// they were given, and lines SMTP carries.
+TEST(ComposeMailTest, ReadersGetTheTextBack) {
+  const std::string utf8Subject = "Contact: Zo\xc3\xab \xc3\x9cnal";
+  const std::string utf8Body =
+      "Name: Zo\xc3\xab \xc3\x9cnal\nGr\xc3\xbc\xc3\x9f = Gott \n.\n.x\n\tFrom here\n";
+  std::string longLine = "start\n";
+  for (int i = 0; i < 500; ++i) longLine += i % 50 ? "word=.x " : ".lead ";
+  longLine += "\nend";
+  std::string words, emoji;
+  for (int i = 0; i < 200; ++i) words += "word" + std::to_string(i) + " ";
+  words += "end";
+  for (int i = 0; i < 100; ++i) emoji += "\xc3\xbc\xf0\x9f\x98\x80 ";
+  emoji += "!";
+  const std::string armour =
+      "-----BEGIN PGP MESSAGE-----\n\nhQEMAx1=\n.\n-----END PGP MESSAGE-----\n";
+  const struct {
+    const char* name;
+    std::string subject, body;
+    std::optional<std::string> extra;
+    BodyKind kind;
+    std::string subjectRead;  // decoded, UTF-8
+    std::string charset;      // of the body; empty: no MIME lines of ours
+    std::size_t longest;      // longest line at most
+    std::size_t longLineKept;
+  } cases[] = {
+      {"utf8", utf8Subject, utf8Body, {}, BodyKind::kText, utf8Subject, "utf-8", 78, 0},
+      {"latin1",
+       "caf\xe9",
+       "d\xe9j\xe0 vu\n",
+       {},
+       BodyKind::kText,
+       Latin1ToUtf8("caf\xe9"),
+       "iso-8859-1",
+       78,
+       0},
+      // One charset for the mail: a subject in UTF-8 with a body that is not.
+      {"one_charset",
+       "Zo\xc3\xab",
+       "d\xe9j\xe0",
+       {},
+       BodyKind::kText,
+       Latin1ToUtf8("Zo\xc3\xab"),
+       "iso-8859-1",
+       78,
+       0},
+      {"long_ascii_line", "Long", longLine, {}, BodyKind::kText, "Long", "utf-8", 78, 0},
+      {"long_ascii_subject_folded", words, "b", {}, BodyKind::kText, words, "", 78, 0},
+      {"subject_without_spaces",
+       std::string(1500, 'x'),
+       "b",
+       {},
+       BodyKind::kText,
+       std::string(1500, 'x'),
+       "",
+       78,
+       0},
+      {"long_utf8_subject", emoji, "b", {}, BodyKind::kText, emoji, "utf-8", 78, 0},
+      // The administrator's own encoding: the body stays as it is.
+      {"admin_8bit", utf8Subject, utf8Body,
+       "Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: 8bit", BodyKind::kText,
+       utf8Subject, "utf-8", 78, 0},
+      {"admin_qp_long_line", "s", std::string(3000, 'a'),
+       "Content-Transfer-Encoding: Quoted-Printable", BodyKind::kText, "s", "", 998, 0},
+      {"admin_type_long_line", "s", std::string(1500, 'a'), "Content-Type: text/plain",
+       BodyKind::kText, "s", "", 1500, 1500},
+      {"armour", "Zo\xc3\xab", armour, {}, BodyKind::kArmour, "Zo\xc3\xab", "", 78, 0},
+  };
+  std::string conversation;
+  for (const auto& c : cases) {
+    ComposedMail mail = ComposeMail(Header(c.subject, c.extra), c.body, c.kind);
+    EXPECT_EQ(mail.longLineKept, c.longLineKept) << c.name;
+    conversation += "DATA\r\n" + mail.text + "\r\n.\r\n";
+  }
+  std::vector<ReadMail> mails = testing::ReadMailsWithPython(conversation);
+  ASSERT_EQ(mails.size(), std::size(cases));
+  for (std::size_t i = 0; i < mails.size(); ++i) {
+    const auto& c = cases[i];
+    const ReadMail& m = mails[i];
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(m.Header("Subject"), c.subjectRead);
+    // The framing adds a line end and a blank line after every body.
+    EXPECT_EQ(m.body, Crlf(c.body) + "\r\n\r\n");
+    EXPECT_EQ(m.charset, c.charset);
+    if (!c.extra) {  // else the administrator's lines stand alone
+      const bool mime = !c.charset.empty();
+      EXPECT_EQ(m.Header("MIME-Version"), mime ? std::optional<std::string>("1.0") : std::nullopt);
+      EXPECT_EQ(m.Header("Content-Transfer-Encoding"),
+                mime ? std::optional<std::string>("quoted-printable") : std::nullopt);
+    }
+    EXPECT_LE(m.longest, c.longest);
+    EXPECT_EQ(m.sevenBit, c.name != std::string("admin_8bit"));
+    EXPECT_EQ(m.defects, 0);
+  }
+}
+
+// Where the new lines stand: Reply-To after From, Auto-Submitted and the
+// MIME lines after Message-ID, the administrator's header last.
+TEST(ComposeMailTest, HeaderBlockOfAUtf8ResponseWithReplyTo) {
+  MailHeader header = Header("Danke, Zo\xc3\xab", "X-Form: contact");
+  header.replyTo = "zoe@example.org";
+  header.autoReply = true;
+  EXPECT_EQ(ComposeMail(header, "Gr\xc3\xbc\xc3\x9f\n", BodyKind::kText).text,
+            "From: form@example.org\r\nReply-To: zoe@example.org\r\n"
+            "Subject: =?UTF-8?Q?Danke=2C_Zo=C3=AB?=\r\nTo: ann@example.org\r\nbcc: \r\n"
+            "X-Mailer: 2.1\r\nDate: Sat, 07 Mar 1998 14:05:09 +0100\r\n"
+            "Message-ID: <id@client.test>\r\nAuto-Submitted: auto-replied\r\n"
+            "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+            "Content-Transfer-Encoding: quoted-printable\r\nX-Form: contact\r\n\r\n"
+            "Gr=C3=BC=C3=9F\r\n\r\n");
+  // The administrator's own fields stand for ours.
+  header.extra = "auto-submitted: no\nMime-Version: 1.0";
+  const std::string text = ComposeMail(header, "x", BodyKind::kText).text;
+  EXPECT_EQ(text.find("Auto-Submitted: auto-replied"), std::string::npos) << text;
+  EXPECT_EQ(text.find("MIME-Version: 1.0"), std::string::npos) << text;
+  EXPECT_NE(text.find("Content-Type: text/plain; charset=UTF-8\r\n"), std::string::npos);
+}
 
 TEST(PrepareBodyForWireTest, GivesCrLfAndStuffsEveryLeadingDot) {
   const struct {

@@ -352,6 +352,31 @@ TEST(SmtpClientTest, ConnectionFailureGivesTheSocketPage) {
   for (const auto& p : cases) check(p);
 }
 
+// A line the administrator's encoding keeps whole goes out as it is, and
+// the log says which mail has it.
+TEST(SmtpClientTest, LongLineKeptIsNoted) {
+  ScriptedPeer peer;
+  testing::FixedClock clock;
+  testing::NoticeLog notices;
+  SmtpClient::Options options;
+  options.notices = &notices;
+  SmtpClient client(peer, clock, options);
+  client.SetExtraHeader("Content-Type: text/plain; charset=us-ascii");
+  const std::string line(1200, 'a');
+  for (bool blind : {false, true}) {
+    ASSERT_TRUE(client.MailFrom(kServer, "form@example.org"));
+    ASSERT_TRUE(blind ? client.RcptBcc("b@example.org") : client.RcptTo("ann@example.org"));
+    ASSERT_TRUE(client.MsgBody("x\n" + line, "s"));
+    client.ClearToList();
+  }
+  EXPECT_NE(peer.sent.find("\r\nx\r\n" + line + "\r\n\r\n.\r\n"), std::string::npos);
+  using Note = std::pair<NoticeKind, std::string>;
+  EXPECT_EQ(notices.notes,
+            (std::vector<Note>{
+                {NoticeKind::kLongLineKept, "mail to ann@example.org, a line of 1200 bytes"},
+                {NoticeKind::kLongLineKept, "mail to the address file, a line of 1200 bytes"}}));
+}
+
 TEST(SmtpClientTest, QuitWithoutConnectionSendsNothing) {
   ScriptedPeer peer;
   testing::FixedClock clock;

@@ -96,6 +96,8 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kNegativeContentLength), "No data", "Your browser did not send any data from the form"},
       {Fail(kBodyTooLarge), "Form Submit Error", "The form data is too large."},
       {Fail(kInvalidEscape), "Veltrano error", "Invalid escape sequence"},
+      {Fail(kMalformedMultipart, {}, "no closing delimiter"), "Form Submit Error",
+       "The form data could not be read: it is not valid multipart/form-data."},
       {Fail(kTooManySubmissions), "Too many submissions",
        "Too many submissions from your address.  Please try again later."},
       {Fail(kErrorPageUnreadable), "Load Failure",

@@ -1,15 +1,17 @@
 // An in-memory System for running requests inside a test: a map for the
 // environment, a string for standard input, the response captured as the
 // bytes that would leave the process, the log lines kept, and a clock that
-// reads what it is told.
+// reads what it is told; and a sink that keeps a phase's notices.
 #pragma once
 
 #include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "model/notices.hpp"
 #include "platform/system.hpp"
 #include "platform/text_mode.hpp"
 
@@ -31,6 +33,11 @@ class StringInput final : public platform::Input {
     std::string raw = bytes.substr(consumed, count);
     consumed += raw.size();
     return platform::DecodeTextMode(raw);
+  }
+  std::string ReadBytes(std::size_t count) override {
+    std::string raw = bytes.substr(consumed, count);
+    consumed += raw.size();
+    return raw;
   }
   void DiscardUpTo(std::size_t total) override {
     if (consumed < total) consumed = std::min(total, bytes.size());
@@ -59,12 +66,22 @@ class FixedClock final : public platform::Clock {
   platform::LocalTime time{1998, 3, 7, 14, 5, 9, 3600, 889275909};
 };
 
+// The notices a phase reported, in order.
+class NoticeLog final : public Notices {
+ public:
+  void Note(NoticeKind kind, std::string detail) override {
+    notes.emplace_back(kind, std::move(detail));
+  }
+  std::vector<std::pair<NoticeKind, std::string>> notes;
+};
+
 struct FakeSystem {
   MapEnvironment env;
   StringInput input;
   CapturedOutput output;
   CapturedLog log;
   FixedClock clock;
+  NoticeLog notices;
   platform::System system{env, input, output, log, clock};
 };
 

@@ -61,7 +61,8 @@ std::string DumpSections(const Template& t) {
     out += Show("smtpServer", t.mail->server) + Show("sender", t.mail->sender) +
            Show("subject", t.mail->subject) + Show("messageBody", t.mail->messageBody) +
            Show("mailHeader", t.mail->mailHeader) +
-           Show("responseMailHeader", t.mail->responseMailHeader);
+           Show("responseMailHeader", t.mail->responseMailHeader) +
+           Show("replyTo", t.mail->replyTo);
   }
   out += Show("errorPageFile", t.errorPageFile) + Show("responseSubject", t.responseSubject) +
          Show("responseBody", t.responseBody) + Show("executeCommand", t.executeCommand) +
@@ -104,19 +105,19 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
       {"minimal", kRequired, kRequiredDump + kTail},
       {"mail_sections_need_smtpserver",
        kRequired + "<SENDER>s</SENDER><SUBJECT>u</SUBJECT><MSGBODY>b</MSGBODY>"
-                   "<MAILHDR>h</MAILHDR><RMAILHDR>r</RMAILHDR>",
+                   "<MAILHDR>h</MAILHDR><RMAILHDR>r</RMAILHDR><REPLYTO>$email$</REPLYTO>",
        kRequiredDump + kTail},
       {"everything_any_order_any_case",
        "<formdata>\n<NAME=\"a\">\n</FORMDATA><MsgBody>\nBody\n</msgbody>"
        "<SMTPSERVER>mail.example.org</SMTPSERVER><SENDER>$email$</SENDER>"
        "<SUBJECT> Hi </SUBJECT><MAILHDR>\n X-A: 1 \n</MAILHDR>"
-       "<RMAILHDR> X-B: 2</RMAILHDR><ERRMSGFILE>e.htm</ERRMSGFILE>"
+       "<RMAILHDR> X-B: 2</RMAILHDR><ERRMSGFILE>e.htm</ERRMSGFILE><replyTo> $email$\n</REPLYTO>"
        "<RSUBJECT>Thanks</RSUBJECT><RMSGBODY>R</RMSGBODY><EXECUTE>run</EXECUTE>"
        "<ADRFILE> list.txt\n</ADRFILE><DFILE APPEND>\n data.txt \n</DFILE>"
        "<DFILEFORMAT>$name$\n</DFILEFORMAT><succeedmsgfile> ok.htm\n</SUCCEEDMSGFILE>",
        "smtpServer=[mail.example.org]\nsender=[$email$]\nsubject=[ Hi ]\n"
        "messageBody=[\nBody\n]\nmailHeader=[X-A: 1]\nresponseMailHeader=[X-B: 2]\n"
-       "errorPageFile=[e.htm]\nresponseSubject=[Thanks]\nresponseBody=[R]\n"
+       "replyTo=[ $email$\n]\nerrorPageFile=[e.htm]\nresponseSubject=[Thanks]\nresponseBody=[R]\n"
        "executeCommand=[run]\naddressFile=[list.txt]\nappendDataFile=[data.txt]\n"
        "dataFileFormat=[$name$\n]\nsuccessPageFile=[ ok.htm\n]\nname=\"a\"\n"},
       {"both_dfile_sections_use_append",

@@ -1,7 +1,8 @@
 // Fills in and submits a form in Debian's headless Chromium, for
 // browser_test.py. Reads a job from standard input:
-//   {"url": ..., "profile": DIR, "cases": [{"name", "fields": {NAME: VALUE},
+//   {"profile": DIR, "cases": [{"name", "url", "fields": {NAME: VALUE},
 //    "form_png": PATH, "page_png": PATH}]}
+// A file input's VALUE is the path of the file to choose.
 // and writes one JSON line per case: {"name", "status", "title", "text",
 // "seconds"} (the response page as rendered), or {"name", "error"}.
 import { chromium } from 'playwright-core';
@@ -19,9 +20,14 @@ try {
   for (const c of job.cases) {
     try {
       const page = await context.newPage();
-      await page.goto(job.url);
+      await page.goto(c.url);
       for (const [name, value] of Object.entries(c.fields)) {
-        await page.fill(`[name="${name}"]`, value);
+        const field = page.locator(`[name="${name}"]`);
+        if (await field.getAttribute('type') === 'file') {
+          await field.setInputFiles(value);
+        } else {
+          await field.fill(value);
+        }
       }
       await page.screenshot({ path: c.form_png, fullPage: true });
       const start = Date.now();

@@ -2,15 +2,17 @@
 """A person's view: Debian's headless Chromium opens examples/contact.html
 through a private Apache (mod_cgid, the CGI run as www-data), fills the form
 in and sends it; the rendered page and the mails that reach the private
-Postfix's mailbox are checked for each case of the table. A screenshot of the
-filled form and of the answer page of each case stays in STATE-DIR/screenshots.
+Postfix's mailbox, as a mail reader decodes them, are checked for each case
+of the table. One case sends a copy of the form that posts
+multipart/form-data with a file. A screenshot of the filled form and of the
+answer page of each case stays in STATE-DIR/screenshots.
 
 Usage: browser_test.py PATH-TO-veltrano2.exe STATE-DIR
 """
 
-import email.header
 import json
 import os
+import re
 import subprocess
 import sys
 
@@ -22,36 +24,80 @@ PLAYWRIGHT = os.path.join(HERE, "node_modules", "playwright-core", "package.json
 RECIPIENT = "root@localhost"  # the hidden field "to" of the form
 VISITOR = "root@localhost.localdomain"
 
-# (case, fields typed in, texts the rendered page shows,
+ZOE = "Zo\u00eb \u00dcnal"
+# A textarea paragraph far longer than the 998 octets a mail line may have.
+PARAGRAPH = " ".join(["Gr\u00fc\u00dfe aus K\u00f6ln \u2014 viele"] * 200)
+MULTIPART_PAGE = "contact-multipart.html"
+ATTACHMENT = "notes.txt"  # made in the state directory
+
+# (case, page, fields filled in, texts the rendered page shows,
 #  mails it sends as (X-Original-To, Subject, text in the body))
 CASES = [
-    ("thank-you",
+    ("thank-you", "contact.html",
      {"name": "Ann Example", "email": VISITOR, "message": "Hello from Chromium.\nSecond line."},
      ["Thank you, Ann Example", "Your message has been received."],
      [(RECIPIENT, "Contact form: message from Ann Example",
        "Name: Ann Example\nE-mail: %s\n\nHello from Chromium.\nSecond line.\n" % VISITOR),
       (VISITOR, "Thank you, Ann Example", "Thank you for your message. We will answer you soon.\n")]),
-    ("name-left-empty",
+    ("name-left-empty", "contact.html",
      {"name": "", "email": VISITOR, "message": "Hello"},
      ["Some fields need your attention", "Please tell us your name."],
      []),
+    ("utf-8", "contact.html",
+     {"name": ZOE, "email": VISITOR, "message": PARAGRAPH + "\n.\nEnde"},
+     ["Thank you, " + ZOE],
+     [(RECIPIENT, "Contact form: message from " + ZOE,
+       "Name: %s\nE-mail: %s\n\n%s\n.\nEnde\n" % (ZOE, VISITOR, PARAGRAPH)),
+      (VISITOR, "Thank you, " + ZOE, "Thank you for your message. We will answer you soon.\n")]),
+    ("multipart", MULTIPART_PAGE,
+     {"name": "Ann Multipart", "email": VISITOR, "message": "Sent as\nmultipart/form-data.",
+      "attachment": ATTACHMENT},
+     ["Thank you, Ann Multipart"],
+     [(RECIPIENT, "Contact form: message from Ann Multipart",
+       "Name: Ann Multipart\nE-mail: %s\n\nSent as\nmultipart/form-data.\n" % VISITOR),
+      (VISITOR, "Thank you, Ann Multipart", "Thank you for your message. We will answer you soon.\n")]),
 ]
+DROPPED_FILE = "uploaded file not mailed, its name stands as the value: field attachment, " \
+    "file " + ATTACHMENT
 MAX_SECONDS = 1.0
+MAX_LINE = 998  # octets of a mail line, its CR LF aside
 
 
 def decoded(msg):
     """(Subject, body) of a mail as a reader sees them, whatever its encoding."""
-    subject = str(email.header.make_header(email.header.decode_header(msg["Subject"] or "")))
-    body = msg.get_payload(decode=True).decode(msg.get_content_charset() or "ascii")
-    return subject, body.replace("\r\n", "\n")
+    return str(msg["Subject"]), msg.get_content().replace("\r\n", "\n")
 
 
-def run_browser(stack, url, shots):
-    job = {"url": url, "profile": stack.dir("chromium-profile"), "cases": [
-        {"name": name, "fields": fields,
+def longest_line(msg):
+    return max(len(line.rstrip(b"\r")) for line in msg.raw.split(b"\n"))
+
+
+def make_multipart_page(stack, site):
+    """A copy of the example form that posts multipart/form-data and has a
+    file input; and the file to choose."""
+    htdocs = os.path.join(site, "htdocs")
+    with open(os.path.join(htdocs, "contact.html"), encoding="utf-8") as f:
+        form, n = re.subn(r'<form method="POST"',
+                          '<form method="POST" enctype="multipart/form-data"', f.read())
+    form, m = re.subn(r'(<p><input type="submit")',
+                      r'<p><input type="file" name="attachment"></p>\n\1', form)
+    if (n, m) != (1, 1):
+        raise Failure("examples/contact.html has no POST form with a submit button")
+    harness.write(os.path.join(htdocs, MULTIPART_PAGE), form)
+    path = os.path.join(stack.dir("files"), ATTACHMENT)
+    harness.write(path, "not mailed\n")
+    return path
+
+
+def run_browser(stack, base, attachment, shots):
+    def value(v):
+        return attachment if v == ATTACHMENT else v
+    job = {"profile": stack.dir("chromium-profile"), "cases": [
+        {"name": name, "url": base + page,
+         "fields": {k: value(v) for k, v in fields.items()},
          "form_png": os.path.join(shots, name + "-form.png"),
          "page_png": os.path.join(shots, name + "-page.png")}
-        for name, fields, _, _ in CASES]}
+        for name, page, fields, _, _ in CASES]}
     # Whatever Node.js and Chromium write goes into the state directory.
     home = stack.dir("home")
     env = dict(harness.SERVER_ENV, HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home,
@@ -68,12 +114,18 @@ def main():
     with harness.Stack(state) as stack:
         postfix = harness.Postfix(stack)
         site = harness.make_site(stack, program, postfix.smtp, recipient=RECIPIENT)
+        attachment = make_multipart_page(stack, site)
         server = harness.apache(stack, site, "cgid")
         shots = stack.dir("screenshots")
-        results = run_browser(stack, "http://127.0.0.1:%d/contact.html" % server.port, shots)
+        results = run_browser(stack, "http://127.0.0.1:%d/" % server.port, attachment, shots)
 
-        problems, seen = [], 0
-        for name, _, texts, mails in CASES:
+        problems = []
+        # Every case's mails, told apart by their subjects; one more would show too.
+        total = sum(len(case[4]) for case in CASES)
+        everything = postfix.settled_mails(total)
+        if len(everything) != total:
+            problems.append("%d mails arrived, want %d" % (len(everything), total))
+        for name, _, _, texts, mails in CASES:
             got = results.get(name, {"error": "no result"})
             print("%-16s %s" % (name, {k: v for k, v in got.items() if k != "text"}))
             print("  screenshots: %s-form.png, %s-page.png in %s" % (name, name, shots))
@@ -84,11 +136,12 @@ def main():
                          for t in texts if t not in got["text"]]
             if got["status"] != 200 or got["seconds"] >= MAX_SECONDS:
                 problems.append("%s: status %s after %.2f s" % (name, got["status"], got["seconds"]))
-            # The mails of this case are those that arrived after the earlier cases'.
-            arrived = postfix.settled_mails(seen + len(mails))[seen:]
-            seen += len(arrived)
+            arrived = [m for m in everything if str(m["Subject"]) in {s for _, s, _ in mails}]
             want = sorted(mails)
             have = sorted((m["X-Original-To"], *decoded(m)) for m in arrived)
+            problems += ["%s: mail to %s has a line of %d octets" % (name, m["X-Original-To"],
+                                                                     longest_line(m))
+                         for m in arrived if longest_line(m) > MAX_LINE]
             if [(to, subject) for to, subject, _ in have] != [(to, s) for to, s, _ in want]:
                 problems.append("%s: mails %s, want %s" % (name, [h[:2] for h in have],
                                                            [w[:2] for w in want]))
@@ -97,6 +150,8 @@ def main():
                              for h, w in zip(have, want) if w[2] not in h[2]]
         server.stop()
         problems += ["log: " + line for line in server.unexpected_log_lines()]
+        if not any(DROPPED_FILE in line for line in server.log_lines()):
+            problems.append("log: no line says %r" % DROPPED_FILE)
     if problems:
         raise Failure("\n  ".join(["browser:"] + problems))
     print("browser: %d cases rendered and mailed as expected" % len(CASES))

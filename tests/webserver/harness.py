@@ -13,6 +13,8 @@ next run in the same STATE stops what the killed one left running.
 
 import contextlib
 import ctypes
+import email
+import email.policy
 import mailbox
 import os
 import pwd
@@ -193,12 +195,20 @@ class Postfix:
         self.mail_dir = info["VELTRANO_MAIL_DIR"]
 
     def mails(self, user="root"):
+        """The mails delivered to `user`, read with the email package's
+        default policy (headers decoded as a mail reader shows them); each
+        keeps the bytes it was read from as `raw`."""
         path = os.path.join(self.mail_dir, user)
         if not os.path.exists(path):
             return []
         box = mailbox.mbox(path, create=False)
         try:
-            return list(box)
+            mails = []
+            for key in box.keys():
+                raw = box.get_bytes(key)
+                mails.append(email.message_from_bytes(raw, policy=email.policy.default))
+                mails[-1].raw = raw
+            return mails
         finally:
             box.close()
 
@@ -389,15 +399,16 @@ class Server:
         self.procs = [proc, *helpers]
 
     def request(self, method, path, body=None, content_type=None):
-        """(status, headers, body text, seconds) of one request; the whole
-        response is read, so a cut or reset connection raises."""
+        """(status, headers, body text, seconds) of one request (`body` text
+        or bytes); the whole response is read, so a cut or reset connection
+        raises."""
         headers = {"Content-Type": content_type} if content_type else {}
         start = time.monotonic()
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         try:
             conn.request(method, path, body=body, headers=headers)
             resp = conn.getresponse()
-            text = resp.read().decode("latin-1")
+            text = resp.read().decode("utf-8", "replace")
             return resp.status, resp, text, time.monotonic() - start
         finally:
             conn.close()
@@ -406,13 +417,15 @@ class Server:
         for proc in self.procs:
             _stop(proc)
 
-    def unexpected_log_lines(self):
-        """Every log line that is neither the program's standard error nor a
-        start or stop notice (a reset, a broken pipe, a time-out ...)."""
+    def log_lines(self):
         found = []
         for path in self.logs:
             with contextlib.suppress(FileNotFoundError), open(path, errors="replace") as f:
-                found += [line.rstrip("\n") for line in f
-                          if line.strip() and not BENIGN.search(line)
-                          and not PROGRAM_LINE.search(line)]
+                found += [line.rstrip("\n") for line in f if line.strip()]
         return found
+
+    def unexpected_log_lines(self):
+        """Every log line that is neither the program's standard error nor a
+        start or stop notice (a reset, a broken pipe, a time-out ...)."""
+        return [line for line in self.log_lines()
+                if not BENIGN.search(line) and not PROGRAM_LINE.search(line)]

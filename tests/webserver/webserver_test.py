@@ -7,9 +7,11 @@ Usage: webserver_test.py SERVER PATH-TO-veltrano2.exe STATE-DIR
 SERVER: apache-cgid (mpm_event), apache-cgi (mpm_prefork) or nginx (fcgiwrap).
 
 Each request of the table must give a complete page in well under a second;
-afterwards exactly the accepted submission's two mails are in the mailbox and
-its line in the data file, and the server's logs hold nothing but the
-program's own standard error lines (no reset, broken pipe or time-out).
+afterwards exactly the two mails of each accepted submission (one URL-encoded,
+one multipart/form-data in UTF-8 with a file) are in the mailbox, read as a
+mail reader shows them, and their lines in the data file, and the server's
+logs hold nothing but the program's own standard error lines (no reset,
+broken pipe or time-out).
 """
 
 import os
@@ -30,10 +32,34 @@ REFUSED = urllib.parse.urlencode({
     "name": "", "email": "not-an-address", "message": "Hi", "to": "root@localhost"})
 OVER_1_MIB = "message=" + "a" * (1 << 20)
 
+
+class Multipart:
+    """A multipart/form-data body as a browser sends it (UTF-8 text)."""
+    BOUNDARY = "----VeltranoFormBoundary7MA4YWxkTrZu0gW"
+
+    def __init__(self, fields, files=()):
+        parts = ['--%s\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n'
+                 % (self.BOUNDARY, name, value) for name, value in fields]
+        parts += ['--%s\r\nContent-Disposition: form-data; name="%s"; filename="%s"\r\n'
+                  'Content-Type: application/octet-stream\r\n\r\n%s\r\n'
+                  % (self.BOUNDARY, name, filename, content) for name, filename, content in files]
+        self.data = ("".join(parts) + "--%s--\r\n" % self.BOUNDARY).encode("utf-8")
+        self.content_type = "multipart/form-data; boundary=" + self.BOUNDARY
+
+
+ZOE = "Zo\u00eb \u00dcnal"
+LONG_LINE = " ".join(["Gr\u00fc\u00dfe"] * 400)  # one line of 2,399 characters
+MULTIPART = Multipart(
+    [("name", ZOE), ("email", "root@localhost.localdomain"),
+     ("message", "Hello.\r\n.\r\n" + LONG_LINE), ("to", "root@localhost")],
+    [("attachment", "notes.txt", "not mailed")])
+
 # (case, method, program, template, body, texts the page holds, text it ends with)
 CASES = [
     ("accepted submission", "POST", "veltrano2.exe", "contact.tpl", ACCEPTED,
      ["<TITLE>Thank you</TITLE>", "<H1>Thank you, Ann Example</H1>"], "</HTML>"),
+    ("multipart UTF-8", "POST", "veltrano2.exe", "contact.tpl", MULTIPART,
+     ["<TITLE>Thank you</TITLE>", "<H1>Thank you, %s</H1>" % ZOE], "</HTML>"),
     ("failing checks", "POST", "veltrano2.exe", "contact.tpl", REFUSED,
      ["<li>Please tell us your name.", "<li>That e-mail address is not valid."], "</HTML>"),
     ("misspelt template", "POST", "veltrano2.exe", "contcat.tpl", ACCEPTED,
@@ -48,21 +74,32 @@ CASES = [
 ]
 MAX_SECONDS = 1.0
 
-# (X-Original-To, Subject, text in the body) of the accepted submission's mails.
+# The accepted submissions' mails: (X-Original-To, Subject, text in the body,
+# Reply-To, Auto-Submitted). The main mail's Reply-To is the visitor; the
+# response to the visitor is marked as an automatic reply.
+VISITOR = "root@localhost.localdomain"
 MAILS = [
     ("root@localhost", "Contact form: message from Ann Example",
-     "Name: Ann Example\nE-mail: root@localhost.localdomain\n\nHello there.\n.\nBye\n"),
-    ("root@localhost.localdomain", "Thank you, Ann Example",
-     "Thank you for your message. We will answer you soon.\n"),
+     "Name: Ann Example\nE-mail: %s\n\nHello there.\n.\nBye\n" % VISITOR, VISITOR, None),
+    (VISITOR, "Thank you, Ann Example", "Thank you for your message. We will answer you soon.\n", None,
+     "auto-replied"),
+    ("root@localhost", "Contact form: message from " + ZOE,
+     "Name: %s\nE-mail: %s\n\nHello.\n.\n%s\n" % (ZOE, VISITOR, LONG_LINE), VISITOR, None),
+    (VISITOR, "Thank you, " + ZOE, "Thank you for your message. We will answer you soon.\n", None,
+     "auto-replied"),
 ]
 # The program writes its files with CR LF line ends.
-DATA_LINE = re.compile(r'\d\d/\d\d/\d\d \d\d:\d\d:\d\d,"Ann Example","root@localhost\.localdomain"\r\n')
+DATA_LINE = r'\d\d/\d\d/\d\d \d\d:\d\d:\d\d,"%s","root@localhost\.localdomain"\r\n'
+DATA_LINES = re.compile(DATA_LINE % "Ann Example" + DATA_LINE % ZOE)
 
 
 def check_page(server, case, method, program, template, body, texts, ending):
+    content_type = FORM if body else None
+    if isinstance(body, Multipart):
+        content_type, body = body.content_type, body.data
     try:
         status, resp, page, seconds = server.request(
-            method, "/cgi-bin/%s?%s" % (program, template), body, FORM if body else None)
+            method, "/cgi-bin/%s?%s" % (program, template), body, content_type)
     except OSError as e:  # a reset, a refused or cut connection
         return ["%s: %s" % (case, e)]
     print("%-20s %s %.3f s" % (case, status, seconds))
@@ -80,15 +117,20 @@ def check_page(server, case, method, program, template, body, texts, ending):
 def check_mails(postfix):
     mails = postfix.settled_mails(len(MAILS))
     problems = [] if len(mails) == len(MAILS) else [
-        "%d mails arrived, want %d (the accepted submission's only): %s"
+        "%d mails arrived, want %d (the accepted submissions' only): %s"
         % (len(mails), len(MAILS), [(m["X-Original-To"], m["Subject"]) for m in mails])]
-    for to, subject, text in MAILS:
-        got = [m for m in mails if m["X-Original-To"] == to]
+    for to, subject, text, reply_to, auto in MAILS:
+        got = [m for m in mails if m["X-Original-To"] == to and m["Subject"] == subject]
         if len(got) != 1:
-            problems.append("%d mails to %s, want 1" % (len(got), to))
-        elif got[0]["Subject"] != subject or text not in got[0].get_payload():
-            problems.append("mail to %s: Subject %r, body %r" % (to, got[0]["Subject"],
-                                                                  got[0].get_payload()))
+            problems.append("%d mails to %s with Subject %r, want 1" % (len(got), to, subject))
+            continue
+        body = got[0].get_content().replace("\r\n", "\n")
+        longest = max(len(line.rstrip(b"\r")) for line in got[0].raw.split(b"\n"))
+        if text not in body or got[0]["Reply-To"] != reply_to or \
+                got[0]["Auto-Submitted"] != auto or longest > 998:
+            problems.append("mail to %s, %r: Reply-To %r, Auto-Submitted %r, longest line %d, "
+                            "body %r" % (to, subject, got[0]["Reply-To"], got[0]["Auto-Submitted"],
+                                         longest, body[:300]))
     return problems
 
 
@@ -97,11 +139,11 @@ def check_data_file(site):
     if not os.path.exists(path):
         return ["no data file " + path]
     owner = pwd.getpwuid(os.stat(path).st_uid).pw_name
-    with open(path, newline="") as f:
+    with open(path, newline="", encoding="utf-8") as f:
         text = f.read()
     problems = [] if owner == harness.CGI_USER else ["data file owned by " + owner]
-    if not DATA_LINE.fullmatch(text):
-        problems.append("data file holds %r, want one line like %s" % (text, DATA_LINE.pattern))
+    if not DATA_LINES.fullmatch(text):
+        problems.append("data file holds %r, want two lines like %s" % (text, DATA_LINES.pattern))
     return problems
 
 
@@ -124,8 +166,8 @@ def main():
         problems += ["log: " + line for line in server.unexpected_log_lines()]
     if problems:
         raise Failure("%s:\n  %s" % (server.name, "\n  ".join(problems)))
-    print("%s: %d requests answered in time, 2 mails, 1 data line, clean logs"
-          % (server.name, len(CASES)))
+    print("%s: %d requests answered in time, %d mails, 2 data lines, clean logs"
+          % (server.name, len(CASES), len(MAILS)))
 
 
 if __name__ == "__main__":

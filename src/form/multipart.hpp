@@ -1,0 +1,59 @@
+// A form body sent as multipart/form-data (RFC 7578), as HTML forms with
+// enctype="multipart/form-data" send it, read into the same pairs as a
+// URL-encoded body.
+//
+// Each part names its field in its Content-Disposition header (form-data;
+// name="..."); names are kept as sent, like URL-encoded names. A text part's
+// value is its content byte for byte (CR LF inside it included), up to its
+// first NUL byte; an empty content is no value. A file part (one with a
+// filename parameter) is not kept: its value is the file's name, and the
+// dropped file is reported as a notice. Values join as AppendFormValue
+// (form_input.hpp) says. Part headers other than Content-Disposition are
+// ignored; nothing is decoded.
+//
+// The framing is strict: a boundary parameter of 1 to 70 bytes, delimiter
+// lines ending in CR LF, a blank line after each part's headers, and a
+// closing delimiter. A body that breaks it (no usable boundary, no closing
+// delimiter, a part without headers or without a form-data name) is the
+// kMalformedMultipart failure, whose detail says which. A preamble before
+// the first delimiter and an epilogue after the closing one are ignored.
+// Everything here is untrusted visitor text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "form/form_input.hpp"
+#include "model/notices.hpp"
+#include "model/result.hpp"
+
+namespace veltrano {
+
+// True when the media type of a CONTENT_TYPE value is multipart/form-data,
+// letters compared without regard to case.
+bool IsMultipartFormData(std::string_view contentType);
+
+// The pairs of a multipart/form-data body; `contentType` carries its boundary.
+Result<std::vector<FormPair>> ParseMultipartForm(std::string_view contentType,
+                                                 std::string_view body, Notices& notices);
+
+// End of public API. Implementation details follow.
+
+struct MultipartPart {
+  std::string name;
+  std::string content;
+  std::optional<std::string> fileName;  // set for a file part
+};
+
+// The parts of a body in order, before values are joined.
+Result<std::vector<MultipartPart>> SplitMultipart(std::string_view contentType,
+                                                  std::string_view body);
+
+// The value of parameter `name` (letters compared without regard to case) in
+// a header value such as `form-data; name="a"; filename=b`, or none. A quoted
+// value runs to the next '"': browsers send a '"' in a name as %22.
+std::optional<std::string> HeaderParameter(std::string_view value, std::string_view name);
+
+}  // namespace veltrano
