@@ -1,7 +1,6 @@
 #include "mail/message.hpp"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "mail/mime.hpp"
 #include "text/text.hpp"
@@ -86,12 +85,24 @@ std::string MailDate(const platform::LocalTime& t) {
   long offset = t.utcOffsetSeconds / 60;
   char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                kDays[DayOfWeek(t.year, t.month, t.day)], t.day,
-                kMonths[(t.month >= 1 && t.month <= 12) ? t.month - 1 : 0], t.year, t.hour,
-                t.minute, t.second, sign, offset / 60 % 100, offset % 60);
-  return buf;
+  std::string date = kDays[DayOfWeek(t.year, t.month, t.day)];
+  date += ", ";
+  AppendPadded(date, t.day, 2);
+  date += ' ';
+  date += kMonths[(t.month >= 1 && t.month <= 12) ? t.month - 1 : 0];
+  date += ' ';
+  AppendPadded(date, t.year, 4);
+  date += ' ';
+  AppendPadded(date, t.hour, 2);
+  date += ':';
+  AppendPadded(date, t.minute, 2);
+  date += ':';
+  AppendPadded(date, t.second, 2);
+  date += ' ';
+  date += sign;
+  AppendPadded(date, offset / 60 % 100, 2);
+  AppendPadded(date, offset % 60, 2);
+  return date;
 }
 
 ComposedMail ComposeMail(const MailHeader& h, std::string_view body, BodyKind kind) {

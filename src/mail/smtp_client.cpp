@@ -235,11 +235,12 @@ Status SmtpClient::AbortMail(std::string_view command, const SmtpReply& reply) {
 std::string SmtpClient::NextMessageId() {
   static const std::string token = RandomToken();
   const platform::LocalTime now = clock_.Now();
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
-                now.hour, now.minute, now.second);
-  return std::string(stamp) + "." + token + "." + std::to_string(mailsComposed_) + "@" +
-         (localHostName_.empty() ? std::string("localhost") : localHostName_);
+  std::string id;
+  AppendPadded(id, now.year, 4);
+  for (int part : {now.month, now.day, now.hour, now.minute, now.second}) AppendPadded(id, part, 2);
+  id += "." + token + "." + std::to_string(mailsComposed_) + "@" +
+        (localHostName_.empty() ? std::string("localhost") : localHostName_);
+  return id;
 }
 
 Status SmtpClient::MsgBody(std::optional<std::string_view> body,

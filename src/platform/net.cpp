@@ -19,6 +19,10 @@ namespace veltrano::platform {
 
 namespace {
 
+// Set by UseBuiltInHostLookup, acted on at the first host-name lookup: most
+// requests name their server by its dotted address and need none.
+bool builtInHostLookup = false;
+
 // Waits until `fd` is ready for `events` or the deadline passes; false on a
 // time-out or a poll failure. A signal that interrupts the wait resumes it
 // with the time that is left.
@@ -41,6 +45,10 @@ std::uint32_t ResolveIpv4(std::string_view name) {
   if (dotted != INADDR_NONE) return dotted;
   if (text == "255.255.255.255") return INADDR_NONE;  // all bits set, the same value
 
+  if (builtInHostLookup) {
+    ::__nss_configure_lookup("hosts", "files dns");
+    builtInHostLookup = false;
+  }
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -60,7 +68,7 @@ std::uint32_t ResolveIpv4(std::string_view name) {
 }
 
 void UseBuiltInHostLookup() {
-  ::__nss_configure_lookup("hosts", "files dns");
+  builtInHostLookup = true;
 }
 
 std::optional<std::string> LocalHostName() {

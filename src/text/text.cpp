@@ -95,6 +95,17 @@ long long LeadingInteger(std::string_view text, long long ceiling) {
   return negative ? -value : value;
 }
 
+void AppendPadded(std::string& out, long long value, int width) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0 && n < 20);
+  for (int i = n; i < width; ++i) out += '0';
+  while (n > 0) out += digits[--n];
+}
+
 std::string CollapseLineBreaks(std::string_view text) {
   std::string out;
   out.reserve(text.size());

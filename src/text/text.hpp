@@ -48,6 +48,10 @@ std::vector<std::string_view> SplitLines(std::string_view text);
 // overflows.
 long long LeadingInteger(std::string_view text, long long ceiling);
 
+// Appends `value` (not negative) in decimal, with leading zeros to at least
+// `width` digits: dates and times without the cost of printf.
+void AppendPadded(std::string& out, long long value, int width);
+
 // `text` with every run of CR and LF bytes replaced by one space: a value
 // that must stay on one line (a header, a data record).
 std::string CollapseLineBreaks(std::string_view text);
