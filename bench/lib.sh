@@ -157,7 +157,9 @@ bench_template() {
   text+=$'<NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid.">\n'
   text+=$'<NAME="phone" TYPE="INT" TYPEERR="Please give the number in digits.">\n'
   text+=$'<NAME="message">\n'
-  text+=$'<NAME="to" sendto>\n'
+  # Without a mail server the hidden field is an ordinary one: a sendto field
+  # there would (rightly) write a log line on every request.
+  if [ -n "$smtp" ]; then text+=$'<NAME="to" sendto>\n'; else text+=$'<NAME="to">\n'; fi
   for ((i = 6; i <= fields; i++)); do text+="<NAME=\"extra$i\">"$'\n'; done
   text+=$'</FORMDATA>\n'
   local notes="" target=$((${#text} * factor))

@@ -12,6 +12,9 @@
 #   bench/run.sh --web [--requests N] [--clients N] [--rounds N] [--links ...]
 #       through a private lighttpd + mod_cgi instance on a loopback port,
 #       throughput with ab at 8 (or N) concurrent clients
+#   --also LABEL=EXE (either mode, repeatable) measures another build of
+#       veltrano2.exe beside them, e.g. an earlier version: before and after
+#       in one run
 #
 # Installs what is missing with apt-get. Everything it makes is in
 # build-bench/ and a temporary directory; its servers run only for the run.
@@ -25,6 +28,7 @@ rounds=
 requests=500
 clients=8
 links="dynamic static-runtime static"
+also=()
 while [ $# -gt 0 ]; do
   case $1 in
     --web) web=1 ;;
@@ -32,7 +36,8 @@ while [ $# -gt 0 ]; do
     --requests) requests=$2; shift ;;
     --clients) clients=$2; shift ;;
     --links) links=$2; shift ;;
-    *) echo "usage: bench/run.sh [--web [--requests N] [--clients N]] [--rounds N] [--links LIST]" >&2; exit 2 ;;
+    --also) also+=("$2"); shift ;;
+    *) echo "usage: bench/run.sh [--web [--requests N] [--clients N]] [--rounds N] [--links LIST] [--also LABEL=EXE]..." >&2; exit 2 ;;
   esac
   shift
 done
@@ -63,6 +68,11 @@ cp "$BENCH_BUILD/tools/min_cgi" "$www/min/min_cgi.cgi"
 cp "$BENCH_BUILD/tools/min_smtp_cgi" "$www/smtp/min_smtp_cgi.cgi"
 for variant in $links; do
   bench_write_site "$www/$variant" "$BENCH_BUILD/$variant/veltrano2.exe" "127.0.0.1:$SINK_PORT"
+done
+for extra in "${also[@]}"; do
+  [ -x "${extra#*=}" ] || { bench_log "--also $extra: no such program"; exit 2; }
+  bench_write_site "$www/${extra%%=*}" "${extra#*=}" "127.0.0.1:$SINK_PORT"
+  links+=" ${extra%%=*}"
 done
 bench_body >"$work/body.txt"
 
