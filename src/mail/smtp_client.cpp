@@ -232,9 +232,8 @@ Status SmtpClient::AbortMail(std::string_view command, const SmtpReply& reply) {
   return Refused(command, reply);
 }
 
-std::string SmtpClient::NextMessageId() {
+std::string SmtpClient::NextMessageId(const platform::LocalTime& now) {
   static const std::string token = RandomToken();
-  const platform::LocalTime now = clock_.Now();
   std::string id;
   AppendPadded(id, now.year, 4);
   for (int part : {now.month, now.day, now.hour, now.minute, now.second}) AppendPadded(id, part, 2);
@@ -256,12 +255,14 @@ Status SmtpClient::MsgBody(std::optional<std::string_view> body,
   if (!body || !subject || !senderAddress_) return Fail(FailureKind::kMailIncomplete);
 
   ++mailsComposed_;
-  const std::string messageId = NextMessageId();
+  // One reading of the clock dates the mail and stamps its Message-ID.
+  const platform::LocalTime now = clock_.Now();
+  const std::string messageId = NextMessageId(now);
   // The list without the ", " after its last entry.
   std::string_view to = toList_;
   if (to.ends_with(", ")) to.remove_suffix(2);
-  const MailHeader header{*senderAddress_, extras.replyTo, *subject,  to,
-                          extraHeader_,    clock_.Now(),   messageId, extras.autoReply};
+  const MailHeader header{*senderAddress_, extras.replyTo,  *subject, to, extraHeader_, now,
+                          messageId,       extras.autoReply};
   const ComposedMail mail = ComposeMail(header, *body, extras.body);
   if (mail.longLineKept > 0 && options_.notices) {
     options_.notices->Note(NoticeKind::kLongLineKept,

@@ -115,7 +115,7 @@ class SmtpClient {
   Status Refused(std::string_view command, const SmtpReply& reply);
   Status AbortMail(std::string_view command, const SmtpReply& reply);
   Status CheckAddress(std::string_view address) const;
-  std::string NextMessageId();
+  std::string NextMessageId(const platform::LocalTime& now);
 
   SmtpTransport& transport_;
   const platform::Clock& clock_;
