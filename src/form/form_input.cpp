@@ -55,7 +55,7 @@ Result<std::string> UrlDecode(std::string_view text) {
       out.push_back(c);
     }
   }
-  if (std::size_t nul = out.find('\0'); nul != std::string::npos) out.resize(nul);
+  CutAtNul(out);
   return out;
 }
 

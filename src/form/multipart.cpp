@@ -87,10 +87,10 @@ Result<MultipartPart> ParsePart(std::string_view part) {
                        HeaderParameter(*disposition, "filename")};
 }
 
-// A value is a C string to everything downstream.
+// An empty part is an empty value, as "name=" is in a URL-encoded body.
 std::optional<std::string> FormValue(std::string text) {
   if (text.empty()) return std::nullopt;
-  if (std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  CutAtNul(text);
   return text;
 }
 

@@ -106,6 +106,10 @@ void AppendPadded(std::string& out, long long value, int width) {
   while (n > 0) out += digits[--n];
 }
 
+void CutAtNul(std::string& text) {
+  if (std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+}
+
 std::string CollapseLineBreaks(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -52,6 +52,10 @@ long long LeadingInteger(std::string_view text, long long ceiling);
 // `width` digits: dates and times without the cost of printf.
 void AppendPadded(std::string& out, long long value, int width);
 
+// Cuts `text` at its first zero byte: a submitted value is a C string to
+// everything downstream (mail text, command line, data file).
+void CutAtNul(std::string& text);
+
 // `text` with every run of CR and LF bytes replaced by one space: a value
 // that must stay on one line (a header, a data record).
 std::string CollapseLineBreaks(std::string_view text);
