@@ -36,25 +36,14 @@ std::size_t StdinInput::ReadSome(char* buf, std::size_t max) {
 }
 
 std::string StdinInput::ReadText(std::size_t count) {
-  std::string out;
-  TextModeDecoder decoder;
-  char buf[65536];
-  // Never read past `count` bytes: the server need not end the input after
-  // the announced body, and a read beyond it may wait for ever. A CR LF pair
-  // inside those bytes yields one character; a CR that is the last of them
-  // stays a CR. A 0x1A byte ends the text; the bytes after it stay unread.
-  std::size_t left = count;
-  while (left > 0) {
-    std::size_t n = ReadSome(buf, left < sizeof buf ? left : sizeof buf);
-    if (n == 0) break;
-    left -= n;
-    if (!decoder.Feed(std::string_view(buf, n), out)) break;
-  }
-  decoder.Finish(out);
-  return out;
+  // A CR LF pair inside the bytes yields one character; a CR that is the
+  // last of them stays a CR. A 0x1A byte ends the text.
+  return DecodeTextMode(ReadBytes(count));
 }
 
 std::string StdinInput::ReadBytes(std::size_t count) {
+  // Never read past `count` bytes: the server need not end the input after
+  // the announced body, and a read beyond it may wait for ever.
   std::string out;
   char buf[65536];
   while (out.size() < count) {
