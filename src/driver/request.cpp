@@ -121,16 +121,26 @@ class Request {
   }
 
  private:
-  Status ShowErrorPage(const Template& t, const PathAliases& aliases, const Submission& submission,
-                       const PlaceholderValues& values) {
-    Result<std::string> path = aliases.Resolve(t.errorPageFile, t.path);
+  // The page file the template names, through the aliases.
+  static Result<std::string> PageFile(const PathAliases& aliases, const std::string& name,
+                                      const std::string& templatePath, FailureKind unreadable) {
+    Result<std::string> path = aliases.Resolve(name, templatePath);
     if (!path) return path.failure();
-    Result<std::string> file = LoadPageFile(*path, FailureKind::kErrorPageUnreadable);
-    if (!file) return file.failure();
-    Result<std::string> page = ErrorPage(*file, t.fields, submission.checks, values);
+    return LoadPageFile(*path, unreadable);
+  }
+
+  Status Write(const Result<std::string>& page) {
     if (!page) return page.failure();
     system_.output.Write(*page);
     return {};
+  }
+
+  Status ShowErrorPage(const Template& t, const PathAliases& aliases, const Submission& submission,
+                       const PlaceholderValues& values) {
+    Result<std::string> file =
+        PageFile(aliases, t.errorPageFile, t.path, FailureKind::kErrorPageUnreadable);
+    if (!file) return file.failure();
+    return Write(ErrorPage(*file, t.fields, submission.checks, values));
   }
 
   std::string Client() const { return system_.env.Get("REMOTE_ADDR").value_or("(no REMOTE_ADDR)"); }
@@ -168,14 +178,10 @@ class Request {
   Status ShowSuccessPage(const Template& t, const PathAliases& aliases,
                          const PlaceholderValues& values) {
     if (t.successPageMissing) return *t.successPageMissing;
-    Result<std::string> path = aliases.Resolve(*t.successPageFile, t.path);
-    if (!path) return path.failure();
-    Result<std::string> file = LoadPageFile(*path, FailureKind::kSuccessPageUnreadable);
+    Result<std::string> file =
+        PageFile(aliases, *t.successPageFile, t.path, FailureKind::kSuccessPageUnreadable);
     if (!file) return file.failure();
-    Result<std::string> page = SuccessPage(*file, values);
-    if (!page) return page.failure();
-    system_.output.Write(*page);
-    return {};
+    return Write(SuccessPage(*file, values));
   }
 
   // The work of an accepted submission, in its fixed order.
