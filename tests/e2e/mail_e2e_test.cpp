@@ -316,86 +316,61 @@ TEST_P(MailOutcomeTest, PageLogAndRecord) {
 
 const std::string kOverlong = std::string(3000, 'a') + "@example.org";
 
+// Addresses refused before they are sent, and a REPLYTO that is no address;
+// a refused recipient logged while its mail goes on; a response mail that
+// fails after an accepted mail logged while the submission goes on, and
+// alone failing it, its refused recipient named in the log.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
-    Addresses, MailOutcomeTest,
+    Outcomes, MailOutcomeTest,
     ::testing::Values(
         OutcomeCase{"recipients_refuse_a_percent_route",
-                    "owner=evil%25evil.example@example.org&email=ann@example.org",
-                    "list@example.org\n",
-                    {},
-                    "<HTML>\r\n<TITLE>Mail send error</TITLE>Recipient not allowed: "
-                    "evil%evil.example@example.org",
-                    {"sendto address not in RECIPIENTS, no mail sent: field owner: "
-                     "evil%evil.example@example.org"},
-                    false,
-                    {},
-                    {"HELO"}},
-        OutcomeCase{"overlong_address_never_sent",
-                    "email=" + kOverlong,
-                    "",
-                    {},
-                    "<HTML>\r\n<TITLE>Mail send error</TITLE>Invalid mail address: " + kOverlong,
-                    {"no mail sent to an empty recipient field: owner",
-                     "invalid mail address not sent: over 254 octets or a local part over 64: "
-                     "aaa"},
-                    false,
-                    {},
-                    {"RCPT", "DATA"}},
+            "owner=evil%25evil.example@example.org&email=ann@example.org", "list@example.org\n", {},
+            "<HTML>\r\n<TITLE>Mail send error</TITLE>Recipient not allowed: "
+            "evil%evil.example@example.org",
+            {"sendto address not in RECIPIENTS, no mail sent: field owner: "
+             "evil%evil.example@example.org"},
+            false, {}, {"HELO"}},
+        OutcomeCase{"overlong_address_never_sent", "email=" + kOverlong, "", {},
+            "<HTML>\r\n<TITLE>Mail send error</TITLE>Invalid mail address: " + kOverlong,
+            {"no mail sent to an empty recipient field: owner",
+             "invalid mail address not sent: over 254 octets or a local part over 64: aaa"},
+            false, {}, {"RCPT", "DATA"}},
         OutcomeCase{"replyto_with_a_line_end_gives_no_header",
-                    "owner=o@example.org&reply=ann@example.org%0D%0ABcc:+evil@evil.test",
-                    "",
-                    {},
-                    "sent to o@example.org",
-                    {"no Reply-To header, REPLYTO is not a usable address: ann@example.org Bcc: "
-                     "evil@evil.test",
-                     "no Reply-To header",  // the address-file mail's
-                     "no mail sent to an empty recipient field: email"},
-                    true,
-                    {"RCPT TO:<o@example.org>\r\nDATA"},
-                    {"Reply-To", "evil"}}));
-
-// A refused recipient is logged and the mail goes on; a response mail that
-// fails after an accepted mail is logged and the submission goes on; alone,
-// it fails the submission, its refused recipient named in the log.
-INSTANTIATE_TEST_SUITE_P(
-    Replies, MailOutcomeTest,
-    ::testing::Values(
-        OutcomeCase{"refused_blind_copy_logged",
-                    "owner=o@example.org",
-                    "a@example.org\nb@example.org\n",
-                    {{"RCPT", {Reply("250 ok\r\n"), Reply("550 no such user\r\n")}}},
-                    "sent to o@example.org",
-                    {"recipient refused by the SMTP server, the mail went on without it: server "
-                     "127.0.0.1:*: RCPT TO:<a@example.org>: 550 no such user",
-                     "no mail sent to an empty recipient field: email"},
-                    true,
-                    {"RCPT TO:<b@example.org>\r\nDATA"},
-                    {}},
+            "owner=o@example.org&reply=ann@example.org%0D%0ABcc:+evil@evil.test", "", {},
+            "sent to o@example.org",
+            {"no Reply-To header, REPLYTO is not a usable address: ann@example.org Bcc: "
+             "evil@evil.test",
+             "no Reply-To header",  // the address-file mail's
+             "no mail sent to an empty recipient field: email"},
+            true, {"RCPT TO:<o@example.org>\r\nDATA"}, {"Reply-To", "evil"}},
+        OutcomeCase{"refused_blind_copy_logged", "owner=o@example.org",
+            "a@example.org\nb@example.org\n",
+            {{"RCPT", {Reply("250 ok\r\n"), Reply("550 no such user\r\n")}}},
+            "sent to o@example.org",
+            {"recipient refused by the SMTP server, the mail went on without it: server "
+             "127.0.0.1:*: RCPT TO:<a@example.org>: 550 no such user",
+             "no mail sent to an empty recipient field: email"},
+            true, {"RCPT TO:<b@example.org>\r\nDATA"}, {}},
         OutcomeCase{"failed_confirmation_after_the_main_mail",
-                    "owner=o@example.org&email=ann@exmaple.org",
-                    "",
-                    {{"RCPT", {Reply("250 ok\r\n"), Reply("550 5.1.1 unknown\r\n")}},
-                     {"DATA", {Reply("354 go\r\n"), Reply("554 no valid recipients\r\n")}}},
-                    "sent to o@example.org",
-                    {"response mail not delivered, the submission went on (an earlier mail was "
-                     "accepted): to ann@exmaple.org, server 127.0.0.1:*: DATA: 554 no valid "
-                     "recipients; before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
-                    true,
-                    {"DATA\r\nRSET\r\nQUIT\r\n"},
-                    {}},
-        OutcomeCase{"failed_confirmation_alone",
-                    "email=ann@exmaple.org",
-                    "",
-                    {{"RCPT", {Reply("550 5.1.1 unknown\r\n")}},
-                     {"DATA", {Reply("554 no valid recipients\r\n")}}},
-                    "<HTML>\r\n<TITLE>SMTP Communication error</TITLE>",
-                    {"no mail sent to an empty recipient field: owner",
-                     "SMTP server refused: server 127.0.0.1:*: DATA: 554 no valid recipients; "
-                     "before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
-                    false,
-                    {},
-                    {"QUIT"}}),
+            "owner=o@example.org&email=ann@exmaple.org", "",
+            {{"RCPT", {Reply("250 ok\r\n"), Reply("550 5.1.1 unknown\r\n")}},
+             {"DATA", {Reply("354 go\r\n"), Reply("554 no valid recipients\r\n")}}},
+            "sent to o@example.org",
+            {"response mail not delivered, the submission went on (an earlier mail was "
+             "accepted): to ann@exmaple.org, server 127.0.0.1:*: DATA: 554 no valid "
+             "recipients; before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
+            true, {"DATA\r\nRSET\r\nQUIT\r\n"}, {}},
+        OutcomeCase{"failed_confirmation_alone", "email=ann@exmaple.org", "",
+            {{"RCPT", {Reply("550 5.1.1 unknown\r\n")}},
+             {"DATA", {Reply("554 no valid recipients\r\n")}}},
+            "<HTML>\r\n<TITLE>SMTP Communication error</TITLE>",
+            {"no mail sent to an empty recipient field: owner",
+             "SMTP server refused: server 127.0.0.1:*: DATA: 554 no valid recipients; "
+             "before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
+            false, {}, {"QUIT"}}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Subjects as readers show them: each in its own charset, an ASCII one that
 // looks like an encoded word as typed, a long ASCII one folded at spaces. An
