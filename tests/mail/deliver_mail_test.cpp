@@ -214,6 +214,13 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
        },
        {"ann@example.org"}, {"Main"}, 1, {},
        {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: 451 later"}},
+      {"connection_cut_after_the_main_mail_noted",
+       [](MailRun& r) {
+         r.responseBody = "r";
+         r.peer = testing::ScriptedPeer({{".", {testing::CloseAfter({"250 queued\r\n"})}}});
+       },
+       {"ann@example.org"}, {"Main"}, 1, {},
+       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: no reply"}},
       {"refused_response_mail_alone_ends_the_phase",
        [](MailRun& r) {
          r.fields[0].sendTo = false;
