@@ -2,6 +2,7 @@
 
 #include "mail/message.hpp"
 #include "platform/files.hpp"
+#include "text/address.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -64,8 +65,9 @@ class Delivery {
   }
 
   // REPLYTO on one line and trimmed; none when that leaves nothing, or when
-  // it is no usable address (the log says so: a mail without Reply-To still
-  // reaches its reader).
+  // it is not one plain address (the log says so: a mail without Reply-To
+  // still reaches its reader). A reader's "reply" must not go to a list, a
+  // quoted or routed address the visitor slipped in.
   Result<std::optional<std::string>> ReplyTo() {
     const std::optional<std::string> none;
     if (!order_.sections.replyTo) return none;
@@ -74,7 +76,7 @@ class Delivery {
     std::string address = CollapseLineBreaks(*expanded);
     Trim(address);
     if (address.empty()) return none;
-    if (IsUnsafeAddress(address)) {
+    if (!IsPlainAddress(address)) {
       notices_.Note(NoticeKind::kReplyToInvalid, address);
       return none;
     }
@@ -146,13 +148,28 @@ class Delivery {
     }
     for (std::size_t i = 0; i < order_.fields.size(); ++i) {
       if (!order_.fields[i].respondTo || !HasAddress(i)) continue;
-      Result<MailExtras> extras = StartMail(/*response=*/true);
-      if (!extras) return extras.failure();
-      if (Status ok = AddRecipient(i); !ok) return ok;
-      if (Status ok = smtp_.MsgBody(body, subject, *extras); !ok) return ok;
+      Status sent = SendResponse(i, subject, body);
       smtp_.ClearToList();
+      if (sent) continue;
+      // Once the server has taken a mail of this submission, its work is
+      // done: a response the server won't take (most often the visitor's
+      // own mistyped address) must not turn it into an error page, which
+      // would skip the command and the data line and make the visitor send
+      // it all again. Alone, the response mail is the submission's work.
+      if (smtp_.mailsAccepted() == 0 || sent.failure().kind != FailureKind::kSmtpRefused) {
+        return sent;
+      }
+      notices_.Note(NoticeKind::kResponseFailed,
+                    "to " + *values_[i] + ", " + sent.failure().detail);
     }
     return {};
+  }
+
+  Status SendResponse(std::size_t field, std::string_view subject, std::string_view body) {
+    Result<MailExtras> extras = StartMail(/*response=*/true);
+    if (!extras) return extras.failure();
+    if (Status ok = AddRecipient(field); !ok) return ok;
+    return smtp_.MsgBody(body, subject, *extras);
   }
 
   const MailOrder& order_;

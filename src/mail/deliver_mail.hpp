@@ -17,9 +17,9 @@
 // REPLYTO, expanded afresh for each main and address-file mail like SENDER,
 // becomes their Reply-To header (each run of CR/LF one space, trimmed): the
 // visitor's address, while From stays an address of the site's own. Nothing
-// left gives no header; an unusable address (as smtp_client.hpp's
-// IsUnsafeAddress says) gives no header and a notice. Response mails carry
-// no Reply-To and are marked as automatic replies.
+// left gives no header; anything but one plain address (text/address.hpp)
+// gives no header and a notice. Response mails carry no Reply-To and are
+// marked as automatic replies.
 //
 // Address file: read whole in text mode, one address per line, each trimmed;
 // blank lines give no recipient and lines have no length limit.
@@ -27,7 +27,10 @@
 // Failures end the mail phase: "Veltrano AdrFile error" when the address
 // file cannot be read, the SMTP client's failures (smtp_client.hpp), an
 // expansion's, and a main mail whose encryption gave nothing
-// (kMailIncomplete). Mails already sent stay sent.
+// (kMailIncomplete). Mails already sent stay sent. One exception: a
+// response mail the server refuses or never answers (kSmtpRefused) after it
+// accepted an earlier mail of the request is a notice (its address and the
+// reply), and the phase goes on with the next response mail.
 #pragma once
 
 #include <optional>

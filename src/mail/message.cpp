@@ -53,18 +53,26 @@ bool DeclaresQuotedPrintable(std::string_view header) {
   return EqualsNoCase(value, "quoted-printable");
 }
 
-// The Subject line: as it is when it fits on one line and is ASCII.
-std::string SubjectLine(std::string_view subject, std::string_view charset) {
+// The charset that reads `text` as it was written: UTF-8 when it is valid
+// UTF-8 (ASCII is), else ISO-8859-1, in which every byte is a character.
+std::string_view CharsetOf(std::string_view text) {
+  return IsValidUtf8(text) ? "UTF-8" : "ISO-8859-1";
+}
+
+// The Subject line: as it is when it is ASCII, fits on a line of
+// kFoldedLineLength and holds nothing a reader would decode ("=?" starts an
+// encoded word); folded at its spaces when it is longer.
+std::string SubjectLine(std::string_view subject) {
   constexpr std::string_view kName = "Subject: ";
   std::string line(kName);
-  if (HasHighBytes(subject)) {
-    line += EncodedWords(subject, charset, kName.size());
-  } else if (kName.size() + subject.size() <= kMaxLineLength) {
+  if (HasHighBytes(subject) || subject.find("=?") != std::string_view::npos) {
+    line += EncodedWords(subject, CharsetOf(subject), kName.size());
+  } else if (kName.size() + subject.size() <= kFoldedLineLength) {
     line += subject;
   } else if (std::optional<std::string> folded = FoldAtSpaces(subject, kName.size())) {
     line += *folded;
   } else {
-    line += EncodedWords(subject, charset, kName.size());
+    line += EncodedWords(subject, CharsetOf(subject), kName.size());
   }
   return line + "\r\n";
 }
@@ -117,14 +125,12 @@ ComposedMail ComposeMail(const MailHeader& h, std::string_view body, BodyKind ki
   const bool highBytes = HasHighBytes(from) || HasHighBytes(subject) || HasHighBytes(h.to) ||
                          (h.replyTo && HasHighBytes(*h.replyTo)) || HasHighBytes(lines);
   const bool mime = text && !adminEncoding && (highBytes || longest > kMaxLineLength);
-  const std::string_view charset =
-      IsValidUtf8(subject) && IsValidUtf8(lines) ? "UTF-8" : "ISO-8859-1";
 
   ComposedMail mail;
   std::string& out = mail.text;
   out += "From: " + from + "\r\n";
   if (h.replyTo) out += "Reply-To: " + std::string(*h.replyTo) + "\r\n";
-  out += SubjectLine(subject, charset);
+  out += SubjectLine(subject);
   out += "To: " + std::string(h.to) + "\r\n";
   // The line stays for its readers, but blind copies are never listed: every
   // recipient would see them.
@@ -138,7 +144,7 @@ ComposedMail ComposeMail(const MailHeader& h, std::string_view body, BodyKind ki
   }
   if (mime) {
     if (!HasField(extra, "MIME-Version:")) out += "MIME-Version: 1.0\r\n";
-    out += "Content-Type: text/plain; charset=" + std::string(charset) + "\r\n";
+    out += "Content-Type: text/plain; charset=" + std::string(CharsetOf(lines)) + "\r\n";
     out += "Content-Transfer-Encoding: quoted-printable\r\n";
   }
   out += extra;

@@ -15,8 +15,8 @@
 // out as it always did. A mail whose header values or body hold a byte of
 // 0x80 or above, or whose body has a line over kMaxLineLength octets, gets
 // MIME-Version, Content-Type text/plain with its charset and a
-// quoted-printable body. The charset is UTF-8 when the subject and the body
-// are valid UTF-8, else ISO-8859-1 (every byte is a character in it). When
+// quoted-printable body. The body's charset is UTF-8 when it is valid
+// UTF-8, else ISO-8859-1 (every byte is a character in it). When
 // the extra header has its own Content-Type or Content-Transfer-Encoding the
 // administrator has chosen: the body is left alone, except that long lines
 // get soft line breaks if the header declares quoted-printable (otherwise
@@ -24,8 +24,13 @@
 // and always goes out as it is.
 //
 // Header values: a subject with a byte of 0x80 or above becomes encoded
-// words in the mail's charset; an ASCII subject too long for one line is
-// folded at its spaces (encoded words when it has none to fold at). From,
+// words in its own charset, chosen as the body's is but apart from it, so a
+// subject and a body typed in different charsets both read right. So does
+// an ASCII subject holding "=?", which readers would otherwise decode as an
+// encoded word into other text; no MIME-Version comes with it, so an ASCII
+// mail stays as it was. An ASCII subject whose line would be longer than
+// kFoldedLineLength is folded at its spaces (encoded words only when no
+// fold keeps its lines within kMaxLineLength). From,
 // To and Reply-To hold addresses, which encoded words must not stand in
 // (RFC 2047 5), so they go out as they are.
 //

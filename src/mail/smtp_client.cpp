@@ -4,6 +4,7 @@
 #include <random>
 
 #include "mail/message.hpp"
+#include "text/address.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -133,8 +134,14 @@ void SmtpClient::SendCommand(std::string_view command, bool record) {
 }
 
 Status SmtpClient::CheckAddress(std::string_view address) const {
-  if (!IsUnsafeAddress(address)) return {};
-  return Fail(FailureKind::kInvalidAddress, std::string(address));
+  if (IsUnsafeAddress(address)) return Fail(FailureKind::kInvalidAddress, std::string(address));
+  if (IsOverlongAddress(address)) {
+    // The reason first: the log line is cut at its length limit.
+    return Fail(FailureKind::kInvalidAddress, std::string(address),
+                "over " + std::to_string(kMaxAddressLength) + " octets or a local part over " +
+                    std::to_string(kMaxLocalPartLength) + ": " + std::string(address));
+  }
+  return {};
 }
 
 Status SmtpClient::Connect(std::string_view server) {
@@ -174,9 +181,13 @@ Status SmtpClient::Connect(std::string_view server) {
 Status SmtpClient::Refused(std::string_view command, const SmtpReply& reply) {
   std::string shown(command);
   TrimRight(shown);
-  Failure failure =
-      Fail(FailureKind::kSmtpRefused, {},
-           "server " + server_ + ": " + CollapseLineBreaks(shown) + ": " + LogReply(reply));
+  std::string detail =
+      "server " + server_ + ": " + CollapseLineBreaks(shown) + ": " + LogReply(reply);
+  // The refused recipients of a failed mail are told with its failure: a
+  // refused RCPT is often why the DATA that follows is refused.
+  for (const std::string& refused : refusedRecipients_) detail += "; before it " + refused;
+  refusedRecipients_.clear();
+  Failure failure = Fail(FailureKind::kSmtpRefused, {}, std::move(detail));
   failure.transcript = transcript_;
   return failure;
 }
@@ -189,6 +200,7 @@ Status SmtpClient::MailFrom(std::string_view server, std::string_view senderText
     if (Status ok = Connect(server); !ok) return ok;
   }
   recipientsThisMail_ = 0;
+  refusedRecipients_.clear();
   const std::string command = "MAIL FROM:<" + sender + ">\r\n";
   SendCommand(command);
   SmtpReply reply = ReadReply();
@@ -201,26 +213,24 @@ Status SmtpClient::MailFrom(std::string_view server, std::string_view senderText
   return {};
 }
 
-Status SmtpClient::RcptTo(std::string_view addressText) {
+Status SmtpClient::Recipient(std::string_view addressText, bool listed) {
   std::string address(addressText);
   AsciiLowerInPlace(address);
   if (Status ok = CheckAddress(address); !ok) return ok;
-  SendCommand("RCPT TO:<" + address + ">\r\n");
-  Record(ReadReply().text);  // a refused recipient does not stop the mail
+  const std::string command = "RCPT TO:<" + address + ">";
+  // Blind copies stay out of the transcript, which the debug page shows
+  // (the log may name them: it holds addresses anyway).
+  SendCommand(command + "\r\n", /*record=*/listed);
+  SmtpReply reply = ReadReply();
+  Record(reply.text);
+  // A refused recipient does not stop the mail; it is told with the mail's
+  // outcome.
+  if (Refuses(reply.code)) refusedRecipients_.push_back(command + ": " + LogReply(reply));
   ++recipientsThisMail_;
-  toList_ += address;
-  toList_ += ", ";
-  return {};
-}
-
-Status SmtpClient::RcptBcc(std::string_view addressText) {
-  std::string address(addressText);
-  AsciiLowerInPlace(address);
-  if (Status ok = CheckAddress(address); !ok) return ok;
-  // Blind copies stay out of the transcript, which the debug page shows.
-  SendCommand("RCPT TO:<" + address + ">\r\n", /*record=*/false);
-  Record(ReadReply().text);
-  ++recipientsThisMail_;
+  if (listed) {
+    toList_ += address;
+    toList_ += ", ";
+  }
   return {};
 }
 
@@ -285,6 +295,13 @@ Status SmtpClient::MsgBody(std::optional<std::string_view> body,
   SmtpReply done = ReadReply();
   Record(done.text);
   if (Refuses(done.code)) return AbortMail("end of data", done);
+  ++mailsAccepted_;
+  if (options_.notices) {
+    for (const std::string& refused : refusedRecipients_) {
+      options_.notices->Note(NoticeKind::kRcptRefused, "server " + server_ + ": " + refused);
+    }
+  }
+  refusedRecipients_.clear();
   return {};
 }
 

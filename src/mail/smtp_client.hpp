@@ -14,10 +14,14 @@
 //
 // Failures come back as values carrying the transcript: a connection or
 // HELO failure (kSmtpConnect); an address holding CR, LF, another control
-// byte, DEL, '<' or '>', never sent (kInvalidAddress); a refused MAIL FROM,
-// a DATA reply other than 354 or an end-of-data reply of 400 or more, the
-// last two after an RSET (kSmtpRefused); a missing body, subject or sender
-// (kMailIncomplete). RCPT TO replies are recorded but not examined. A mail
+// byte, DEL, '<' or '>', or one too long for a server to take
+// (IsOverlongAddress, text/address.hpp), never sent (kInvalidAddress); a
+// refused MAIL FROM, a DATA reply other than 354 or an end-of-data reply of
+// 400 or more, the last two after an RSET (kSmtpRefused); a missing body,
+// subject or sender (kMailIncomplete). A refused RCPT TO (400 or more, or
+// no reply) does not stop the mail: when the mail is then accepted, each
+// refused recipient is one notice with the server's reply; when the mail
+// fails, the refused recipients are named in the failure's detail. A mail
 // without any RCPT TO is dropped with RSET before DATA.
 //
 // Replies are untrusted: a reply may arrive in any number of pieces, is
@@ -34,6 +38,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mail/message.hpp"
 #include "mail/transport.hpp"
@@ -85,8 +90,8 @@ class SmtpClient {
   Status MailFrom(std::string_view server, std::string_view sender);
   // A To recipient is listed in the To line; a blind copy is not, and its
   // command stays out of the transcript.
-  Status RcptTo(std::string_view address);
-  Status RcptBcc(std::string_view address);
+  Status RcptTo(std::string_view address) { return Recipient(address, /*listed=*/true); }
+  Status RcptBcc(std::string_view address) { return Recipient(address, /*listed=*/false); }
   // Sends one mail: header block, blank line, the body, end of data.
   Status MsgBody(std::optional<std::string_view> body, std::optional<std::string_view> subject,
                  const MailExtras& extras = {});
@@ -99,6 +104,8 @@ class SmtpClient {
   // QUIT and its reply code; 0 without sending anything when never connected.
   int Quit();
   const Transcript& transcript() const { return transcript_; }
+  // How many mails the server has accepted (end of data below 400).
+  std::size_t mailsAccepted() const { return mailsAccepted_; }
 
   // End of public API. Implementation details follow.
 
@@ -109,6 +116,7 @@ class SmtpClient {
 
  private:
   Status Connect(std::string_view server);
+  Status Recipient(std::string_view address, bool listed);
   void SendCommand(std::string_view command, bool record = true);
   SmtpReply ReadReply();
   void Record(std::string_view protocolText);
@@ -127,6 +135,10 @@ class SmtpClient {
   std::optional<std::string> extraHeader_;
   std::string toList_;  // each address followed by ", "
   std::size_t recipientsThisMail_ = 0;
+  // "RCPT TO:<address>: reply" for each recipient of this mail the server
+  // refused.
+  std::vector<std::string> refusedRecipients_;
+  std::size_t mailsAccepted_ = 0;
   std::uint64_t mailsComposed_ = 0;
   bool connected_ = false;
   bool broken_ = false;  // a receive failed; nothing more is sent

@@ -19,6 +19,8 @@ enum class NoticeKind {
   kFileDropped,         // detail: the field's name and the file's name
   kReplyToInvalid,      // detail: the expanded REPLYTO, which is no usable address
   kLongLineKept,        // detail: which mail, how long its longest body line
+  kRcptRefused,         // detail: server, RCPT TO and the reply; the mail went on without it
+  kResponseFailed,      // detail: address, server, command and reply; the request went on
 };
 
 class Notices {

@@ -292,6 +292,12 @@ std::string LogText(NoticeKind kind, std::string_view detail) {
           "body line over 998 bytes sent unsplit (the extra header sets the encoding), a server "
           "may refuse or break it",
           detail);
+    case NoticeKind::kRcptRefused:
+      return Joined("recipient refused by the SMTP server, the mail went on without it", detail);
+    case NoticeKind::kResponseFailed:
+      return Joined(
+          "response mail not delivered, the submission went on (an earlier mail was accepted)",
+          detail);
   }
   return std::string(detail);
 }

@@ -2,6 +2,7 @@
 // over SMTP to a scripted server on a loopback address of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <regex>
 
@@ -254,6 +255,168 @@ INSTANTIATE_TEST_SUITE_P(
                  "<TITLE>SMTP Communication error</TITLE>",
                  "The mail server returned<p>553 sender refused\r\r\n.<p> "}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// How addresses and the server's replies end a submission, or don't: its
+// page, its log lines (each named by a part of it; no others), the data
+// line, and what reached the server.
+struct OutcomeCase {
+  const char* name;
+  std::string body;  // owner= (sendto), email= (respondto), reply= (REPLYTO)
+  std::string list;  // the address file
+  SmtpScript script;
+  std::string page;                   // its start, after the header lines
+  std::vector<std::string> logLines;  // parts in order, "*" between them
+  bool recorded;                      // the data line was written
+  std::vector<std::string> sent;      // texts the server received
+  std::vector<std::string> notSent;
+  friend void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class MailOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
+
+TEST_P(MailOutcomeTest, PageLogAndRecord) {
+  const OutcomeCase& p = GetParam();
+  ScriptedSmtpServer server(p.script);
+  SKIP_WITHOUT_SERVER(server);
+  Site site;
+  WriteSite(site,
+            "<SMTPSERVER>{server}</SMTPSERVER>\n<SENDER>form@example.org</SENDER>\n"
+            "<REPLYTO>$reply$</REPLYTO>\n<SUBJECT>s</SUBJECT>\n<MSGBODY>b</MSGBODY>\n"
+            "<RSUBJECT>r</RSUBJECT>\n<RMSGBODY>thanks</RMSGBODY>\n<ADRFILE>list.txt</ADRFILE>\n"
+            "<RECIPIENTS>@example.org</RECIPIENTS>\n"
+            "<DFILE APPEND>data.txt</DFILE>\n<DFILEFORMAT>line</DFILEFORMAT>\n"
+            "<FORMDATA>\n<NAME=\"owner\" sendto>\n<NAME=\"email\" respondto>\n"
+            "<NAME=\"reply\">\n</FORMDATA>\n",
+            server.address());
+  site.Write("list.txt", p.list);
+  CgiResult result = RunCgi(site, PostRequest("t.tpl", p.body));
+  const std::string wire = server.Finish();
+
+  const std::string header = "Content-type: text/html\r\n\r\n";
+  EXPECT_EQ(result.output.rfind(header + p.page, 0), 0u) << result.output;
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = result.errors.find('\n', at)) != std::string::npos;
+       at = end + 1) {
+    lines.push_back(result.errors.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), p.logLines.size()) << result.errors;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::size_t at = 0;
+    for (std::size_t from = 0, star; at != std::string::npos; from = star + 1) {
+      star = p.logLines[i].find('*', from);
+      at = lines[i].find(p.logLines[i].substr(from, star - from), at);
+      if (star == std::string::npos) break;
+    }
+    EXPECT_NE(at, std::string::npos) << lines[i] << "\nwant " << p.logLines[i];
+  }
+  EXPECT_EQ(site.Exists("data.txt"), p.recorded);
+  for (const std::string& text : p.sent) EXPECT_NE(wire.find(text), std::string::npos) << text;
+  for (const std::string& text : p.notSent) EXPECT_EQ(wire.find(text), std::string::npos) << text;
+}
+
+const std::string kOverlong = std::string(3000, 'a') + "@example.org";
+
+// Addresses refused before they are sent, and a REPLYTO that is no address;
+// a refused recipient logged while its mail goes on; a response mail that
+// fails after an accepted mail logged while the submission goes on, and
+// alone failing it, its refused recipient named in the log.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, MailOutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"recipients_refuse_a_percent_route",
+            "owner=evil%25evil.example@example.org&email=ann@example.org", "list@example.org\n", {},
+            "<HTML>\r\n<TITLE>Mail send error</TITLE>Recipient not allowed: "
+            "evil%evil.example@example.org",
+            {"sendto address not in RECIPIENTS, no mail sent: field owner: "
+             "evil%evil.example@example.org"},
+            false, {}, {"HELO"}},
+        OutcomeCase{"overlong_address_never_sent", "email=" + kOverlong, "", {},
+            "<HTML>\r\n<TITLE>Mail send error</TITLE>Invalid mail address: " + kOverlong,
+            {"no mail sent to an empty recipient field: owner",
+             "invalid mail address not sent: over 254 octets or a local part over 64: aaa"},
+            false, {}, {"RCPT", "DATA"}},
+        OutcomeCase{"replyto_with_a_line_end_gives_no_header",
+            "owner=o@example.org&reply=ann@example.org%0D%0ABcc:+evil@evil.test", "", {},
+            "sent to o@example.org",
+            {"no Reply-To header, REPLYTO is not a usable address: ann@example.org Bcc: "
+             "evil@evil.test",
+             "no Reply-To header",  // the address-file mail's
+             "no mail sent to an empty recipient field: email"},
+            true, {"RCPT TO:<o@example.org>\r\nDATA"}, {"Reply-To", "evil"}},
+        OutcomeCase{"refused_blind_copy_logged", "owner=o@example.org",
+            "a@example.org\nb@example.org\n",
+            {{"RCPT", {Reply("250 ok\r\n"), Reply("550 no such user\r\n")}}},
+            "sent to o@example.org",
+            {"recipient refused by the SMTP server, the mail went on without it: server "
+             "127.0.0.1:*: RCPT TO:<a@example.org>: 550 no such user",
+             "no mail sent to an empty recipient field: email"},
+            true, {"RCPT TO:<b@example.org>\r\nDATA"}, {}},
+        OutcomeCase{"failed_confirmation_after_the_main_mail",
+            "owner=o@example.org&email=ann@exmaple.org", "",
+            {{"RCPT", {Reply("250 ok\r\n"), Reply("550 5.1.1 unknown\r\n")}},
+             {"DATA", {Reply("354 go\r\n"), Reply("554 no valid recipients\r\n")}}},
+            "sent to o@example.org",
+            {"response mail not delivered, the submission went on (an earlier mail was "
+             "accepted): to ann@exmaple.org, server 127.0.0.1:*: DATA: 554 no valid "
+             "recipients; before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
+            true, {"DATA\r\nRSET\r\nQUIT\r\n"}, {}},
+        OutcomeCase{"failed_confirmation_alone", "email=ann@exmaple.org", "",
+            {{"RCPT", {Reply("550 5.1.1 unknown\r\n")}},
+             {"DATA", {Reply("554 no valid recipients\r\n")}}},
+            "<HTML>\r\n<TITLE>SMTP Communication error</TITLE>",
+            {"no mail sent to an empty recipient field: owner",
+             "SMTP server refused: server 127.0.0.1:*: DATA: 554 no valid recipients; "
+             "before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
+            false, {}, {"QUIT"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// Subjects as readers show them: each in its own charset, an ASCII one that
+// looks like an encoded word as typed, a long ASCII one folded at spaces. An
+// ASCII mail gets no MIME lines.
+TEST(MailE2eTest, SubjectsReadAsTyped) {
+  std::string longSubject;
+  for (int i = 0; i < 12; ++i) longSubject += "Order" + std::to_string(i) + " ";
+  longSubject += "end";
+  std::string longEncoded = longSubject;
+  std::replace(longEncoded.begin(), longEncoded.end(), ' ', '+');
+  const struct {
+    std::string subject, message;  // URL-encoded
+    std::string subjectRead;       // UTF-8
+    std::string charset;           // of the body; empty: no MIME lines
+  } cases[] = {
+      {"caf%E9", "Gr%C3%BC%C3%9F", "caf\xc3\xa9", "utf-8"},
+      {"Order+%3D%3Futf-8%3Fb%3FSGVsbG8%3D%3F%3D+now", "plain", "Order =?utf-8?b?SGVsbG8=?= now",
+       ""},
+      {longEncoded, "plain", longSubject, ""},
+  };
+  std::string conversations;
+  for (const auto& c : cases) {
+    ScriptedSmtpServer server;
+    SKIP_WITHOUT_SERVER(server);
+    Site site;
+    WriteSite(site,
+              "<SMTPSERVER>{server}</SMTPSERVER>\n<SENDER>form@example.org</SENDER>\n"
+              "<SUBJECT>$s$</SUBJECT>\n<MSGBODY>$m$</MSGBODY>\n"
+              "<FORMDATA>\n<NAME=\"s\">\n<NAME=\"m\">\n<NAME=\"owner\" sendto>\n</FORMDATA>\n",
+              server.address());
+    RunCgi(site,
+           PostRequest("t.tpl", "s=" + c.subject + "&m=" + c.message + "&owner=o@example.org"));
+    conversations += server.Finish();
+  }
+  std::vector<ReadMail> mails = ReadMailsWithPython(conversations);
+  ASSERT_EQ(mails.size(), std::size(cases));
+  for (std::size_t i = 0; i < mails.size(); ++i) {
+    SCOPED_TRACE(cases[i].subjectRead);
+    EXPECT_EQ(mails[i].Header("Subject"), cases[i].subjectRead);
+    EXPECT_EQ(mails[i].charset, cases[i].charset);
+    EXPECT_EQ(mails[i].Header("MIME-Version").has_value(), !cases[i].charset.empty());
+    EXPECT_LE(mails[i].longest, 78u);
+    EXPECT_EQ(mails[i].defects, 0);
+  }
+  EXPECT_NE(mails[0].body.find("Gr\xc3\xbc\xc3\x9f\r\n"), std::string::npos) << mails[0].body;
+}
 
 }  // namespace
 }  // namespace veltrano::testing

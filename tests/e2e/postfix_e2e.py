@@ -6,9 +6,12 @@ with Python's own mail parser.
 
 Usage: postfix_e2e.py PATH-TO-veltrano2.exe
 
-The submission has two sendto fields, an address file and a response mail.
-Each mail goes to its own root+TAG@localhost address, so the test can tell
-that every mail arrived exactly once. Exits 77 (a skip for CTest) only when
+First, with RECIPIENTS @localhost, sendto values that this Postfix would
+relay elsewhere ("x@evil"@localhost, x%evil@localhost) must get the refused
+page and leave the queue empty. Then a submission with two sendto fields, an
+address file and a response mail: each mail goes to its own
+root+TAG@localhost address, so the test can tell that every mail arrived
+exactly once. Exits 77 (a skip for CTest) only when
 Postfix cannot be started (it needs root), and says so; under CI (CI set)
 that fails instead. The instance is stopped and removed at the end.
 """
@@ -110,36 +113,80 @@ def main():
     state = tempfile.mkdtemp(prefix="veltrano-postfix-state-")
     os.chmod(state, 0o755)  # Postfix's daemons run as the user postfix
     try:
-        check_delivery(state)
+        smtp_server, mailbox_path = start_postfix(state)
+        check_relay_refused(state, smtp_server)
+        check_delivery(smtp_server, mailbox_path)
     finally:
         stop_postfix(state)
 
 
-def check_delivery(state):
-    smtp_server, mailbox_path = start_postfix(state)
+def make_site(template):
+    site = tempfile.mkdtemp(prefix="veltrano-postfix-")
+    shutil.copy(sys.argv[1], os.path.join(site, "veltrano2.exe"))
+    write(os.path.join(site, "t.tpl"), template)
+    write(os.path.join(site, "error.htm"), "Content-type: text/html\n\nerror $err$\n")
+    write(os.path.join(site, "success.htm"), "Content-type: text/html\n\nthanks $name$\n")
+    return site
+
+
+def check_relay_refused(state, smtp_server):
+    """Addresses at localhost that Postfix routes on to evil.example. The
+    instance first relays for the loopback, as Debian's stock Postfix does
+    (mynetworks), into a discard transport, so that only Veltrano stands
+    between a visitor and the relay and nothing leaves the machine."""
+    conf = os.path.join(state, "conf")
+    for command in (["postconf", "-c", conf, "-e",
+                     "smtpd_relay_restrictions = permit_mynetworks, reject_unauth_destination",
+                     "default_transport = discard:relay test",
+                     "relay_transport = discard:relay test"],
+                    ["postfix", "-c", conf, "reload"]):
+        if subprocess.run(command, capture_output=True).returncode != 0:
+            fail("cannot let the instance relay: " + " ".join(command))
+    site = make_site(
+        "<SMTPSERVER>" + smtp_server + "</SMTPSERVER>\n<SENDER>form@localhost</SENDER>\n"
+        "<SUBJECT>s</SUBJECT>\n<MSGBODY>b</MSGBODY>\n<RECIPIENTS>@localhost</RECIPIENTS>\n"
+        "<ERRMSGFILE>error.htm</ERRMSGFILE>\n<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>\n"
+        "<FORMDATA>\n<NAME=\"name\">\n<NAME=\"to\" sendto>\n</FORMDATA>\n")
+    try:
+        for to in ('"evil@evil.example"@localhost', "evil%evil.example@localhost"):
+            page = run_request(sys.argv[1], site, "t.tpl",
+                               urllib.parse.urlencode([("name", "Ann"), ("to", to)]))
+            if "Recipient not allowed: " not in page:
+                fail("%s: not refused: %r" % (to, page))
+    finally:
+        shutil.rmtree(site, ignore_errors=True)
+    # A relayed mail may leave the queue (bounced) at once; its transaction
+    # stays in the log ("client=" starts each).
+    time.sleep(0.5)
+    queue = subprocess.run(["postqueue", "-c", conf, "-p"], capture_output=True, text=True)
+    if "Mail queue is empty" not in queue.stdout:
+        fail("mail was queued: %s%s" % (queue.stdout, queue.stderr))
+    with open(os.path.join(state, "maillog"), errors="replace") as log:
+        started = [line for line in log if " client=" in line]
+    if started:
+        fail("mail was taken for relaying: " + "".join(started))
+
+
+def check_delivery(smtp_server, mailbox_path):
     tag = secrets.token_hex(6)
     addr = {k: "root+%s-%s@localhost" % (k, tag) for k in ("to1", "to2", "list", "resp")}
-    site = tempfile.mkdtemp(prefix="veltrano-postfix-")
+    site = make_site(
+        "<SMTPSERVER>" + smtp_server + "</SMTPSERVER>\n"
+        "<SENDER>form@localhost</SENDER>\n"
+        "<SUBJECT>Contact $tag$</SUBJECT>\n"
+        "<MSGBODY>Message from $name$:\n$message$\n</MSGBODY>\n"
+        "<MAILHDR>X-Form: contact</MAILHDR>\n"
+        "<RSUBJECT>Thank you $name$</RSUBJECT>\n"
+        "<RMSGBODY>We received:\n$message$</RMSGBODY>\n"
+        "<ADRFILE>list.txt</ADRFILE>\n"
+        "<ERRMSGFILE>error.htm</ERRMSGFILE>\n"
+        "<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>\n"
+        "<FORMDATA>\n"
+        "<NAME=\"name\">\n<NAME=\"tag\">\n<NAME=\"message\">\n"
+        "<NAME=\"to1\" sendto>\n<NAME=\"to2\" sendto>\n<NAME=\"email\" respondto>\n"
+        "</FORMDATA>\n")
     try:
-        shutil.copy(sys.argv[1], os.path.join(site, "veltrano2.exe"))
-        write(os.path.join(site, "t.tpl"),
-              "<SMTPSERVER>" + smtp_server + "</SMTPSERVER>\n"
-              "<SENDER>form@localhost</SENDER>\n"
-              "<SUBJECT>Contact $tag$</SUBJECT>\n"
-              "<MSGBODY>Message from $name$:\n$message$\n</MSGBODY>\n"
-              "<MAILHDR>X-Form: contact</MAILHDR>\n"
-              "<RSUBJECT>Thank you $name$</RSUBJECT>\n"
-              "<RMSGBODY>We received:\n$message$</RMSGBODY>\n"
-              "<ADRFILE>list.txt</ADRFILE>\n"
-              "<ERRMSGFILE>error.htm</ERRMSGFILE>\n"
-              "<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>\n"
-              "<FORMDATA>\n"
-              "<NAME=\"name\">\n<NAME=\"tag\">\n<NAME=\"message\">\n"
-              "<NAME=\"to1\" sendto>\n<NAME=\"to2\" sendto>\n<NAME=\"email\" respondto>\n"
-              "</FORMDATA>\n")
         write(os.path.join(site, "list.txt"), "\n" + addr["list"] + "\n\n")
-        write(os.path.join(site, "error.htm"), "Content-type: text/html\n\nerror $err$\n")
-        write(os.path.join(site, "success.htm"), "Content-type: text/html\n\nthanks $name$\n")
 
         # A message with a lone "." line and a ".x" line, CR LF as a browser sends.
         body = urllib.parse.urlencode([
@@ -192,7 +239,8 @@ def check_delivery(state):
             problems.append("%s: Date %r does not parse" % (key, msg.get("Date")))
     if problems:
         fail("; ".join(problems))
-    print("postfix_e2e: all 4 mails delivered once each, headers and bodies as sent")
+    print("postfix_e2e: relaying addresses refused, nothing queued; all 4 mails delivered once "
+          "each, headers and bodies as sent")
 
 
 if __name__ == "__main__":

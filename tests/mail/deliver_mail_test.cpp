@@ -45,13 +45,16 @@ class NoticeList final : public Notices {
   void Note(NoticeKind kind, std::string detail) override {
     if (kind == NoticeKind::kEmptyRecipient) {
       fields.push_back(std::move(detail));
+    } else if (kind == NoticeKind::kResponseFailed) {
+      responses.push_back(std::move(detail));
     } else {
       EXPECT_EQ(kind, NoticeKind::kReplyToInvalid);
       replyTos.push_back(std::move(detail));
     }
   }
-  Strings fields;    // recipient fields without a value
-  Strings replyTos;  // REPLYTO values that are no usable address
+  Strings fields;     // recipient fields without a value
+  Strings replyTos;   // REPLYTO values that are no usable address
+  Strings responses;  // response mails that failed after an accepted mail
 };
 
 // One request's mail phase against a scripted server.
@@ -126,7 +129,10 @@ std::string ResponseHeader(const std::string& from, const std::string& subject,
 
 TEST(DeliverMailTest, SendsEveryGroupInOrderOverOneConnection) {
   MailRun r;
-  const std::string longAddress = std::string(140, 'l') + "@example.org";
+  // Longer than any fixed piece a line might be read in, and still plain.
+  std::string longAddress = std::string(64, 'l') + "@";
+  while (longAddress.size() < 240) longAddress += "sub.";
+  longAddress += "example.org";
   r.dir.Write("list.txt", "x@example.org\r\n\n  Y@Example.org \t\n" + longAddress + "\n\n");
   r.sections.subject = "Contact";
   r.sections.messageBody = "Hello\n.\nbye";
@@ -177,6 +183,7 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
     Strings subjects;  // of the mails sent, in order
     int connections;
     std::optional<ExpectedFailure> failure;
+    Strings responseFailures = {};  // the notices' details
   } cases[] = {
       // clang-format off
       {"no_mail_no_connection", [](MailRun& r) { r.fields[0].sendTo = false; }, {}, {}, 0, {}},
@@ -197,14 +204,30 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
       // (RCPT TO:<> would get the DATA refused).
       {"blank_value_gets_no_mail", [](MailRun& r) { r.values[0] = ""; r.responseBody = "r"; },
        {}, {}, 0, {}},
-      {"refused_response_mail_ends_the_phase",
+      // After an accepted main mail a refused response is noted, and the
+      // request goes on; alone, it ends the phase.
+      {"refused_response_mail_after_the_main_mail_noted",
        [](MailRun& r) {
          r.responseBody = "r";
          r.peer = testing::ScriptedPeer(
              {{"MAIL", {testing::Reply("250 ok\r\n"), testing::Reply("451 later\r\n")}}});
        },
-       {"ann@example.org"}, {"Main"}, 1,
-       ExpectedFailure{FailureKind::kSmtpRefused, "SMTP Communication error"}},
+       {"ann@example.org"}, {"Main"}, 1, {},
+       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: 451 later"}},
+      {"connection_cut_after_the_main_mail_noted",
+       [](MailRun& r) {
+         r.responseBody = "r";
+         r.peer = testing::ScriptedPeer({{".", {testing::CloseAfter({"250 queued\r\n"})}}});
+       },
+       {"ann@example.org"}, {"Main"}, 1, {},
+       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: no reply"}},
+      {"refused_response_mail_alone_ends_the_phase",
+       [](MailRun& r) {
+         r.fields[0].sendTo = false;
+         r.responseBody = "r";
+         r.peer = testing::ScriptedPeer({{"MAIL", {testing::Reply("451 later\r\n")}}});
+       },
+       {}, {}, 1, ExpectedFailure{FailureKind::kSmtpRefused, "SMTP Communication error"}},
       {"sender_expansion_fails_before_connecting", [](MailRun& r) { r.sections.sender = "$huge$"; },
        {}, {}, 0, ExpectedFailure{FailureKind::kExpansionTooLong, "Mail send error"}},
       {"replyto_expansion_fails_before_connecting",
@@ -237,6 +260,7 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
     }
     EXPECT_EQ(subjects, p.subjects);
     EXPECT_EQ(r.peer.connections, p.connections);
+    EXPECT_EQ(r.notices.responses, p.responseFailures);
   };
   for (const auto& p : cases) check(p);
 }
@@ -279,7 +303,8 @@ TEST(DeliverMailTest, ReplyToOnMainAndAddressFileMails) {
     std::optional<std::string> noted;  // the log's detail, once per mail
   } cases[] = {
       {"visitor_address", " $visitor$\n", "Ann@Example.org", "Ann@Example.org", {}},
-      {"line_breaks_collapsed", "$visitor$", "a@x\r\nBcc: v@y", "a@x Bcc: v@y", {}},
+      {"line_breaks_collapsed_then_refused", "$visitor$", "a@x\r\nBcc: v@y", std::nullopt,
+       "a@x Bcc: v@y"},
       {"absent", std::nullopt, "a@x", std::nullopt, {}},
       {"empty_after_trimming", " \n$visitor$ ", "\t", std::nullopt, {}},
       {"angle_brackets", "Ann <$visitor$>", "a@x", std::nullopt, "Ann <a@x>"},

@@ -58,13 +58,13 @@ TEST(ComposeMailTest, ReadersGetTheTextBack) {
        "iso-8859-1",
        78,
        0},
-      // One charset for the mail: a subject in UTF-8 with a body that is not.
-      {"one_charset",
+      // Each its own charset: a subject in UTF-8 with a body that is not.
+      {"charsets_apart",
        "Zo\xc3\xab",
        "d\xe9j\xe0",
        {},
        BodyKind::kText,
-       Latin1ToUtf8("Zo\xc3\xab"),
+       "Zo\xc3\xab",
        "iso-8859-1",
        78,
        0},

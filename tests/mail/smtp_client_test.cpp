@@ -283,8 +283,9 @@ TEST(SmtpClientTest, FailureEndsTheMailWithTheTranscript) {
   for (const auto& p : cases) check(p);
 }
 
-// An address that could break out of its command or header line is never
-// sent, as sender, recipient or blind copy.
+// An address that could break out of its command or header line, or that
+// makes them longer than servers must take, is never sent, as sender,
+// recipient or blind copy.
 TEST(SmtpClientTest, UnsafeAddressIsNeverSent) {
   const std::string addresses[] = {"a@x.org>\r\nRCPT TO:<b@y.org",
                                    "a@x\nb",
@@ -293,7 +294,9 @@ TEST(SmtpClientTest, UnsafeAddressIsNeverSent) {
                                    "a\x01@x",
                                    "a\x7f@x",
                                    "<a@x>",
-                                   "A>b@x"};
+                                   "A>b@x",
+                                   std::string(65, 'a') + "@x",
+                                   "a@" + std::string(253, 'x')};
   enum class Role { kSender, kRecipient, kBlindCopy };
   const auto check = [&](const std::string& bad, Role role) {
     SCOPED_TRACE(::testing::PrintToString(bad) + " as role " + std::to_string(int(role)));

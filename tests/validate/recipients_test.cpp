@@ -29,5 +29,27 @@ TEST(RecipientAllowedTest, MatchesWholeAddressesAndExactDomains) {
   EXPECT_FALSE(RecipientAllowed("a@b.c", {}));
 }
 
+// Forms a mail server reads as another address than the text after the
+// last '@' suggests: each would relay to evil.example.
+TEST(RecipientAllowedTest, OnlyPlainAddressesWithoutRoutesMatch) {
+  const std::vector<std::string> entries = {"@dom.example", "x%y@site.example"};
+  const struct {
+    const char* address;
+    bool allowed;
+  } cases[] = {
+      {"evil.one+tag@dom.example", true},
+      {"\"evil@evil.example\"@dom.example", false},
+      {"evil%evil.example@dom.example", false},
+      {"evil!evil.example@dom.example", false},
+      {"evil@evil.example(x)@dom.example", false},
+      {"evil@evil.example, x@dom.example", false},
+      {"evil@evil.example x@dom.example", false},
+      {"x%y@site.example", true},  // named whole by the administrator
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RecipientAllowed(c.address, entries), c.allowed) << c.address;
+  }
+}
+
 }  // namespace
 }  // namespace veltrano
