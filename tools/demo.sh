@@ -46,9 +46,9 @@ begin() {
   printf '%s ... ' "$1"
   : >"$log"
 }
-elapsed() { # since $1 (date +%s%N), as "12.3 s"
+elapsed() { # since $1 (date +%s%N), as "12.34 s"
   local ms=$((($(date +%s%N) - $1) / 1000000))
-  printf '%d.%d s' $((ms / 1000)) $((ms % 1000 / 100))
+  printf '%d.%02d s' $((ms / 1000)) $((ms % 1000 / 10))
 }
 done_() { echo "$1 ($(elapsed "$step_start"))"; }
 failed() {
