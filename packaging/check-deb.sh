@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a clean build directory, runs lintian on it,
+# Builds the Debian package from a clean build directory
+# (packaging/build-deb.sh), runs lintian on it,
 # installs it with apt-get into a fresh Debian 12 minbase tree (debootstrap)
 # and checks what got installed, including the maintainer scripts' handling of
 # /var/lib/veltrano on reinstall and purge. Nothing outside OUT is written:
@@ -9,7 +10,7 @@
 #     packaging/check-deb.sh [--remove-tree] [OUT]
 #
 # OUT (default build-deb/ in the checkout) is removed first and then holds
-# cmake/ (the build), the .deb, and tree/, the installed system with the
+# cmake/ (the build), build.log, the .deb, and tree/, the installed system with the
 # package configured; use it with `chroot OUT/tree ...`. The tree is kept
 # for later tests (and after a failure) unless --remove-tree is given; the
 # last lines printed name it.
@@ -46,19 +47,7 @@ rm -rf --one-file-system "$out"
 mkdir -p "$out"
 
 step "Building the package in $out/cmake"
-# Debian's build flags with every hardening feature; CMake reads no CPPFLAGS.
-eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-CXXFLAGS="$CXXFLAGS $CPPFLAGS" cmake -S "$src" -B "$out/cmake" -DCMAKE_BUILD_TYPE=None \
-  -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DVELTRANO_LINK=static-runtime >"$out/cmake.log"
-cmake --build "$out/cmake" -j"$(nproc)" >>"$out/cmake.log"
-(cd "$out/cmake" && cpack -G DEB) >>"$out/cmake.log" || {
-  cat "$out/cmake.log" >&2
-  fail "cpack failed"
-}
-debs=("$out"/cmake/veltrano_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one veltrano_*.deb in $out/cmake"
-deb=$out/$(basename "${debs[0]}")
-mv "${debs[0]}" "$deb"
+deb=$("$src/packaging/build-deb.sh" "$out") || fail "the package did not build"
 dpkg-deb --field "$deb" Package Version Architecture Depends Recommends Suggests
 dpkg-deb --contents "$deb" | awk '{print $1, $2, $6}'
 
@@ -127,13 +116,14 @@ mode() { in_tree stat -c '%U:%G %a %F' "$1" 2>&1 || true; }
 datadir_state() { in_tree sh -c 'if [ -e /var/lib/veltrano ]; then stat -c "%U:%G %a" /var/lib/veltrano; else echo absent; fi'; }
 
 check "program" "$(mode /usr/lib/cgi-bin/veltrano2.exe)" "root:root 755 regular file"
-check "pgp adapter" "$(mode /usr/bin/pgp.exe)" "root:root 755 regular file"
+check "pgp adapter" "$(mode /usr/libexec/veltrano/pgp.exe)" "root:root 755 regular file"
 check "data directory" "$(datadir_state)" "www-data:www-data 750"
 for f in README.md copyright changelog.gz examples/contact.tpl docs/README.md docs/install.md; do
   check "/usr/share/doc/veltrano/$f" "$(mode "/usr/share/doc/veltrano/$f")" "root:root 644 regular file"
 done
-check "pgp.exe on the CGI's PATH" "$(in_tree sh -c 'command -v pgp.exe')" /usr/bin/pgp.exe
-check "pgp.exe usage exit status" "$(in_tree sh -c 'pgp.exe >/dev/null 2>&1; echo $?')" 2
+check "pgp.exe not among the commands" "$(in_tree sh -c 'command -v pgp.exe || echo none')" none
+check "pgp.exe usage exit status" \
+  "$(in_tree sh -c '/usr/libexec/veltrano/pgp.exe >/dev/null 2>&1; echo $?')" 2
 check "stripped program" "$(file -b "$tree/usr/lib/cgi-bin/veltrano2.exe" | grep -o 'not stripped\|stripped' || true)" stripped
 # Without REQUEST_METHOD the program answers a person at a console: it starts
 # in the clean system with the libraries the package depends on.

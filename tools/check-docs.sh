@@ -7,7 +7,8 @@
 # there): every relative link and anchor resolves; every title, message and
 # log text of src/response/catalogue.cpp appears in docs/troubleshooting.md;
 # every shell block parses; every block introduced as one for a real host
-# says so; and every `sh` block is run by the plan below.
+# says so; every `sh` block is run by the plan below; and the guide's
+# template is examples/contact.tpl without its notes.
 #
 # Then the commands. Every ```sh block of docs/ is run, in the order of the
 # plan at the end of this file, as root in the Debian 12 tree that
@@ -15,9 +16,10 @@
 # build-deb/tree; run that first). The tree itself is never changed: the run
 # works on an overlay whose upper half is build-docs/, in private mount, PID,
 # network, UTS and IPC namespaces. apt downloads what the blocks install
-# first, with the network; then the blocks run offline, on a private
-# loopback where Apache, nginx and lighttpd each listen on port 80 in turn,
-# as the guide sets them up, with Postfix on port 25. When the run ends, the
+# first, with the network; then the blocks run offline, on a machine named
+# `vm` (a host name without a dot, as fresh machines often have), on a
+# private loopback where Apache, nginx and lighttpd each listen on port 80
+# in turn, as the guide sets them up, with Postfix on port 25. When the run ends, the
 # namespace ends, and every server in it with it; nothing is mounted
 # outside it. Between the blocks the checker submits the example form with
 # curl and checks the pages, the mails (decrypting the encrypted one), the
@@ -26,8 +28,8 @@
 # Blocks marked ```sh host need a running systemd or other machines (they
 # start, reload or restart services, or copy between hosts); they are only
 # parsed. Their effect is what the checker's own steps do in their place:
-# start Postfix, restart Apache, start fcgiwrap (through spawn-fcgi, as
-# systemd's socket would), nginx and lighttpd.
+# restart Apache, start fcgiwrap (through spawn-fcgi, as systemd's socket
+# would, with the options the guide gives it), nginx and lighttpd.
 #
 # Any block that fails, and any expectation that does not hold, ends the run
 # with the block's commands and output. The log of the whole run is
@@ -49,7 +51,8 @@ plan_inside() {
   expect "/usr/lib/cgi-bin/veltrano2.exe"
   expect "www-data www-data"
   doc install.md "A mail server on the machine"
-  start_postfix
+  wait_for_port 25
+  note "Postfix listens on port 25"
 
   section "Apache with mod_cgid"
   doc install.md "Apache with mod_cgid"
@@ -58,7 +61,7 @@ plan_inside() {
   doc install.md "Try the form"
   expect "<H1>Thank you, Ann</H1>"
   expect "That e-mail address is not valid."
-  expect '"Ann","root@web1.example.org"'
+  expect '"Ann","root@localhost.localdomain"'
   expect_output_line "contact.csv" "www-data www-data"
   expect_mail "Subject: Contact form: message from Ann"
   expect_mail "Subject: Thank you, Ann"
@@ -98,6 +101,7 @@ plan_inside() {
   doc install.md "nginx with fcgiwrap"
   expect "test is successful"
   start_fcgiwrap
+  expect_fcgiwrap_children 8
   start_nginx
   reset_rate_limit
   submit_ok contact.tpl
@@ -121,8 +125,12 @@ plan_inside() {
   section "Building from source"
   doc install.md "Building from source" /root/veltrano
   expect_newer /usr/lib/cgi-bin/veltrano2.exe
-  expect_file /usr/local/bin/pgp.exe
+  expect_file /usr/local/libexec/veltrano/pgp.exe
+  expect "/root/veltrano/build-deb/veltrano_2.1_amd64.deb"
+  expect_file /root/veltrano/build-deb/veltrano_2.1_amd64.deb
+  reset_rate_limit
   submit_ok contact.tpl
+  submit_encrypted_ok
 
   section "Running at scale"
   doc scale.md "Collecting the data files"
@@ -161,27 +169,20 @@ note() { echo "     $*"; }
 
 section() { echo "== $*"; }
 
-# The checker's own preparations: the loopback interface, a host name and
-# its addresses, as a booted machine has them; the throwaway key pair that
-# stands for a recipient's (its public half is /root/recipient.asc, which
-# the guide imports); spawn-fcgi to start fcgiwrap as systemd's socket
-# would.
+# The checker's own preparations: the loopback interface, a host name
+# without a dot and its addresses, as a fresh machine has them; spawn-fcgi
+# to start fcgiwrap as systemd's socket would.
 setup() {
   section "Setup"
-  apt-get -o Dpkg::Use-Pty=0 install -y -qq gnupg spawn-fcgi iproute2 >>"$out/setup.log" 2>&1 ||
-    fail "installing gnupg, spawn-fcgi and iproute2 for the checker (see $out/setup.log)"
+  apt-get -o Dpkg::Use-Pty=0 install -y -qq spawn-fcgi iproute2 >>"$out/setup.log" 2>&1 ||
+    fail "installing spawn-fcgi and iproute2 for the checker (see $out/setup.log)"
   ip link set lo up
-  hostname web1.example.org
-  printf '127.0.0.1\tlocalhost\n127.0.1.1\tweb1.example.org web1\n::1\tlocalhost ip6-localhost ip6-loopback\n' >/etc/hosts
-  echo web1.example.org >/etc/hostname
-  echo web1.example.org >/etc/mailname
-  install -d -m 0700 /root/keyring
-  GNUPGHOME=/root/keyring gpg --batch --quiet --passphrase '' \
-    --quick-gen-key root@localhost default default never >>"$out/setup.log" 2>&1
-  GNUPGHOME=/root/keyring gpg --armor --export root@localhost >/root/recipient.asc
-  GNUPGHOME=/root/keyring gpgconf --kill gpg-agent
+  hostname vm
+  printf '127.0.0.1\tlocalhost\n127.0.1.1\tvm\n::1\tlocalhost ip6-localhost ip6-loopback\n' >/etc/hosts
+  echo vm >/etc/hostname
+  echo vm >/etc/mailname
   touch /root/docs-check/started
-  note "web1.example.org; a key pair for root@localhost in /root/keyring"
+  note "host name $(hostname --fqdn)"
 }
 
 # doc FILE HEADING [DIR]: runs the sh blocks of FILE below HEADING (at any
@@ -287,10 +288,11 @@ expect_mail() {
   mailq >&2 || true
   fail "no mail with \"$1\" in $mailbox"
 }
+# The guide's throwaway key pair stands for the recipient's.
 expect_encrypted_mail() {
   expect_mail "BEGIN PGP MESSAGE"
   new_mail | awk '/BEGIN PGP MESSAGE/,/END PGP MESSAGE/' |
-    GNUPGHOME=/root/keyring gpg --batch --quiet --decrypt >"$out/decrypted" 2>&1 ||
+    GNUPGHOME=/root/test-keyring gpg --batch --quiet --decrypt >"$out/decrypted" 2>&1 ||
     fail "the encrypted mail does not decrypt: $(cat "$out/decrypted")"
   grep -qF -- "$1" "$out/decrypted" || fail "the decrypted mail lacks \"$1\""
   if new_mail | grep -qF -- "$1"; then fail "\"$1\" went out in plain text"; fi
@@ -305,7 +307,7 @@ submit() {
   last=$out/submit.out
   t0=$(date +%s%N)
   curl -sS --max-time 60 -w '\nHTTP status %{http_code}\n' \
-    --data-urlencode "name=$name" --data-urlencode email=root@web1.example.org \
+    --data-urlencode "name=$name" --data-urlencode email=root@localhost.localdomain \
     --data-urlencode "message=Message from $name" --data-urlencode to=root@localhost \
     "http://localhost/cgi-bin/veltrano2.exe?forms/$template" >"$last" 2>&1 ||
     fail "curl failed: $(cat "$last")"
@@ -409,11 +411,6 @@ wait_for_port_free() {
   done
   fail "port $1 is still in use"
 }
-start_postfix() {
-  postfix start >>"$out/services.log" 2>&1 || fail "postfix start"
-  wait_for_port 25
-  note "Postfix listens on port 25"
-}
 restart_apache() {
   stop_apache
   apache2ctl start >>"$out/services.log" 2>&1 || fail "apache2ctl start"
@@ -423,13 +420,33 @@ stop_apache() {
   apache2ctl stop >>"$out/services.log" 2>&1 || fail "apache2ctl stop"
   wait_for_port_free 80
 }
+# fcgiwrap with the options of /etc/default/fcgiwrap, which Debian's service
+# reads (its default: -f); it is the leader of its process group, which its
+# children share.
 start_fcgiwrap() {
+  local DAEMON_OPTS=-f
+  [ ! -f /etc/default/fcgiwrap ] || . /etc/default/fcgiwrap
+  # shellcheck disable=SC2086 # split into words, as systemd's ${DAEMON_OPTS}
   spawn-fcgi -s /run/fcgiwrap.socket -M 0660 -u www-data -g www-data -U www-data -G www-data \
-    -P /run/fcgiwrap.pid -- /usr/sbin/fcgiwrap -f >>"$out/services.log" 2>&1 || fail "spawn-fcgi"
+    -P /run/fcgiwrap.pid -- /usr/sbin/fcgiwrap $DAEMON_OPTS >>"$out/services.log" 2>&1 ||
+    fail "spawn-fcgi"
 }
 stop_fcgiwrap() {
-  kill "$(cat /run/fcgiwrap.pid)"
+  kill -- "-$(cat /run/fcgiwrap.pid)"
   rm -f /run/fcgiwrap.socket /run/fcgiwrap.pid
+}
+# expect_fcgiwrap_children N: fcgiwrap runs N processes, each running one CGI
+# program at a time.
+expect_fcgiwrap_children() {
+  local parent n=0
+  parent=$(cat /run/fcgiwrap.pid)
+  for _ in $(seq 50); do
+    n=$(grep -l "^PPid:[[:space:]]*$parent\$" /proc/[0-9]*/status 2>/dev/null | wc -l)
+    [ "$n" -eq "$1" ] && break
+    sleep 0.1
+  done
+  [ "$n" -eq "$1" ] || fail "fcgiwrap runs $n children, want $1"
+  note "fcgiwrap runs $1 children"
 }
 start_nginx() {
   nginx >>"$out/services.log" 2>&1 || fail "nginx"
@@ -579,6 +596,27 @@ for bid, file, line, info, path in index:
         err(f"{file}:{line}: claimed by {len(claims)} steps of the plan in tools/check-docs.sh "
             f"(headings {path}); it needs exactly one")
 
+# The guide's template is the example's without its notes: the same sections
+# with the same text, in the same order, the page files by their full path.
+def sections(text):
+    return re.findall(r"<(DFILE APPEND|DFILE TRUNCATE|[A-Z]+)>(.*?)</(?:DFILE|\1)>", text, re.S)
+
+guide = re.search(r"^cat > /etc/veltrano/contact\.tpl <<'EOF'\n(.*?)^EOF$", pages["install.md"],
+                  re.S | re.M)
+if not guide:
+    err("install.md: no block writes /etc/veltrano/contact.tpl")
+else:
+    ours = [(tag, body.replace("/etc/veltrano/", "") if tag.endswith("MSGFILE") else body)
+            for tag, body in sections(guide.group(1))]
+    example = sections(open(os.path.join(src, "examples", "contact.tpl"), encoding="utf-8").read())
+    for n in range(max(len(ours), len(example))):
+        a = ours[n] if n < len(ours) else None
+        b = example[n] if n < len(example) else None
+        if a != b:
+            err(f"install.md: its template is not examples/contact.tpl without the notes: "
+                f"section {n + 1} is {a!r} in the guide, {b!r} in the example")
+            break
+
 # Links between the pages, and from the top README into them.
 readme = open(os.path.join(src, "README.md"), encoding="utf-8").read()
 for name, text, base in [(n, t, docs) for n, t in pages.items()] + [("../README.md", readme, src)]:
@@ -660,12 +698,12 @@ else
 fi
 
 # Everything the blocks install with apt-get, downloaded before the run.
-# (The checker's own tools come along: gpg for the recipient's key pair,
-# spawn-fcgi for fcgiwrap's socket, ip for the loopback interface.)
+# (The checker's own tools come along: spawn-fcgi for fcgiwrap's socket, ip
+# for the loopback interface.)
 mapfile -t packages < <({
   cat "$blocks_dir"/*.sh | grep -o 'apt-get install[^;&|]*' | tr ' ' '\n' |
     grep -v '^-\|^\./\|^apt-get$\|^install$\|^$'
-  printf '%s\n' gnupg spawn-fcgi iproute2
+  printf '%s\n' spawn-fcgi iproute2
 } | sort -u)
 
 if [ -z "${http_proxy:-}" ]; then

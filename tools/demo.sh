@@ -1,94 +1,201 @@
 #!/usr/bin/env bash
-# Veltrano's main job, end to end: builds the program, starts a private
-# Postfix instance (tools/postfix-start.sh: build/postfix, 127.0.0.1:2525,
-# local delivery into build/postfix/mail), puts the program and the example
-# site in a fresh site directory and submits the contact form to it as a web
-# server would. It prints the success page, the mails delivered to
-# root@localhost and the data-file line; then the error page of a submission
-# that fails its checks; then, where GnuPG is present, a PGP-encrypted
-# submission. Nothing outside the project's build/ and a temporary site
-# directory is written; the system's Postfix is not touched.
+# Veltrano's main job, end to end, told as a short story of steps: installs
+# what the demo needs (build tools, Postfix, GnuPG), builds the program,
+# starts a private Postfix instance (tools/postfix-start.sh), puts the
+# program and the example site in a site directory and submits the contact
+# form to it as a web server would: an accepted submission (its page, the two
+# mails delivered to root@localhost and the data-file line), one that fails
+# its checks (its page, and that it sent and wrote nothing), and one whose
+# message is encrypted with GnuPG for a throwaway key.
+#
+# Each step is one line with the time it took; what apt and the build print
+# goes to a log that is shown only when its step fails. The private Postfix
+# and the site live in a directory made for the run under /var/tmp, which
+# Postfix's user can reach whatever the checkout's parents allow; it is
+# removed at the end (kept after a failure, for a look). The program is
+# built in the checkout's build/. Nothing else is written; the system's
+# Postfix is not touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
-cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target veltrano2.exe >/dev/null
+PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 
-eval "$(tools/postfix-start.sh)"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "tools/demo.sh: needs root, to install packages and start a private Postfix (use sudo)" >&2
+  exit 1
+fi
+
+started=$(date +%s%N)
+run=$(mktemp -d /var/tmp/veltrano-demo.XXXXXX)
+chmod 0755 "$run"
+site=$run/site
+log=$run/step.log
+mailbox=
+postfix_started=0
+keep_run=0
+cleanup() {
+  [ ! -d "$site/gnupg" ] || GNUPGHOME="$site/gnupg" gpgconf --kill gpg-agent 2>/dev/null || true
+  [ "$postfix_started" = 0 ] || VELTRANO_POSTFIX_DIR=$run/postfix tools/postfix-stop.sh || true
+  if [ "$keep_run" -eq 0 ]; then rm -rf "$run"; fi
+}
+trap cleanup EXIT
+
+# begin TEXT: the start of a step's line; done TEXT / failed TEXT end it with
+# the step's time. A failed step shows the end of its log and ends the demo.
+begin() {
+  step_start=$(date +%s%N)
+  printf '%s ... ' "$1"
+  : >"$log"
+}
+elapsed() { # since $1 (date +%s%N), as "12.34 s"
+  local ms=$((($(date +%s%N) - $1) / 1000000))
+  printf '%d.%02d s' $((ms / 1000)) $((ms % 1000 / 10))
+}
+done_() { echo "$1 ($(elapsed "$step_start"))"; }
+failed() {
+  echo "FAILED ($(elapsed "$step_start"))"
+  if [ -s "$log" ]; then
+    echo "--- its output (last 40 lines):"
+    tail -n 40 "$log"
+    echo "---"
+  fi
+  keep_run=1
+  echo "tools/demo.sh: $1; the run's files stay in $run" >&2
+  exit 1
+}
+indent() { sed 's/^/    /'; }
+
+begin "Installing what the demo needs (build tools, Postfix, GnuPG)"
+tools/install-deps.sh --demo >"$log" 2>&1 || failed "the packages could not be installed"
+if grep -q '^Installing: ' "$log"; then done_ "$(grep '^Installing: ' "$log" | cut -c13-)"; else done_ "all there"; fi
+
+begin "Building veltrano2.exe"
+# A first build needs no test framework; an existing build keeps its settings.
+configure=(-S . -B build)
+[ -f build/CMakeCache.txt ] || configure+=(-DBUILD_TESTING=OFF)
+{ cmake "${configure[@]}" && cmake --build build -j"$(nproc)" --target veltrano2.exe; } >"$log" 2>&1 ||
+  failed "the build failed"
+done_ "build/veltrano2.exe"
+
+begin "Starting a private Postfix"
+# The first port from 2525 that nobody answers on.
+port=2525
+while [ "$port" -lt 2600 ] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
+info=$(VELTRANO_POSTFIX_DIR=$run/postfix VELTRANO_SMTP_LISTEN=127.0.0.1:$port tools/postfix-start.sh 2>"$log") ||
+  failed "Postfix did not start"
+eval "$info"
+postfix_started=$VELTRANO_POSTFIX_STARTED
 mailbox=$VELTRANO_MAIL_DIR/root
+done_ "listening on $VELTRANO_SMTP, delivering into $VELTRANO_MAIL_DIR"
 
 # The site: the program with the example templates and pages in cgi-bin/, as
 # in a web server's CGI directory, and the data file beside it in data/, out
 # of the visitors' reach (they can name any file below cgi-bin/ as template).
-site=$(mktemp -d)
-cleanup() {
-  [ ! -d "$site/gnupg" ] || GNUPGHOME="$site/gnupg" gpgconf --kill gpg-agent
-  rm -rf "$site"
-  [ "$VELTRANO_POSTFIX_STARTED" = 0 ] || tools/postfix-stop.sh
-}
-trap cleanup EXIT
-mkdir "$site/cgi-bin" "$site/data"
+# The templates' mail server becomes the private instance, and the data file
+# and the rate limit's state file move from /var/lib/veltrano into the site.
+begin "Setting up the example site"
+mkdir "$site" "$site/cgi-bin" "$site/data" "$site/bin"
 cp build/veltrano2.exe examples/* "$site/cgi-bin/"
-# The templates' mail server becomes the private instance, and contact.tpl's
-# data file and the rate limit's state file move from /var/lib/veltrano into
-# the site.
+cp tools/pgp.exe "$site/bin/"
 sed -i -e "s|<SMTPSERVER>.*</SMTPSERVER>|<SMTPSERVER>$VELTRANO_SMTP</SMTPSERVER>|" \
   -e "s|<DFILE APPEND>.*</DFILE>|<DFILE APPEND>$site/data/contact.csv</DFILE>|" \
   -e "s|<RATELIMIT>/var/lib/veltrano/|<RATELIMIT>$site/data/|" \
   "$site/cgi-bin/contact.tpl" "$site/cgi-bin/secure.tpl"
+done_ "$site: the program and examples/ in cgi-bin/, the data file in data/"
 
 # submit TEMPLATE BODY [VAR=VALUE...]: one CGI run, started from / with a
-# clean environment, as a web server starts it.
+# clean environment, as a web server starts it; the page goes to $run/page.
 submit() {
   local template=$1 body=$2
   shift 2
-  echo "== Response to a submission to $template of: $body"
   (cd / && printf '%s' "$body" | env -i PATH="$site/bin:/usr/bin:/bin" "$@" \
     QUERY_STRING="$template" REQUEST_METHOD=POST CONTENT_LENGTH=${#body} \
     CONTENT_TYPE=application/x-www-form-urlencoded SERVER_SOFTWARE='Apache/2.4' \
-    "$site/cgi-bin/veltrano2.exe")
-  echo
+    REMOTE_ADDR=192.0.2.1 "$site/cgi-bin/veltrano2.exe") >"$run/page" 2>"$log"
+}
+page_title() { sed -n 's/.*<TITLE>\(.*\)<\/TITLE>.*/\1/p' "$run/page" | head -n 1; }
+show_page() {
+  echo "  The page:"
+  tr -d '\r' <"$run/page" | indent
 }
 
-# wait_for_mails N: prints the N mails that arrive in the mailbox from now on.
+# Mail arrives in the background; new_mails N waits (up to 20 s) until N mails
+# came after the mark and prints them.
 mailbox_size() { stat -c %s "$mailbox" 2>/dev/null || echo 0; }
+mail_mark() { mark=$(mailbox_size); }
+new_mails() { tail -c +$((mark + 1)) "$mailbox" 2>/dev/null || true; }
+count_new_mails() { new_mails | grep -c '^From ' || true; }
 wait_for_mails() {
-  local want=$1 got=0
-  for _ in $(seq 100); do
-    got=$(tail -c +$((before + 1)) "$mailbox" 2>/dev/null | grep -c '^From ' || true)
-    [ "$got" -ge "$want" ] && break
+  local i
+  for i in $(seq 100); do
+    [ "$(count_new_mails)" -ge "$1" ] && return 0
     sleep 0.2
   done
-  echo "== $got mail(s) delivered to root@localhost ($mailbox)"
-  tail -c +$((before + 1)) "$mailbox"
+  return 1
 }
+# The headers a reader looks at, and the body, of each new mail.
+show_mails() {
+  echo "  The mails in root's mailbox:"
+  new_mails | awk '
+    /^From / { if (n++) print ""; head = 1; blank = 0; next }
+    head && /^$/ { head = 0; print ""; next }
+    head { show = /^(From|To|Reply-To|Subject|Auto-Submitted):/ }
+    head && show { print; next }
+    head { next }
+    /^$/ { blank++; next }
+    { for (; blank > 0; blank--) print ""; print }' | indent
+}
+data_lines() { if [ -f "$site/data/contact.csv" ]; then wc -l <"$site/data/contact.csv"; else echo 0; fi; }
 
+mails_total=0
 # 1. An accepted submission. The hidden field "to" receives the message; the
 # visitor (here root too) gets the confirmation.
-before=$(mailbox_size)
+begin "Submission 1, contact.tpl: a message from Ann"
+mail_mark
 submit contact.tpl \
-  'name=Ann+Example&email=root%40localhost.localdomain&message=Hello+there.%0D%0A.%0D%0ABye&to=root%40localhost'
-wait_for_mails 2
-echo "== Data file line ($site/data/contact.csv)"
-cat "$site/data/contact.csv"
-echo
+  'name=Ann+Example&email=root%40localhost.localdomain&message=Hello+there.%0D%0A.%0D%0ABye&to=root%40localhost' ||
+  failed "veltrano2.exe failed"
+[ "$(page_title)" = "Thank you" ] || failed "the page is not the thank-you page: $(page_title)"
+wait_for_mails 2 || failed "$(count_new_mails) of 2 mails arrived in $mailbox within 20 s"
+[ "$(data_lines)" -eq 1 ] || failed "no line in $site/data/contact.csv"
+mails_total=$((mails_total + 2))
+done_ "thank-you page, 2 mails delivered, 1 data line"
+show_page
+show_mails
+echo "  The data file's line ($site/data/contact.csv):"
+tr -d '\r' <"$site/data/contact.csv" | indent
 
-# 2. A submission that fails its checks: no name, a bad e-mail address.
-submit contact.tpl 'name=&email=not-an-address&message=Hi&to=root%40localhost'
+# 2. A submission that fails its checks: no name, a bad e-mail address. It
+# ends before any mail or record, so neither a mail nor a line may come.
+begin "Submission 2, contact.tpl: no name and a bad e-mail address"
+mail_mark
+submit contact.tpl 'name=&email=not-an-address&message=Hi&to=root%40localhost' || failed "veltrano2.exe failed"
+[ "$(page_title)" = "Please check the form" ] || failed "the page is not the error page: $(page_title)"
+sleep 1
+[ "$(count_new_mails)" -eq 0 ] || failed "a refused submission sent mail"
+[ "$(data_lines)" -eq 1 ] || failed "a refused submission wrote a data line"
+done_ "error page; 1 s later no mail has arrived and the data file still has 1 line"
+show_page
 
 # 3. The same message, encrypted for root@localhost with a throwaway key.
-if command -v gpg >/dev/null; then
-  export GNUPGHOME="$site/gnupg"
-  mkdir -m 700 "$GNUPGHOME" "$site/bin"
-  cp tools/pgp.exe "$site/bin/"
-  gpg --batch --quiet --passphrase '' --quick-gen-key 'Veltrano demo <root@localhost>' \
-    default default never 2>/dev/null
-  before=$(mailbox_size)
-  submit secure.tpl 'name=Ann+Example&email=root%40localhost.localdomain&message=Secret&to=root%40localhost' \
-    GNUPGHOME="$GNUPGHOME"
-  wait_for_mails 2 | sed -n '/^-----BEGIN PGP MESSAGE/,/^-----END PGP MESSAGE/p' >"$site/armour"
-  echo "== The encrypted message as delivered"
-  cat "$site/armour"
-  echo "== ... decrypted with root@localhost's key"
-  gpg --batch --quiet --decrypt "$site/armour" 2>/dev/null
-fi
+begin "Submission 3, secure.tpl: Ann's message encrypted with GnuPG"
+export GNUPGHOME=$site/gnupg
+mkdir -m 700 "$GNUPGHOME"
+gpg --batch --quiet --passphrase '' --quick-gen-key 'Veltrano demo <root@localhost>' \
+  default default never >"$log" 2>&1 || failed "gpg could not make a key"
+mail_mark
+submit secure.tpl 'name=Ann+Example&email=root%40localhost.localdomain&message=Secret&to=root%40localhost' \
+  GNUPGHOME="$GNUPGHOME" || failed "veltrano2.exe failed"
+[ "$(page_title)" = "Thank you" ] || failed "the page is not the thank-you page: $(page_title)"
+wait_for_mails 2 || failed "$(count_new_mails) of 2 mails arrived in $mailbox within 20 s"
+new_mails | sed -n '/^-----BEGIN PGP MESSAGE/,/^-----END PGP MESSAGE/p' >"$run/armour"
+[ -s "$run/armour" ] || failed "no encrypted message arrived"
+gpg --batch --quiet --decrypt "$run/armour" >"$run/decrypted" 2>"$log" || failed "the message does not decrypt"
+mails_total=$((mails_total + 2))
+done_ "thank-you page, 2 mails delivered, the message encrypted"
+echo "  The encrypted message as delivered:"
+indent <"$run/armour"
+echo "  ... decrypted with root@localhost's key:"
+tr -d '\r' <"$run/decrypted" | indent
+
+echo "Done in $(elapsed "$started"): 3 submissions, $mails_total mails delivered (1 encrypted)," \
+  "1 data line; the refused submission sent and wrote nothing."

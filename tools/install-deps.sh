@@ -1,26 +1,46 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building and testing Veltrano need, and
-# the browser test's npm package (tests/webserver/node_modules, as locked in
-# its package-lock.json). Quick when all is present already; needs root (or
-# sudo) otherwise. No service starts during the install: the demo and the
-# tests run private instances of their own.
+# Installs the Debian 12 packages that Veltrano's demo, build and tests need.
+#
+#     tools/install-deps.sh [--demo]
+#
+# With --demo only what tools/demo.sh needs: the build tools, Postfix and
+# GnuPG. Without it everything the tests, the fuzzers, the package check and
+# CI need as well, and the browser test's npm package
+# (tests/webserver/node_modules, as locked in its package-lock.json). Quick
+# when all is present already; needs root (or sudo) otherwise. No service
+# starts during the install: the demo and the tests run private instances of
+# their own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  cmake g++ make libgtest-dev libgmock-dev   # build and unit tests
-  clang-format                              # tools/check-format.sh
-  clang-14 libclang-rt-14-dev               # tools/fuzz.sh (clang++, libFuzzer)
-  python3                                   # test tools
-  gnupg                                     # PGP tests (tools/pgp.exe runs gpg)
+  cmake g++ make                            # build
   postfix                                   # local mail server for the mail tests and the demo
-  apache2 nginx fcgiwrap                    # web servers of tests/webserver
-  chromium nodejs                           # browser test (playwright-core drives Chromium)
-  dpkg-dev lintian debootstrap              # packaging/check-deb.sh (the Debian package,
-  debian-archive-keyring file               # its lint and its install into a fresh tree)
+  gnupg                                     # PGP (tools/pgp.exe runs gpg)
 )
-# Debian's npm, unless the installed Node.js brings its own.
-command -v npm >/dev/null || packages+=(npm)
+demo_only=0
+case "${1:-}" in
+--demo) demo_only=1 ;;
+"") ;;
+*)
+  echo "usage: tools/install-deps.sh [--demo]" >&2
+  exit 2
+  ;;
+esac
+if [ "$demo_only" -eq 0 ]; then
+  packages+=(
+    libgtest-dev libgmock-dev               # unit tests
+    clang-format                            # tools/check-format.sh
+    clang-14 libclang-rt-14-dev             # tools/fuzz.sh (clang++, libFuzzer)
+    python3                                 # test tools
+    apache2 nginx fcgiwrap                  # web servers of tests/webserver
+    chromium nodejs                         # browser test (playwright-core drives Chromium)
+    dpkg-dev lintian debootstrap            # packaging/check-deb.sh (the Debian package,
+    debian-archive-keyring file             # its lint and its install into a fresh tree)
+  )
+  # Debian's npm, unless the installed Node.js brings its own.
+  command -v npm >/dev/null || packages+=(npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -53,6 +73,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 fi
+
+[ "$demo_only" -eq 0 ] || exit 0
 
 # playwright-core for the browser test; it drives /usr/bin/chromium and
 # downloads no browser. npm keeps its cache in build/npm-cache.

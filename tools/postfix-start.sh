@@ -3,23 +3,32 @@
 # Postfix (/etc/postfix, /var/mail, its queue) is never read for settings,
 # changed or restarted, and need not run.
 #
-# The instance lives in one directory of its own, $VELTRANO_POSTFIX_DIR
-# (default build/postfix): conf/ (main.cf, master.cf), queue/, data/, the
-# mailboxes in mail/ (one mbox file per local user: mail/root, ...) and its
-# log, maillog. It listens on $VELTRANO_SMTP_LISTEN (default 127.0.0.1:2525,
+# The instance lives in one directory of its own, $VELTRANO_POSTFIX_DIR: conf/
+# (main.cf, master.cf), queue/, data/, the mailboxes in mail/ (one mbox file
+# per local user: mail/root, ...) and its log, maillog. Postfix's daemons run
+# as the user postfix, so that directory and each of its parents must be
+# searchable by others: the default, /run/veltrano-postfix-<checkout>, is
+# one per checkout (a checkout in a mode-0700 home cannot hold it), and it
+# stays after tools/postfix-stop.sh for a look at the mailboxes and the log.
+# It listens on $VELTRANO_SMTP_LISTEN (default 127.0.0.1:2525,
 # loopback only) and delivers only to local users of this machine at
 # localhost / localhost.localdomain; it refuses to relay, and anything else
 # bounces. Needs root (Postfix's master runs as root).
 #
 # Idempotent: an instance that already runs with the same settings is left
-# running. On success it prints, for `eval "$(tools/postfix-start.sh)"`:
+# running. One that was stopped abruptly (kill -9 included) starts cleanly:
+# what such a stop leaves behind (a pid file, a half-written queue file, a
+# log the postfix user cannot append to) is dealt with first, and mailboxes
+# are locked with fcntl only, so no lock file can outlive a delivery. On
+# success it prints, for `info=$(tools/postfix-start.sh) && eval "$info"`:
 #   VELTRANO_SMTP=127.0.0.1:2525             (a template's SMTPSERVER)
-#   VELTRANO_MAIL_DIR=/.../build/postfix/mail (root's mailbox is mail/root)
+#   VELTRANO_MAIL_DIR=/run/.../mail          (root's mailbox is mail/root)
 #   VELTRANO_POSTFIX_STARTED=1               (0: it was running already)
+# On failure it prints the reason on standard error and exits 1.
 set -euo pipefail
 PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=${VELTRANO_POSTFIX_DIR:-$root/build/postfix}
+dir=${VELTRANO_POSTFIX_DIR:-/run/veltrano-postfix-$(printf %s "$root" | cksum | cut -d' ' -f1)}
 listen=${VELTRANO_SMTP_LISTEN:-127.0.0.1:2525}
 
 die() {
@@ -33,7 +42,7 @@ command -v postfix >/dev/null || die "Postfix is not installed (tools/install-de
 ip=${listen%:*}
 port=${listen##*:}
 
-mkdir -p "$dir"
+mkdir -p "$dir" || die "cannot make $dir"
 dir=$(cd "$dir" && pwd)
 # Postfix's daemons run as the user postfix and must reach the queue.
 runuser -u postfix -- test -x "$dir" ||
@@ -73,6 +82,7 @@ recipient_delimiter = +
 mail_spool_directory = $dir/mail
 home_mailbox =
 mailbox_command =
+mailbox_delivery_lock = fcntl
 forward_path =
 allow_mail_to_commands =
 allow_mail_to_files =
@@ -117,6 +127,20 @@ answers() {
 }
 pf() { postfix -c "$dir/conf" "$@"; }
 
+# What an abrupt stop leaves behind, once no master runs: its pid files; the
+# files a killed cleanup was writing in incoming/ (a complete queue file has
+# its owner's execute bit; the client of an incomplete one was never told
+# the mail was taken); a mailbox dotlock (from before fcntl-only locking),
+# which would defer every delivery to that user for minutes. And the log
+# must be the postfix user's: postsuper, run as that user at start to repair
+# the queue, appends to it, and refuses to start Postfix when it can't.
+tidy() {
+  rm -f "$dir"/queue/pid/*.pid "$dir"/mail/*.lock
+  find "$dir/queue/incoming" -type f ! -perm -u=x -delete 2>/dev/null || true
+  touch "$dir/maillog"
+  chown postfix "$dir/maillog"
+}
+
 started=0
 if pf status >/dev/null 2>&1; then
   if [ "$changed" -eq 1 ]; then
@@ -127,6 +151,7 @@ fi
 if ! pf status >/dev/null 2>&1; then
   # Something else on our port would answer for us.
   ! answers || die "$listen is already in use by another server"
+  tidy
   out=$(pf start 2>&1) || { echo "$out" >&2; die "postfix -c $dir/conf start failed"; }
   started=1
 fi

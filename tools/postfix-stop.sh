@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Stops the private Postfix instance that tools/postfix-start.sh started in
-# $VELTRANO_POSTFIX_DIR (default build/postfix). Its files (mailboxes, log,
-# queue) stay for a look afterwards. Does nothing when it does not run; never
-# touches the system's Postfix.
+# $VELTRANO_POSTFIX_DIR (the same default: /run/veltrano-postfix-<checkout>).
+# Its files (mailboxes, log, queue) stay for a look afterwards. Does nothing
+# when it does not run; never touches the system's Postfix.
 set -euo pipefail
 PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=${VELTRANO_POSTFIX_DIR:-$root/build/postfix}
+dir=${VELTRANO_POSTFIX_DIR:-/run/veltrano-postfix-$(printf %s "$root" | cksum | cut -d' ' -f1)}
 
 [ -f "$dir/conf/main.cf" ] || exit 0
 dir=$(cd "$dir" && pwd)

@@ -3,12 +3,15 @@ put veltrano2.exe behind a real web server as a Debian administrator would.
 
 Every server is an instance of its own, started from the Debian package's
 binary with a configuration written here, on a free loopback port, with all
-its files in the test's state directory (STATE): conf/, logs/, the site in
-site/ (htdocs/, cgi-bin/, data/) and the Postfix instance in postfix/.
-Sockets live in a short directory under /tmp (a socket path has at most 107
-bytes). CGI programs run as www-data. Servers are stopped when the test
-ends, also on an exception or SIGTERM; should a test be killed outright, the
-next run in the same STATE stops what the killed one left running.
+its files in the test's state directory: conf/, logs/, sockets/, the site in
+site/ (htdocs/, cgi-bin/, data/) and the Postfix instance in postfix/. CGI
+programs run as www-data and Postfix's daemons as postfix, so the state
+directory is made for each run under /var/tmp, which they can reach whatever
+the checkout's parents allow (a checkout in root's mode-0700 home, say); the
+path the test is given (LINK, in the build directory) becomes a symbolic link
+to it. Servers are stopped when the test ends, also on an exception or
+SIGTERM; the state directory stays for a look until the next run through the
+same LINK, which stops whatever a killed run left running and removes it.
 """
 
 import contextlib
@@ -30,6 +33,10 @@ import http.client
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SKIP = 77
+# Where state directories are made: its parents are searchable by everyone,
+# and mkdtemp makes a fresh directory that nobody else can have prepared.
+STATE_BASE = "/var/tmp"
+STATE_PREFIX = "veltrano-"
 CGI_USER = "www-data"
 # What Debian's apache2ctl gives the server, and so its CGI programs.
 SERVER_ENV = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -94,20 +101,20 @@ def _as_cgi_user():
 
 
 class Stack(contextlib.ExitStack):
-    """Everything a test started, with its state directory; closing it stops
-    the servers in reverse order."""
+    """Everything a test started, with its state directory (made afresh, and
+    linked to from `link`); closing it stops the servers in reverse order."""
 
-    def __init__(self, state):
+    def __init__(self, link):
         super().__init__()
-        self.state = os.path.abspath(state)
-        _reap_leftovers(self.state)
-        shutil.rmtree(self.state, ignore_errors=True)
-        os.makedirs(self.state)
+        link = os.path.abspath(link)
+        _remove_previous(link)
+        os.makedirs(os.path.dirname(link), exist_ok=True)
+        self.state = tempfile.mkdtemp(prefix="%s%s-" % (STATE_PREFIX, os.path.basename(link)),
+                                      dir=STATE_BASE)
+        os.chmod(self.state, 0o755)
+        os.symlink(self.state, link)
         _check_reachable(self.state)
-        self.sockets = tempfile.mkdtemp(prefix="veltrano-sock-")
-        os.chmod(self.sockets, 0o755)
-        self.callback(shutil.rmtree, self.sockets, True)
-        write(os.path.join(self.state, "sockets"), self.sockets)
+        self.sockets = self.dir("sockets")
 
     def dir(self, *parts, owner=None):
         path = os.path.join(self.state, *parts)
@@ -145,6 +152,21 @@ def _stop(proc):
     proc.wait()
 
 
+def _remove_previous(link):
+    """Stops what the previous run through `link` left running and removes
+    its state directory (only one of ours: a directory under STATE_BASE)."""
+    if os.path.islink(link):
+        state = os.path.realpath(link)
+        os.unlink(link)
+        if (os.path.dirname(state) == STATE_BASE
+                and os.path.basename(state).startswith(STATE_PREFIX) and os.path.isdir(state)):
+            _reap_leftovers(state)
+            shutil.rmtree(state, ignore_errors=True)
+    elif os.path.isdir(link):  # a state directory of an earlier layout
+        _reap_leftovers(link)
+        shutil.rmtree(link, ignore_errors=True)
+
+
 def _reap_leftovers(state):
     try:
         with open(os.path.join(state, "pids")) as f:
@@ -161,20 +183,17 @@ def _reap_leftovers(state):
         if mine:
             with contextlib.suppress(ProcessLookupError):
                 os.killpg(pid, signal.SIGKILL)
-    with contextlib.suppress(OSError), open(os.path.join(state, "sockets")) as f:
-        sockets = f.read()
-        if os.path.basename(sockets).startswith("veltrano-sock-"):
-            shutil.rmtree(sockets, ignore_errors=True)
     if os.path.isdir(os.path.join(state, "postfix")):
         subprocess.run([os.path.join(ROOT, "tools", "postfix-stop.sh")],
                        env=dict(os.environ, VELTRANO_POSTFIX_DIR=os.path.join(state, "postfix")))
 
 
 def _check_reachable(path):
-    probe = subprocess.run(["runuser", "-u", CGI_USER, "--", "test", "-x", path])
-    if probe.returncode != 0:
-        raise Failure("%s cannot enter %s: its parents must be searchable by others"
-                      % (CGI_USER, path))
+    for user in (CGI_USER, "postfix"):
+        probe = subprocess.run(["runuser", "-u", user, "--", "test", "-x", path])
+        if probe.returncode != 0:
+            raise Failure("%s cannot enter %s: its parents must be searchable by others"
+                          % (user, path))
 
 
 class Postfix:
@@ -322,6 +341,9 @@ def apache(stack, site, cgi_module):
                   proc)
 
 
+FCGIWRAP_CHILDREN = 4
+
+
 def nginx(stack, site):
     """nginx with fcgiwrap, as Debian's fcgiwrap example sets them up."""
     root = stack.dir("nginx")
@@ -333,9 +355,10 @@ def nginx(stack, site):
     os.chown(sock_dir, user.pw_uid, user.pw_gid)
     sock = os.path.join(sock_dir, "fcgiwrap.sock")
     # -f: the CGI's standard error goes to nginx's error log, as Debian's unit has it.
+    # -c: several CGI programs at a time (one process runs one at a time).
     fcgi_log = os.path.join(logs, "fcgiwrap.log")
-    fcgi = stack.spawn(["fcgiwrap", "-f", "-s", "unix:" + sock], fcgi_log,
-                       as_cgi_user=True, marker=sock)
+    fcgi = stack.spawn(["fcgiwrap", "-f", "-c", str(FCGIWRAP_CHILDREN), "-s", "unix:" + sock],
+                       fcgi_log, as_cgi_user=True, marker=sock)
     deadline = time.monotonic() + 10
     while not os.path.exists(sock):
         if fcgi.poll() is not None or time.monotonic() > deadline:

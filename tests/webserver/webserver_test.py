@@ -6,8 +6,9 @@ sets it up: the program in a CGI directory, run as www-data, its mails to a
 Usage: webserver_test.py SERVER PATH-TO-veltrano2.exe STATE-DIR
 SERVER: apache-cgid (mpm_event), apache-cgi (mpm_prefork) or nginx (fcgiwrap).
 
-Each request of the table must give a complete page in well under a second;
-afterwards exactly the two mails of each accepted submission (one URL-encoded,
+Each request of the table must give a complete page in well under a second,
+while a slow submission (its command takes a few seconds, as a slow mail
+server would) holds one CGI program all along; afterwards exactly the two mails of each accepted submission (one URL-encoded,
 one multipart/form-data in UTF-8 with a file) are in the mailbox, read as a
 mail reader shows them, and their lines in the data file, and the server's
 logs hold nothing but the program's own standard error lines (no reset,
@@ -19,6 +20,8 @@ import pwd
 import re
 import shutil
 import sys
+import threading
+import time
 import urllib.parse
 
 import harness
@@ -73,6 +76,15 @@ CASES = [
      "POST method."),
 ]
 MAX_SECONDS = 1.0
+SLOW_SECONDS = 4
+# A template whose command takes SLOW_SECONDS; it says when it has started.
+SLOW_TEMPLATE = """<ERRMSGFILE>error.htm</ERRMSGFILE>
+<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
+<EXECUTE>touch %s; sleep %d</EXECUTE>
+<FORMDATA>
+<NAME="name">
+</FORMDATA>
+"""
 
 # The accepted submissions' mails: (X-Original-To, Subject, text in the body,
 # Reply-To, Auto-Submitted). The main mail's Reply-To is the visitor; the
@@ -147,6 +159,36 @@ def check_data_file(site):
     return problems
 
 
+def start_slow(server, site):
+    """Starts the slow submission in the background, once its command runs;
+    answers a function that waits for it and returns its problems."""
+    started = os.path.join(site, "data", "slow.started")
+    harness.write(os.path.join(site, "cgi-bin", "slow.tpl"),
+                  SLOW_TEMPLATE % (started, SLOW_SECONDS))
+    result = []
+
+    def request():
+        try:
+            result.append(server.request("POST", "/cgi-bin/veltrano2.exe?slow.tpl", "name=Slow",
+                                         FORM))
+        except OSError as e:
+            result.append(e)
+    thread = threading.Thread(target=request)
+    thread.start()
+    deadline = time.monotonic() + 10
+    while not os.path.exists(started) and time.monotonic() < deadline and thread.is_alive():
+        time.sleep(0.05)
+
+    def finish():
+        thread.join()
+        got = result[0] if result else "no answer"
+        if isinstance(got, tuple) and got[0] == 200 and "<TITLE>Thank you</TITLE>" in got[2]:
+            print("%-20s %s %.3f s" % ("slow submission", got[0], got[3]))
+            return []
+        return ["slow submission: %r" % (got if not isinstance(got, tuple) else got[2][-300:],)]
+    return finish
+
+
 def main():
     kind, program, state = sys.argv[1:]
     with harness.Stack(state) as stack:
@@ -156,10 +198,12 @@ def main():
         server = (harness.nginx(stack, site) if kind == "nginx"
                   else harness.apache(stack, site, kind.split("-")[1]))
         print("%s on 127.0.0.1:%d, Postfix on %s, state in %s"
-              % (server.name, server.port, postfix.smtp, state))
+              % (server.name, server.port, postfix.smtp, stack.state))
         problems = []
+        finish_slow = start_slow(server, site)
         for case in CASES:
             problems += check_page(server, *case)
+        problems += finish_slow()
         problems += check_mails(postfix)
         problems += check_data_file(site)
         server.stop()  # the log is complete once the server is gone
