@@ -9,11 +9,12 @@ int main(int argc, char** argv) {
   veltrano::platform::UseBuiltInHostLookup();
 #endif
   veltrano::platform::InstallTerminationCleanup();
+  const veltrano::RunSettings settings;  // the request's time budget starts now
   veltrano::platform::ProcessEnvironment env;
-  veltrano::platform::StdinInput input;
+  veltrano::platform::StdinInput input(settings.budget);
   veltrano::platform::StdoutOutput output;
   veltrano::platform::StderrLog log;
   veltrano::platform::SystemClock clock;
   veltrano::platform::System system{env, input, output, log, clock};
-  return veltrano::RunProgram(argc > 0 && argv[0] != nullptr ? argv[0] : "", system);
+  return veltrano::RunProgram(argc > 0 && argv[0] != nullptr ? argv[0] : "", system, settings);
 }

@@ -93,7 +93,8 @@ RateUpdate UpdateRateState(std::string_view state, const RateLimit& limit, std::
   return update;
 }
 
-RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now) {
+RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now,
+                            const platform::Deadline& budget) {
   RateVerdict verdict;
   auto unusable = [&verdict, &limit](const std::string& error) {
     verdict.outcome = RateVerdict::Outcome::kUnusable;
@@ -101,7 +102,7 @@ RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, lon
     return verdict;
   };
   std::string error;
-  std::optional<platform::LockedFile> file = platform::LockedFile::Open(limit.path, error);
+  std::optional<platform::LockedFile> file = platform::LockedFile::Open(limit.path, error, budget);
   if (!file) return unusable(error);
   std::optional<std::string> state = file->Read(error);
   if (!state) return unusable(error);

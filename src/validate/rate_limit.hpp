@@ -9,6 +9,7 @@
 // line would not fit, the oldest lines make room, so a new client is never
 // refused for lack of space. A submission over the limit is not counted.
 //
+// The state file's lock is waited for until the request's budget ends.
 // Only a state file that cannot be opened, locked, read or written makes the
 // limiter step aside (kUnusable): a broken limiter must not take the form
 // down.
@@ -19,6 +20,7 @@
 #include <string_view>
 
 #include "model/template.hpp"
+#include "platform/deadline.hpp"
 
 namespace veltrano {
 
@@ -33,7 +35,8 @@ struct RateVerdict {
 
 // Counts one submission of `client` at `now` against the limit, under the
 // state file's lock. An empty client (no REMOTE_ADDR) is one shared client.
-RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now);
+RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now,
+                            const platform::Deadline& budget = platform::Deadline::Never());
 
 // End of public API. Implementation details follow.
 
