@@ -14,9 +14,9 @@ namespace veltrano::platform {
 std::optional<LockedFile> LockedFile::Open(const std::string& path, std::string& error,
                                            const Deadline& budget) {
   // O_NONBLOCK: a FIFO is opened without waiting for a peer, then refused.
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600));
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0600));
   if (!fd.valid()) {
-    error = ErrorText(errno);
+    error = errno == ELOOP ? "a symbolic link, not followed" : ErrorText(errno);
     return std::nullopt;
   }
   struct stat st {};

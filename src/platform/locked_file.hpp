@@ -3,8 +3,9 @@
 // as the object, so a read, a decision and the rewrite of one request are
 // never mixed with another's; the lock is waited for until the request's
 // budget ends (platform/file_lock.hpp). The file is created (mode 0600 less
-// the umask) when missing; anything but a regular file is refused. Failures
-// say why, for the administrator's log.
+// the umask) when missing. A symbolic link is never followed, so the path
+// can't be turned into another file of the web server's user; anything but
+// a regular file is refused. Failures say why, for the administrator's log.
 #pragma once
 
 #include <optional>
