@@ -23,8 +23,8 @@
 // the budget, whichever comes first: reading the body, the mail server's
 // connection, replies and sends, pgp and the command, the locks of the
 // rate-limit state file and the data file. A step the budget ends, or that
-// starts once it is spent, fails as its own time-out would, and its log
-// line names the budget.
+// starts once it is spent, fails as its own time-out would (a free lock is
+// still taken: that waits for nothing), and its log line names the budget.
 #pragma once
 
 #include <chrono>

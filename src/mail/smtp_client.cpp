@@ -43,7 +43,7 @@ std::string RandomToken() {
 // The reply's text as one line for the log.
 std::string LogReply(const SmtpReply& reply) {
   if (reply.code < 0 && reply.text.empty()) {
-    return reply.budgetSpent.empty() ? "no reply" : reply.budgetSpent;
+    return reply.budgetText.empty() ? "no reply" : reply.budgetText;
   }
   std::string text = reply.text;
   Trim(text);
@@ -123,7 +123,7 @@ SmtpReply SmtpClient::ReadReply() {
   // A spent budget is the reason: it ended this wait, or an earlier wait or
   // send, after which nothing more was awaited.
   if (options_.budget.Passed()) {
-    reply.budgetSpent = "no reply " + platform::WithinBudget(options_.budget);
+    reply.budgetText = "no reply " + platform::WithinBudget(options_.budget);
   }
   return reply;
 }

@@ -60,8 +60,8 @@ std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server);
 struct SmtpReply {
   int code = -1;     // -1: no complete, well-formed reply arrived
   std::string text;  // every byte received for this reply
-  // Code -1 at the end of the request's budget: the log's words for it.
-  std::string budgetSpent;
+  // Code -1 because the request's budget ended the wait: the log's words.
+  std::string budgetText;
 };
 
 // What a mail carries besides its body and subject.
