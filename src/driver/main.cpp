@@ -9,14 +9,14 @@ int main(int argc, char** argv) {
   veltrano::platform::UseBuiltInHostLookup();
 #endif
   veltrano::platform::InstallTerminationCleanup();
+  veltrano::RunSettings settings;  // the request's time budget starts now
+  // The install's own pgp.exe comes before any on PATH.
+  settings.pgpDirectory = VELTRANO_PGP_DIRECTORY;
   veltrano::platform::ProcessEnvironment env;
-  veltrano::platform::StdinInput input;
+  veltrano::platform::StdinInput input(settings.budget);
   veltrano::platform::StdoutOutput output;
   veltrano::platform::StderrLog log;
   veltrano::platform::SystemClock clock;
   veltrano::platform::System system{env, input, output, log, clock};
-  veltrano::RunSettings settings;
-  // The install's own pgp.exe comes before any on PATH.
-  settings.pgpDirectory = VELTRANO_PGP_DIRECTORY;
   return veltrano::RunProgram(argc > 0 && argv[0] != nullptr ? argv[0] : "", system, settings);
 }

@@ -156,7 +156,7 @@ class Request {
 
   Status CountAgainstLimit(const RateLimit& limit) {
     RateVerdict verdict = CountSubmission(limit, system_.env.Get("REMOTE_ADDR").value_or(""),
-                                          system_.clock.Now().epochSeconds);
+                                          system_.clock.Now().epochSeconds, settings_.budget);
     if (verdict.droppedLines > 0) {
       log_.Note(NoticeKind::kRateLimitRepaired,
                 limit.path + ": " + std::to_string(verdict.droppedLines) + " line(s)");
@@ -214,11 +214,14 @@ class Request {
       return {};
     }
     if (Status allowed = CheckRecipients(t, fieldValues); !allowed) return allowed;
-    SocketTransport socket;
+    SocketTimeouts timeouts;
+    timeouts.budget = settings_.budget;
+    SocketTransport socket(timeouts);
     SmtpClient::Options options;
     options.notices = &log_;
+    options.budget = settings_.budget;
     SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock, options);
-    PgpEncryptor pgp(system_.env, settings_.childLimits, settings_.pgpDirectory);
+    PgpEncryptor pgp(system_.env, ChildLimits(), settings_.pgpDirectory);
     RequestTexts texts(values, aliases, t.path);
     MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};
     Status delivered = DeliverMail(order, fieldValues, texts, smtp, pgp, log_);
@@ -250,7 +253,7 @@ class Request {
     Result<std::string> expanded = ExpandPlaceholders(command, values, references);
     if (!expanded) return expanded.failure();
     return RunExternalProgram(*expanded, references.environment(), system_.output, log_,
-                              settings_.childLimits);
+                              ChildLimits());
   }
 
   Status Record(const DataFileSections& dataFile, bool guard, const PathAliases& aliases,
@@ -261,8 +264,15 @@ class Request {
     DataRecord escaper(guard);
     Result<std::string> record = ExpandPlaceholders(*dataFile.format, values, escaper);
     if (!record) return record.failure();
-    WriteDataFile(*path, dataFile.mode, std::move(*record), log_);
+    WriteDataFile(*path, dataFile.mode, std::move(*record), log_, settings_.budget);
     return {};
+  }
+
+  // A child's own limits, within the request's budget.
+  platform::ChildLimits ChildLimits() const {
+    platform::ChildLimits limits = settings_.childLimits;
+    limits.budget = settings_.budget;
+    return limits;
   }
 
   platform::System& system_;

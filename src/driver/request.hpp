@@ -17,14 +17,24 @@
 // run, or the page of its failure together with one line in the
 // administrator's log. Before the response goes out, what is left of the
 // announced body is read and discarded. The exit status is always 0.
+//
+// The request has one time budget (RunSettings::budget, kRequestBudget from
+// the program's start). Every wait ends at its own limit or at the end of
+// the budget, whichever comes first: reading the body, the mail server's
+// connection, replies and sends, pgp and the command, the locks of the
+// rate-limit state file and the data file. A step the budget ends, or that
+// starts once it is spent, fails as its own time-out would (a free lock is
+// still taken: that waits for nothing), and its log line names the budget.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "mail/transport.hpp"
+#include "platform/deadline.hpp"
 #include "platform/process.hpp"
 #include "platform/system.hpp"
 
@@ -37,10 +47,16 @@ inline constexpr std::string_view kExecutableName = "veltrano2.exe";
 // before the response goes out, up to this many bytes.
 inline constexpr std::size_t kMaxDiscardedBody = 64 * 1024 * 1024;
 
+// The time one request has for all its waits. nginx gives up on a CGI
+// after 60 s (fastcgi_read_timeout); what is left after the budget is time
+// to write the page before that.
+inline constexpr std::chrono::seconds kRequestBudget{50};
+
 // What a test may put in place of the real thing.
 struct RunSettings {
-  SmtpTransport* transport = nullptr;  // none: a TCP connection
-  platform::ChildLimits childLimits;
+  SmtpTransport* transport = nullptr;         // none: a TCP connection
+  platform::ChildLimits childLimits;          // its budget is replaced by the one below
+  platform::Deadline budget{kRequestBudget};  // counted from when the settings are made
   std::string pgpDirectory;  // looked in for pgp.exe before PATH; none: PATH only
 };
 

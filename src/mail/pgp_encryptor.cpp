@@ -28,8 +28,12 @@ PgpEncryptor::PgpEncryptor(const platform::Environment& env, platform::ChildLimi
 
 Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_view body) {
   std::string error;
+  // Declared first, so it goes last, with whatever pgp left in it.
+  std::unique_ptr<platform::TempDirectory> directory =
+      platform::TempDirectory::Create(platform::ChooseTempDirectory(tempDirectories_), &error);
+  if (!directory) return Without("no temporary directory: " + error);
   std::unique_ptr<platform::TempPath> plain =
-      platform::CreateTempTextFile(platform::ChooseTempDirectory(tempDirectories_), body, &error);
+      platform::CreateTempTextFile(directory->path(), body, &error);
   if (!plain) return Without("no temporary file: " + error);
   platform::TempPath armoured(plain->path() + ".asc");
 
@@ -39,9 +43,7 @@ Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_vie
     return Fail(FailureKind::kPgpNotStarted, {}, outcome.Describe(limits_) + where);
   }
   // pgp wipes the plain file itself when it succeeds; whatever it left goes
-  // now, while the armour still holds the number (platform/temp_file.hpp):
-  // a plain file under it is our leftover, not another request's new file.
-  // The armour goes last, so the armour read here is ours.
+  // now, before the armour is read.
   plain->Remove();
   std::optional<std::string> armour = platform::ReadTextFile(armoured.path(), &error);
   armoured.Remove();

@@ -43,7 +43,9 @@ std::string RandomToken() {
 
 // The reply's text as one line for the log.
 std::string LogReply(const SmtpReply& reply) {
-  if (reply.code < 0 && reply.text.empty()) return "no reply";
+  if (reply.code < 0 && reply.text.empty()) {
+    return reply.budgetText.empty() ? "no reply" : reply.budgetText;
+  }
   std::string text = reply.text;
   Trim(text);
   return CollapseLineBreaks(text);
@@ -103,20 +105,28 @@ std::optional<int> SmtpClient::CompleteReplyCode(std::string_view reply) {
 
 SmtpReply SmtpClient::ReadReply() {
   SmtpReply reply;
-  if (broken_) return reply;
-  const platform::Deadline deadline(options_.replyTimeout);
-  for (;;) {
-    if (transport_.Receive(reply.text, kReceiveChunk, deadline) != platform::ReceiveStatus::kData ||
-        reply.text.size() > kMaxReplyBytes) {
-      broken_ = true;  // what arrives later would answer the wrong command
-      reply.code = -1;
-      return reply;
-    }
-    if (std::optional<int> code = CompleteReplyCode(reply.text)) {
-      reply.code = *code;
-      return reply;
+  if (!broken_) {
+    const platform::Deadline deadline = options_.budget.Within(options_.replyTimeout);
+    for (;;) {
+      if (transport_.Receive(reply.text, kReceiveChunk, deadline) !=
+              platform::ReceiveStatus::kData ||
+          reply.text.size() > kMaxReplyBytes) {
+        broken_ = true;  // what arrives later would answer the wrong command
+        break;
+      }
+      if (std::optional<int> code = CompleteReplyCode(reply.text)) {
+        reply.code = *code;
+        return reply;
+      }
     }
   }
+  reply.code = -1;
+  // A spent budget is the reason: it ended this wait, or an earlier wait or
+  // send, after which nothing more was awaited.
+  if (options_.budget.Passed()) {
+    reply.budgetText = "no reply " + platform::WithinBudget(options_.budget);
+  }
+  return reply;
 }
 
 void SmtpClient::Record(std::string_view protocolText) {

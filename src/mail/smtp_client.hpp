@@ -27,7 +27,8 @@
 // Replies are untrusted: a reply may arrive in any number of pieces, is
 // complete at its last line (one without '-' after the code) and may be at
 // most 64 KiB; a reply that is too long, cut off by a closed connection,
-// not complete within the time-out, or whose last line does not begin with
+// not complete within the time-out (or by the end of the request's budget,
+// which the log line then names), or whose last line does not begin with
 // three digits, counts as code -1, which is a failure wherever a reply is
 // examined.
 #pragma once
@@ -64,6 +65,8 @@ std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server);
 struct SmtpReply {
   int code = -1;     // -1: no complete, well-formed reply arrived
   std::string text;  // every byte received for this reply
+  // Code -1 because the request's budget ended the wait: the log's words.
+  std::string budgetText;
 };
 
 // What a mail carries besides its body and subject.
@@ -78,6 +81,8 @@ class SmtpClient {
   struct Options {
     // Longest wait for one reply to arrive whole.
     std::chrono::milliseconds replyTimeout{30000};
+    // The request's time budget: no reply is waited for past it.
+    platform::Deadline budget = platform::Deadline::Never();
     Notices* notices = nullptr;  // none: nothing is reported
   };
 

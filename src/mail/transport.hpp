@@ -1,7 +1,10 @@
 // The byte stream under the SMTP client, behind a small interface so that
 // the client's whole conversation can be tested against an in-memory peer.
 // SocketTransport is the real one: IPv4 TCP (platform/net.hpp), with the
-// connection and every send bounded by SocketTimeouts.
+// connection and every send bounded by SocketTimeouts: each by its own
+// limit and by the request's budget, whichever ends first. Once the budget
+// is spent no connection is tried, and a connection the budget ended says
+// so in error().
 #pragma once
 
 #include <chrono>
@@ -39,6 +42,8 @@ struct SocketTimeouts {
   std::chrono::milliseconds connect{30000};
   // Longest wait for one text to be taken by the server.
   std::chrono::milliseconds send{30000};
+  // The request's time budget, which no wait outlasts.
+  platform::Deadline budget = platform::Deadline::Never();
 };
 
 class SocketTransport final : public SmtpTransport {
@@ -47,22 +52,31 @@ class SocketTransport final : public SmtpTransport {
 
   std::optional<std::string> LocalHostName() override { return platform::LocalHostName(); }
   bool Connect(const std::string& host, std::uint16_t port) override {
-    return socket_.Connect(platform::ResolveIpv4(host), port,
-                           platform::Deadline(timeouts_.connect));
+    budgetSpent_ = timeouts_.budget.Passed();
+    if (!budgetSpent_ && socket_.Connect(platform::ResolveIpv4(host), port,
+                                         timeouts_.budget.Within(timeouts_.connect))) {
+      return true;
+    }
+    budgetSpent_ = timeouts_.budget.Passed();
+    return false;
   }
   bool Send(std::string_view bytes) override {
-    return socket_.SendAll(bytes, platform::Deadline(timeouts_.send));
+    return socket_.SendAll(bytes, timeouts_.budget.Within(timeouts_.send));
   }
   platform::ReceiveStatus Receive(std::string& out, std::size_t maxBytes,
                                   const platform::Deadline& deadline) override {
     return socket_.Receive(out, maxBytes, deadline);
   }
   void Close() override { socket_.Close(); }
-  std::string error() const override { return socket_.error(); }
+  std::string error() const override {
+    return budgetSpent_ ? "no connection " + platform::WithinBudget(timeouts_.budget)
+                        : socket_.error();
+  }
 
  private:
   SocketTimeouts timeouts_;
   platform::TcpSocket socket_;
+  bool budgetSpent_ = false;  // the last Connect failed for the budget
 };
 
 }  // namespace veltrano

@@ -5,15 +5,15 @@
 
 namespace veltrano {
 
-void WriteDataFile(const std::string& path, DataFileMode mode, std::string record,
-                   Notices& notices) {
+void WriteDataFile(const std::string& path, DataFileMode mode, std::string record, Notices& notices,
+                   const platform::Deadline& budget) {
   Trim(record);
   record += '\n';
   std::optional<std::string> error =
       platform::StoreRecord(path,
                             mode == DataFileMode::kAppend ? platform::RecordMode::kAppend
                                                           : platform::RecordMode::kTruncate,
-                            record);
+                            record, budget);
   if (error) notices.Note(NoticeKind::kDataFileNotWritten, path + ": " + *error);
 }
 

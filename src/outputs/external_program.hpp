@@ -6,7 +6,8 @@
 // is flushed first: the command shares the program's standard handles, and
 // what it prints appears in the response ahead of the success page. An
 // empty command line is handed to the shell all the same. The command has
-// ChildLimits::run to end (platform/process.hpp).
+// ChildLimits::run to end, and no time past the request's budget
+// (platform/process.hpp).
 //
 // Only a shell that could not be started at all is a failure (kNoShell); a
 // command that ends with a non-zero status, by a signal or by its time limit

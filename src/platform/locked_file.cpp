@@ -1,20 +1,22 @@
 #include "platform/locked_file.hpp"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "platform/file_lock.hpp"
 #include "platform/files.hpp"
 
 namespace veltrano::platform {
 
-std::optional<LockedFile> LockedFile::Open(const std::string& path, std::string& error) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600));
+std::optional<LockedFile> LockedFile::Open(const std::string& path, std::string& error,
+                                           const Deadline& budget) {
+  // O_NONBLOCK: a FIFO is opened without waiting for a peer, then refused.
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0600));
   if (!fd.valid()) {
-    error = ErrorText(errno);
+    error = errno == ELOOP ? "a symbolic link, not followed" : ErrorText(errno);
     return std::nullopt;
   }
   struct stat st {};
@@ -22,11 +24,9 @@ std::optional<LockedFile> LockedFile::Open(const std::string& path, std::string&
     error = "not a regular file";
     return std::nullopt;
   }
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      error = ErrorText(errno);
-      return std::nullopt;
-    }
+  if (std::optional<std::string> failed = LockExclusive(fd.get(), budget)) {
+    error = std::move(*failed);
+    return std::nullopt;
   }
   return LockedFile(std::move(fd));
 }

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -86,10 +87,17 @@ bool TcpSocket::Fail(std::string why) {
 bool TcpSocket::Bound(int option, int& currentMs, const Deadline& deadline) {
   const int left = deadline.MillisecondsLeft();
   if (left <= 0) return false;
-  if (currentMs > 0 && currentMs <= left + kTimeoutSlackMs) return true;
-  timeval tv{left / 1000, (left % 1000) * 1000};
+  // Linux ends a socket time-out late by up to an eighth of it (the coarse
+  // levels of its timer wheel: 30 s measured 30.9 s). The time-out is
+  // therefore seven eighths of the time left, so it ends before the
+  // deadline, and the call it ends early resumes with what is left then,
+  // whose rounding is finer: the wait ends within milliseconds of the
+  // deadline. A time-out up to kTimeoutSlackMs shorter is kept.
+  const int target = std::max(1, left - left / 8);  // 0 would mean no time-out at all
+  if (currentMs > 0 && currentMs <= target && currentMs + kTimeoutSlackMs >= target) return true;
+  timeval tv{target / 1000, (target % 1000) * 1000};
   if (::setsockopt(fd_.get(), SOL_SOCKET, option, &tv, sizeof tv) != 0) return false;
-  currentMs = left;
+  currentMs = target;
   return true;
 }
 
@@ -113,9 +121,9 @@ bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, const Deadlin
   // Linux bounds a blocking connect by the send time-out.
   if (!Bound(SO_SNDTIMEO, sendTimeoutMs_, deadline)) return Fail("connection timed out");
   if (::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0) return true;
-  if (errno == EINPROGRESS) return Fail("connection timed out");
-  if (errno != EINTR) return Fail(ErrorText(errno));
-  // Interrupted, the connection goes on being made: wait for its outcome.
+  if (errno != EINPROGRESS && errno != EINTR) return Fail(ErrorText(errno));
+  // Timed out short of the deadline, or interrupted: the connection goes on
+  // being made, so its outcome is waited for until the deadline.
   if (!WaitFor(fd_.get(), POLLOUT, deadline)) return Fail("connection timed out");
   int error = 0;
   socklen_t len = sizeof error;

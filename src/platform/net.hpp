@@ -9,10 +9,12 @@
 // is recognised by name. Names go through getaddrinfo, IPv4 only. A name
 // holding a NUL byte cannot be handed to the C library and resolves to 0.
 //
-// Writes never raise SIGPIPE. Every call waits at most until its deadline,
-// give or take kTimeoutSlackMs: the socket's own time-outs bound the waits,
-// and they are changed only when they would overshoot by more than that, so
-// a conversation sets each once. A failure leaves its reason in error(), for
+// Writes never raise SIGPIPE. Every call waits at most until its deadline:
+// the socket's own time-outs bound the waits (set short of the deadline,
+// since the kernel ends a long one late, and resumed with the time left),
+// and they are changed only when they would end after the deadline or more
+// than kTimeoutSlackMs before it, so a conversation with the same limit for
+// every reply sets each once. A failure leaves its reason in error(), for
 // the administrator's log; code above this layer never sees errno.
 #pragma once
 

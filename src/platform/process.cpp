@@ -83,6 +83,13 @@ ChildOutcome NotStarted(int error) {
   return outcome;
 }
 
+ChildOutcome TimedOut(bool budgetSpent) {
+  ChildOutcome outcome;
+  outcome.ending = ChildOutcome::Ending::kTimedOut;
+  outcome.budgetSpent = budgetSpent;
+  return outcome;
+}
+
 ChildOutcome FromStatus(int status) {
   ChildOutcome outcome;
   if (WIFEXITED(status)) {
@@ -120,10 +127,11 @@ bool WaitUntil(pid_t pid, const Deadline& deadline, int& status) {
 // Waits for the child; past the limit its group is ended, politely first.
 ChildOutcome Wait(pid_t pid, const ChildLimits& limits) {
   int status = 0;
-  bool ended = WaitUntil(pid, Deadline(limits.run), status);
+  const bool ended = WaitUntil(pid, limits.budget.Within(limits.run), status);
+  const bool budgetSpent = !ended && limits.budget.Passed();
   if (!ended) {
     ::kill(-pid, SIGTERM);
-    if (!WaitUntil(pid, Deadline(limits.grace), status)) {
+    if (!WaitUntil(pid, limits.budget.Within(limits.grace), status)) {
       ::kill(-pid, SIGKILL);
       while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
@@ -131,14 +139,14 @@ ChildOutcome Wait(pid_t pid, const ChildLimits& limits) {
   }
   SetChildGroup(0);
   if (ended) return FromStatus(status);
-  ChildOutcome outcome;
-  outcome.ending = ChildOutcome::Ending::kTimedOut;
-  return outcome;
+  return TimedOut(budgetSpent);
 }
 
 ChildOutcome Spawn(const char* path, bool searchPath, std::vector<std::string> argv,
                    std::vector<std::string> env, const FileActions& actions,
                    const ChildLimits& limits) {
+  // Nothing is started that could only be stopped again at once.
+  if (limits.budget.Passed()) return TimedOut(true);
   ChildAttributes attributes;
   if (!attributes.ok()) return NotStarted(ENOMEM);
   std::vector<char*> args = Pointers(argv);
@@ -183,12 +191,8 @@ std::string ChildOutcome::Describe(const ChildLimits& limits) const {
     case Ending::kSignaled:
       return "killed by signal " + std::to_string(code);
     case Ending::kTimedOut:
-      if (limits.run < std::chrono::seconds(1)) {
-        return "stopped after " + std::to_string(limits.run.count()) + " ms";
-      }
-      return "stopped after " +
-             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limits.run).count()) +
-             " s";
+      if (budgetSpent) return "not done " + WithinBudget(limits.budget);
+      return "stopped after " + DurationText(limits.run);
     case Ending::kNotStarted:
       return "could not be started: " + error;
   }

@@ -11,7 +11,10 @@
 //   holding them, so no value is ever parsed as shell code.
 // Each child runs in a process group of its own. When it outlives
 // ChildLimits::run, the group gets SIGTERM, and SIGKILL ChildLimits::grace
-// later; the child then counts as timed out. While a child runs, a
+// later; the child then counts as timed out. Both waits end at the end of
+// ChildLimits::budget (the request's) if that comes first, so a child still
+// running then is stopped by force at once; once the budget is spent, no
+// child is started and the call counts as timed out. While a child runs, a
 // termination signal to this program reaches its group too (signals.hpp).
 // Children start with the default action for every signal.
 #pragma once
@@ -21,22 +24,27 @@
 #include <utility>
 #include <vector>
 
+#include "platform/deadline.hpp"
+
 namespace veltrano::platform {
 
 struct ChildLimits {
   std::chrono::milliseconds run{60000};
   std::chrono::milliseconds grace{5000};
+  Deadline budget = Deadline::Never();
 };
 
 struct ChildOutcome {
   enum class Ending { kExited, kSignaled, kTimedOut, kNotStarted };
   Ending ending = Ending::kNotStarted;
-  int code = 0;       // exit status, signal number, or errno when not started
-  std::string error;  // kNotStarted: why
+  int code = 0;              // exit status, signal number, or errno when not started
+  std::string error;         // kNotStarted: why
+  bool budgetSpent = false;  // kTimedOut: the budget ended it, not the run limit
 
   bool Succeeded() const { return ending == Ending::kExited && code == 0; }
   // For the administrator's log, e.g. "exit status 2", "killed by signal 9",
-  // "stopped after 60 s", "could not be started: No such file or directory".
+  // "stopped after 60 s", "not done within the request's time budget of
+  // 50 s", "could not be started: No such file or directory".
   std::string Describe(const ChildLimits& limits) const;
 };
 

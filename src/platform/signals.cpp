@@ -12,19 +12,26 @@ namespace {
 
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 
-// An encryption holds two paths at a time (the plain file and its armour).
+// An encryption holds two files at a time (the plain file and its armour)
+// in one directory of its own.
 constexpr int kSlots = 4;
+
+using Slot = std::atomic<char*>;
 
 // Each slot owns a heap copy of its path; a slot is published after its
 // text is complete and withdrawn before the text goes.
-std::atomic<char*> registered[kSlots];
+Slot files[kSlots];
+Slot directories[kSlots];
 std::atomic<pid_t> childGroup{0};
 
 void OnTermination(int signal, siginfo_t* info, void*) {
   // Our own write to a reader that has gone: let the write fail instead.
   if (signal == SIGPIPE && info != nullptr && info->si_pid == ::getpid()) return;
-  for (std::atomic<char*>& slot : registered) {
+  for (Slot& slot : files) {
     if (char* path = slot.load()) ::unlink(path);
+  }
+  for (Slot& slot : directories) {
+    if (char* path = slot.load()) ::rmdir(path);
   }
   if (pid_t group = childGroup.load(); group > 0) ::kill(-group, SIGTERM);
   struct sigaction dfl {};
@@ -61,14 +68,14 @@ HoldTermination::~HoldTermination() {
   if (held_) ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-RemovedOnTermination::RemovedOnTermination(const std::string& path) {
-  for (int i = 0; i < kSlots; ++i) {
-    if (registered[i].load() != nullptr) continue;
+RemovedOnTermination::RemovedOnTermination(const std::string& path, Kind kind) {
+  for (Slot& slot : kind == Kind::kFile ? files : directories) {
+    if (slot.load() != nullptr) continue;
     char* copy = new char[path.size() + 1];
     std::memcpy(copy, path.c_str(), path.size() + 1);
     char* expected = nullptr;
-    if (registered[i].compare_exchange_strong(expected, copy)) {
-      slot_ = i;
+    if (slot.compare_exchange_strong(expected, copy)) {
+      slot_ = &slot;
       return;
     }
     delete[] copy;
@@ -76,7 +83,7 @@ RemovedOnTermination::RemovedOnTermination(const std::string& path) {
 }
 
 RemovedOnTermination::~RemovedOnTermination() {
-  if (slot_ >= 0) delete[] registered[slot_].exchange(nullptr);
+  if (slot_ != nullptr) delete[] slot_->exchange(nullptr);
 }
 
 void SetChildGroup(pid_t group) {

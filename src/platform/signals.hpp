@@ -3,8 +3,10 @@
 // A web server that gives up on a request (the visitor went away, a time-out)
 // sends SIGTERM, and a person at a terminal SIGINT or SIGHUP. The program then
 // removes every temporary file it has registered here (the plain text of a
-// mail to be encrypted among them), sends SIGTERM to the process group of the
-// child it is waiting for, and ends by the same signal. SIGPIPE sent by
+// mail to be encrypted among them), then every temporary directory it has
+// registered (one that still holds a file nobody registered stays), sends
+// SIGTERM to the process group of the child it is waiting for, and ends by
+// the same signal. SIGPIPE sent by
 // another process is handled the same way; a SIGPIPE that the program's own
 // write raises (the web server stopped reading) is ignored, so that write
 // just fails and the request goes on: its mails and records are not lost.
@@ -15,6 +17,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <string>
 
 namespace veltrano::platform {
@@ -35,17 +38,19 @@ class HoldTermination {
   bool held_ = false;
 };
 
-// A path that is removed on termination while this object lives. Removing it
-// at the end of an ordinary run is the owner's business (see TempPath).
+// A path that is removed on termination while this object lives: a file,
+// or an empty directory once the files are gone. Removing it at the end of
+// an ordinary run is the owner's business (see temp_file.hpp).
 class RemovedOnTermination {
  public:
-  explicit RemovedOnTermination(const std::string& path);
+  enum class Kind { kFile, kDirectory };
+  explicit RemovedOnTermination(const std::string& path, Kind kind = Kind::kFile);
   ~RemovedOnTermination();
   RemovedOnTermination(const RemovedOnTermination&) = delete;
   RemovedOnTermination& operator=(const RemovedOnTermination&) = delete;
 
  private:
-  int slot_ = -1;
+  std::atomic<char*>* slot_ = nullptr;  // the registry entry holding the path, if any
 };
 
 // The process group of the child being waited for, or 0 for none.

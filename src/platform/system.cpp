@@ -17,7 +17,7 @@ std::optional<std::string> ProcessEnvironment::Get(const std::string& name) cons
   return std::string(value);
 }
 
-StdinInput::StdinInput() : deadline_(kInputTime) {}
+StdinInput::StdinInput(const Deadline& budget) : deadline_(budget.Within(kInputTime)) {}
 
 std::size_t StdinInput::ReadSome(char* buf, std::size_t max) {
   while (!ended_) {

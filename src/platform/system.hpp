@@ -97,12 +97,12 @@ class ProcessEnvironment final : public Environment {
 
 // Standard input with one bound for all its reading: a body that trickles
 // in, or a server that never closes the input, cannot hold the run longer
-// than kInputTime in total.
+// than kInputTime in total, nor past the request's budget.
 class StdinInput final : public Input {
  public:
   static constexpr std::chrono::seconds kInputTime{30};
 
-  StdinInput();
+  explicit StdinInput(const Deadline& budget = Deadline::Never());
   std::string ReadText(std::size_t count) override;
   std::string ReadBytes(std::size_t count) override;
   void DiscardUpTo(std::size_t total) override;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 #include "platform/fd.hpp"
 #include "platform/files.hpp"
@@ -14,13 +16,9 @@ namespace veltrano::platform {
 
 namespace {
 
-// Numbers already tried by this process; the next name starts above them.
-unsigned long nextTempNumber = 1;
-
-// Names left behind by other processes only cost one probe each; past this
-// many in a row something is wrong with the directory (or someone fills it
-// on purpose), and the encryption gives up instead of probing forever.
-constexpr unsigned long kMaxNameAttempts = 10000;
+// A directory holds the files of one encryption, so the first number is
+// free; the bound only keeps a misused directory from being probed forever.
+constexpr unsigned long kMaxNameAttempts = 100;
 
 bool IsDirectory(const std::string& path) {
   struct stat st {};
@@ -37,12 +35,38 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+std::string Slashed(const std::string& directory) {
+  std::string prefix = directory.empty() ? "." : directory;
+  if (prefix.back() != '/') prefix += '/';
+  return prefix;
+}
+
 }  // namespace
 
 void TempPath::Remove() {
   if (!onSignal_) return;
   RemoveFile(path_);
   onSignal_.reset();
+}
+
+std::unique_ptr<TempDirectory> TempDirectory::Create(const std::string& parent,
+                                                     std::string* error) {
+  std::string name = Slashed(parent) + "veltrano.XXXXXX";
+  // No signal may end the program between the directory's creation and its
+  // registration for removal.
+  HoldTermination hold;
+  if (::mkdtemp(name.data()) == nullptr) {
+    if (error != nullptr) *error = parent + ": " + ErrorText(errno);
+    return nullptr;
+  }
+  return std::unique_ptr<TempDirectory>(new TempDirectory(std::move(name)));
+}
+
+TempDirectory::~TempDirectory() {
+  // Whatever pgp left besides the two files goes too. Links inside are
+  // removed, never followed.
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& candidates) {
@@ -55,21 +79,16 @@ std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& c
 
 std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory, std::string_view text,
                                              std::string* error) {
-  std::string prefix = directory;
-  if (prefix.empty()) prefix = ".";
-  if (prefix.back() != '/') prefix += '/';
-  prefix += "kov";
-
-  for (unsigned long attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    std::string path = prefix + std::to_string(nextTempNumber++);
-    if (PathExists(path + ".asc")) continue;
+  const std::string prefix = Slashed(directory) + "kov";
+  for (unsigned long n = 1; n <= kMaxNameAttempts; ++n) {
+    std::string path = prefix + std::to_string(n);
     std::unique_ptr<TempPath> owned;
     UniqueFd fd;
     {
       // No signal may end the program between the file's creation and its
       // registration for removal.
       HoldTermination hold;
-      fd.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+      fd.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
       if (fd.valid()) owned = std::make_unique<TempPath>(path);
     }
     if (!fd.valid()) {
@@ -77,10 +96,6 @@ std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory, std::
       if (error != nullptr) *error = path + ": " + ErrorText(errno);
       return nullptr;  // no permission, no such directory, ...
     }
-    // Checked again now that the name is ours: another request's pgp may
-    // have written its armour and wiped its plain file since the first
-    // check, and that armour stays until the other request has read it.
-    if (PathExists(path + ".asc")) continue;  // `owned` removes our file
     bool written = WriteAll(fd.get(), EncodeTextMode(text));
     if (::close(fd.Release()) == 0 && written) return owned;
     if (error != nullptr) *error = path + ": " + ErrorText(errno);

@@ -1,17 +1,19 @@
 // Temporary files for the PGP bridge.
 //
-// Names are `<directory>/kov<N>`: N rises within the process, and a number is
-// taken only when neither kov<N> nor kov<N>.asc exists, so a stale armoured
-// file from an earlier request is never mistaken for a new one. The .asc is
-// looked for again after kov<N> is created: an armoured file alone holds its
-// number until its reader removes it. The file is created with
-// O_CREAT|O_EXCL and mode 0600: another process (or a symbolic link planted
-// in a shared /tmp) can never hand us a file we did not create, and no other
-// user can read the plain text.
+// Each encryption makes a directory of its own (TempDirectory) inside the
+// chosen temporary directory: made by mkdtemp, so its name is new and
+// unpredictable, with mode 0700, so no other user can read, create, replace
+// or link anything in it. Its files are `kov<N>`, N the first free number
+// from 1, created with O_CREAT|O_EXCL|O_NOFOLLOW and mode 0600, and the
+// `kov<N>.asc` that pgp writes beside it. Since nobody else can put a name
+// there, a planted or stale .asc, or a link where pgp will write, can't
+// exist, and there is no check of the .asc and no race with one to reason
+// about; another request makes another directory.
 //
 // A TempPath owns a path: the file under it is removed when the TempPath
 // goes, whatever ends its scope, and also when a termination signal ends the
-// program (signals.hpp).
+// program (signals.hpp). A TempDirectory goes the same ways, with whatever
+// is still in it (on a signal: once its registered files are gone).
 #pragma once
 
 #include <memory>
@@ -39,6 +41,27 @@ class TempPath {
  private:
   std::string path_;
   std::optional<RemovedOnTermination> onSignal_;
+};
+
+class TempDirectory {
+ public:
+  // A new directory inside `parent`; null when none can be made (`error`
+  // then says why).
+  static std::unique_ptr<TempDirectory> Create(const std::string& parent,
+                                               std::string* error = nullptr);
+  // Removes the directory with everything in it.
+  ~TempDirectory();
+  TempDirectory(const TempDirectory&) = delete;
+  TempDirectory& operator=(const TempDirectory&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  explicit TempDirectory(std::string path)
+      : path_(std::move(path)), onSignal_(path_, RemovedOnTermination::Kind::kDirectory) {}
+
+  std::string path_;
+  RemovedOnTermination onSignal_;
 };
 
 // The first of `candidates` (empty ones skipped) that names an existing

@@ -37,16 +37,20 @@ std::optional<long long> Number(std::string_view word) {
   return LeadingInteger(word, 999999999999999999);
 }
 
+// A line with its LF, or the text of one without it.
 std::optional<Entry> ParseLine(std::string_view line) {
-  std::string_view text = line.substr(0, line.size() - 1);  // without its LF
+  std::string_view text = line.ends_with('\n') ? line.substr(0, line.size() - 1) : line;
   std::size_t first = text.find(' ');
   std::size_t second = first == std::string_view::npos ? first : text.find(' ', first + 1);
   if (second == std::string_view::npos) return std::nullopt;
   std::optional<long long> time = Number(text.substr(0, first));
   std::optional<long long> window = Number(text.substr(first + 1, second - first - 1));
   std::string_view client = text.substr(second + 1);
-  if (!time || !window || client.empty() || client.find(' ') != std::string_view::npos) {
-    return std::nullopt;
+  if (!time || !window || client.empty()) return std::nullopt;
+  // Only what ClientKey writes: a CR (a CR LF line of a text file) is not.
+  for (char c : client) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F) return std::nullopt;
   }
   return Entry{*time, *window, client, line};
 }
@@ -93,7 +97,12 @@ RateUpdate UpdateRateState(std::string_view state, const RateLimit& limit, std::
   return update;
 }
 
-RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now) {
+bool IsRateState(std::string_view content) {
+  return content.empty() || ParseLine(content.substr(0, content.find('\n'))).has_value();
+}
+
+RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now,
+                            const platform::Deadline& budget) {
   RateVerdict verdict;
   auto unusable = [&verdict, &limit](const std::string& error) {
     verdict.outcome = RateVerdict::Outcome::kUnusable;
@@ -101,10 +110,11 @@ RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, lon
     return verdict;
   };
   std::string error;
-  std::optional<platform::LockedFile> file = platform::LockedFile::Open(limit.path, error);
+  std::optional<platform::LockedFile> file = platform::LockedFile::Open(limit.path, error, budget);
   if (!file) return unusable(error);
   std::optional<std::string> state = file->Read(error);
   if (!state) return unusable(error);
+  if (!IsRateState(*state)) return unusable("not a rate-limit state file, left as it is");
   RateUpdate update = UpdateRateState(*state, limit, client, now);
   verdict.droppedLines = update.droppedLines;
   if (update.state != *state && !file->Replace(update.state, error)) return unusable(error);

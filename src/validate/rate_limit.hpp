@@ -9,9 +9,15 @@
 // line would not fit, the oldest lines make room, so a new client is never
 // refused for lack of space. A submission over the limit is not counted.
 //
-// Only a state file that cannot be opened, locked, read or written makes the
-// limiter step aside (kUnusable): a broken limiter must not take the form
-// down.
+// The state file is opened without following a symbolic link, must be a
+// regular file, and is rewritten only when it is one: empty, or its first
+// line a state line. Any other file (a data file named by mistake, say) is
+// left byte for byte as it is. Its lock is waited for until the request's
+// budget ends.
+//
+// Only a state file that cannot be opened, locked, read or written, or is
+// no state file, makes the limiter step aside (kUnusable): a broken limiter
+// must not take the form down.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +25,7 @@
 #include <string_view>
 
 #include "model/template.hpp"
+#include "platform/deadline.hpp"
 
 namespace veltrano {
 
@@ -33,7 +40,8 @@ struct RateVerdict {
 
 // Counts one submission of `client` at `now` against the limit, under the
 // state file's lock. An empty client (no REMOTE_ADDR) is one shared client.
-RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now);
+RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now,
+                            const platform::Deadline& budget = platform::Deadline::Never());
 
 // End of public API. Implementation details follow.
 
@@ -45,5 +53,8 @@ struct RateUpdate {
 };
 RateUpdate UpdateRateState(std::string_view state, const RateLimit& limit, std::string_view client,
                            long long now);
+
+// True for content the limiter may rewrite: empty, or a state line first.
+bool IsRateState(std::string_view content);
 
 }  // namespace veltrano

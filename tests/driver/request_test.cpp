@@ -1,11 +1,17 @@
 #include "driver/request.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
+#include "platform/fd.hpp"
 #include "support/cgi_runner.hpp"
 #include "support/fake_system.hpp"
+#include "support/scripted_smtp_server.hpp"
 
 namespace veltrano {
 namespace {
@@ -302,6 +308,69 @@ TEST(RunProgramTest, AbuseControls) {
     EXPECT_EQ(dir.Exists("data") ? dir.Read("data") : "(none)", c.wantData) << c.name;
     EXPECT_EQ(dir.Exists("ran"), c.wantData != "(none)") << c.name << ": the command";
     EXPECT_EQ(fake.log.lines.empty() ? "" : fake.log.lines.back(), c.wantLog) << c.name;
+  }
+}
+
+// One time budget for the whole request: a lock that another process
+// holds, a command that hangs or a mail server that stops answering ends its
+// step when the budget is spent, as the step's own time-out would, and the
+// log line names the budget.
+TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
+  testing::ScriptedSmtpServer server({{"MAIL", {testing::Stall()}}});
+  SKIP_WITHOUT_SERVER(server);
+  const std::string success = "Content-type: text/html\r\n\r\nok\r\n";
+  const std::string within = "within the request's time budget of 300 ms";
+  const std::string prefix = "veltrano2.exe: t.tpl: ";
+  const struct {
+    const char* name;
+    std::string sections;
+    const char* locked;    // a file held locked meanwhile, or none
+    std::string wantPage;  // a part of it
+    std::string wantLog;   // "{dir}" stands for the site directory
+  } cases[] = {
+      {"data_file_locked", "<DFILE APPEND>data</DFILE><DFILEFORMAT>x</DFILEFORMAT>", "data",
+       success, prefix + "data file line not written: data: no lock " + within},
+      {"rate_limit_locked", "<RATELIMIT>{dir}/rate 5 60</RATELIMIT>", "rate", success,
+       prefix + "rate limit not applied, the state file cannot be used: {dir}/rate: no lock " +
+           within},
+      {"command_hangs", "<EXECUTE>sleep 30</EXECUTE>", nullptr, success,
+       prefix + "EXECUTE command failed: not done " + within},
+      {"mail_server_stalls",
+       "<SMTPSERVER>" + server.address() +
+           "</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT><MSGBODY>b</MSGBODY>"
+           "<FORMDATA>\n<NAME=\"to\" sendto>\n</FORMDATA>",
+       nullptr, "<TITLE>SMTP Communication error</TITLE>",
+       prefix + "SMTP server refused: server " + server.address() +
+           ": MAIL FROM:<s@example.org>: no reply " + within},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    std::string sections = c.sections;
+    std::string wantLog = c.wantLog;
+    for (std::string* text : {&sections, &wantLog}) {
+      if (auto at = text->find("{dir}"); at != std::string::npos) text->replace(at, 5, dir.path());
+    }
+    dir.Write("t.tpl", "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>" +
+                           sections + "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
+    dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    platform::UniqueFd holder;
+    if (c.locked) {
+      holder.Reset(::open((dir.path() + "/" + c.locked).c_str(), O_RDWR | O_CREAT, 0600));
+      ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0) << c.name;
+    }
+    FakeSystem fake;
+    Post(fake, "t.tpl", "a=x&to=v%40example.org");
+    const fs::path before = fs::current_path();
+    const auto start = std::chrono::steady_clock::now();
+    RunSettings settings;
+    settings.budget = platform::Deadline(std::chrono::milliseconds(300));
+    RunProgram(dir.path() + "/veltrano2.exe", fake.system, settings);
+    const auto took = std::chrono::steady_clock::now() - start;
+    fs::current_path(before);
+    EXPECT_NE(fake.output.bytes.find(c.wantPage), std::string::npos) << c.name << fake.output.bytes;
+    EXPECT_EQ(fake.log.lines, std::vector<std::string>{wantLog}) << c.name;
+    EXPECT_GE(took, std::chrono::milliseconds(300)) << c.name;
+    EXPECT_LT(took, std::chrono::seconds(3)) << c.name;
   }
 }
 

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,6 +71,17 @@ TEST(SocketTransportTest, ConnectionCanFail) {
     EXPECT_NE(transport.error(), "") << host;
     EXPECT_FALSE(transport.Send("x")) << host;
   }
+}
+
+// Once the request's budget is spent, no connection is tried.
+TEST(SocketTransportTest, NoConnectionOnceTheBudgetIsSpent) {
+  std::uint16_t port = 0;
+  platform::UniqueFd listener = Loopback(true, port);
+  SocketTransport transport({milliseconds(2000), milliseconds(2000), Deadline(milliseconds(0))});
+  EXPECT_FALSE(transport.Connect("127.0.0.1", port));
+  EXPECT_EQ(transport.error(), "no connection within the request's time budget of 0 ms");
+  pollfd p{listener.get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 100), 0) << "a connection was tried";
 }
 
 }  // namespace

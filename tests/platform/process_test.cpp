@@ -109,6 +109,17 @@ TEST(ChildLimitsTest, ChildAndItsGroupAreStoppedAtTheLimit) {
   EXPECT_EQ(RunQuietly({"sleep", "30"}, kShort).ending, Ending::kTimedOut);
 }
 
+// Once the request's budget is spent, no child is started.
+TEST(ChildLimitsTest, NothingStartsOnceTheBudgetIsSpent) {
+  testing::TempDir dir;
+  ChildLimits spent = kShort;
+  spent.budget = Deadline(milliseconds(0));
+  ChildOutcome outcome = RunShellCommand("touch '" + dir.path() + "/ran'", {}, spent);
+  EXPECT_EQ(outcome.ending, Ending::kTimedOut);
+  EXPECT_EQ(outcome.Describe(spent), "not done within the request's time budget of 0 ms");
+  EXPECT_FALSE(dir.Exists("ran"));
+}
+
 TEST(ChildOutcomeTest, DescribesEachEnding) {
   EXPECT_EQ(RunQuietly({"sh", "-c", "exit 2"}).Describe({}), "exit status 2");
   EXPECT_EQ(RunQuietly({"sh", "-c", "kill -KILL $$"}).Describe({}), "killed by signal 9");

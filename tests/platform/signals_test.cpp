@@ -46,14 +46,16 @@ int InChild(const std::function<void(int readyFd)>& body, int signal) {
 }
 
 // The web server's SIGTERM (or a person's SIGINT or SIGHUP, or SIGPIPE sent
-// by another process) while pgp runs: the plain text and the armour go, the
-// child being waited for is ended too, and the program ends by that signal.
+// by another process) while pgp runs: the plain text, the armour and their
+// directory go, the child being waited for is ended too, and the program
+// ends by that signal.
 TEST(TerminationCleanupTest, RemovesTemporaryFilesAndEndsTheChild) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
     testing::TempDir dir;
     int status = InChild(
         [&](int ready) {
-          std::unique_ptr<TempPath> plain = CreateTempTextFile(dir.path(), "secret");
+          std::unique_ptr<TempDirectory> own = TempDirectory::Create(dir.path());
+          std::unique_ptr<TempPath> plain = CreateTempTextFile(own->path(), "secret");
           TempPath armour(plain->path() + ".asc");
           dir.Write(plain->path().substr(dir.path().size() + 1) + ".asc", "armour");
           RunShellCommand("echo $$ > '" + dir.path() + "/shell'; printf r >&" +

@@ -47,17 +47,40 @@ TEST(CreateTempTextFileTest, WritesTextModeFilePrivatelyAndRemovesIt) {
   EXPECT_FALSE(PathExists(path)) << "removed with its owner";
 }
 
-TEST(CreateTempTextFileTest, NumbersRiseAndSkipTakenNamesAndStaleArmour) {
+TEST(CreateTempTextFileTest, TakesFirstFreeNumber) {
   testing::TempDir dir;
-  std::unique_ptr<TempPath> first = CreateTempTextFile(dir.path(), "1");
-  unsigned long n = std::stoul(fs::path(first->path()).filename().string().substr(3));
-  // The next two numbers are taken: one by a plain file, one by a stale .asc
-  // (which also may be a dangling link).
-  dir.Write("kov" + std::to_string(n + 1), "old");
-  fs::create_symlink(dir.path() + "/nowhere", dir.path() + "/kov" + std::to_string(n + 2) + ".asc");
-  std::unique_ptr<TempPath> second = CreateTempTextFile(dir.path(), "2");
-  EXPECT_EQ(fs::path(second->path()).filename(), "kov" + std::to_string(n + 3));
-  EXPECT_EQ(dir.Read("kov" + std::to_string(n + 1)), "old");
+  dir.Write("kov1", "old");
+  fs::create_symlink(dir.path() + "/nowhere", dir.path() + "/kov2");
+  std::unique_ptr<TempPath> file = CreateTempTextFile(dir.path(), "new");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->path(), dir.path() + "/kov3");
+  EXPECT_EQ(dir.Read("kov1"), "old");
+  EXPECT_FALSE(fs::exists(dir.path() + "/nowhere")) << "a link is never written through";
+}
+
+// A directory of the process's own: private, and gone with everything in it
+// (a link inside is removed, not followed).
+TEST(TempDirectoryTest, IsPrivateAndGoesWithItsContent) {
+  testing::TempDir parent, outside;
+  outside.Write("keep", "x");
+  std::string path;
+  {
+    std::unique_ptr<TempDirectory> dir = TempDirectory::Create(parent.path());
+    ASSERT_TRUE(dir);
+    path = dir->path();
+    EXPECT_EQ(fs::path(path).parent_path(), fs::path(parent.path()));
+    EXPECT_TRUE(fs::path(path).filename().string().starts_with("veltrano."));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    parent.Write(fs::path(path).filename().string() + "/sub/left", "by pgp");
+    fs::create_directory_symlink(outside.path(), path + "/link");
+  }
+  EXPECT_FALSE(PathExists(path));
+  EXPECT_EQ(outside.Read("keep"), "x");
+  std::string error;
+  EXPECT_FALSE(TempDirectory::Create(parent.path() + "/missing", &error));
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
 TEST(CreateTempTextFileTest, FailsInMissingDirectoryWithReason) {

@@ -90,18 +90,51 @@ TEST(CountSubmissionTest, ConcurrentRequestsCountExactly) {
   }
 }
 
-// A state file that can't be used lets submissions through, saying why.
-TEST(CountSubmissionTest, UnusableStateFileStepsAside) {
+// Only a state file is counted in and rewritten. Anything else lets the
+// submission through, saying why, and is left byte for byte as it is.
+TEST(CountSubmissionTest, OnlyAStateFileIsRewritten) {
   testing::TempDir dir;
+  const std::string data = "12/07/26 14:05:09,\"Ann\"\r\n1000 60 a\r\n";
+  dir.Write("data.csv", data);
+  dir.Write("crlf", "990 60 a\r\n");
   dir.Write("sub/x", "");
   ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
-  for (const std::string& path :
-       {dir.path() + "/missing/state", dir.path() + "/sub", dir.path() + "/fifo"}) {
+  ASSERT_EQ(::symlink("data.csv", (dir.path() + "/link").c_str()), 0);
+  ASSERT_EQ(::symlink("new", (dir.path() + "/dangling").c_str()), 0);
+  dir.Write("state", "990 60 a\n");
+  dir.Write("empty", "");
+  const struct {
+    const char* file;
+    Outcome outcome;
+    std::string problem;  // after "<path>: "
+  } cases[] = {
+      {"missing/state", Outcome::kUnusable, "No such file or directory"},
+      {"sub", Outcome::kUnusable, "Is a directory"},
+      {"fifo", Outcome::kUnusable, "not a regular file"},
+      {"link", Outcome::kUnusable, "a symbolic link, not followed"},
+      {"dangling", Outcome::kUnusable, "a symbolic link, not followed"},
+      {"data.csv", Outcome::kUnusable, "not a rate-limit state file, left as it is"},
+      {"crlf", Outcome::kUnusable, "not a rate-limit state file, left as it is"},
+      {"empty", Outcome::kAccepted, ""},
+      {"state", Outcome::kRefused, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.path() + "/" + c.file;
     RateVerdict v = CountSubmission(RateLimit{path, 1, 60}, "a", 1000);
-    EXPECT_EQ(v.outcome, Outcome::kUnusable) << path;
-    EXPECT_TRUE(v.problem.starts_with(path + ": ")) << v.problem;
+    EXPECT_EQ(v.outcome, c.outcome) << c.file;
+    EXPECT_EQ(v.problem, c.problem.empty() ? "" : path + ": " + c.problem) << c.file;
   }
-  // Unwritable: no room for the file to grow (as root too).
+  EXPECT_EQ(dir.Read("data.csv"), data);
+  EXPECT_EQ(dir.Read("crlf"), "990 60 a\r\n");
+  EXPECT_FALSE(dir.Exists("new"));
+  EXPECT_EQ(dir.Read("empty"), "1000 60 a\n");
+  EXPECT_EQ(dir.Read("state"), "990 60 a\n");
+}
+
+// A state file that can't be written lets submissions through, saying why:
+// no room for the file to grow (as root too).
+TEST(CountSubmissionTest, UnwritableStateFileStepsAside) {
+  testing::TempDir dir;
   pid_t pid = ::fork();
   if (pid == 0) {
     ::signal(SIGXFSZ, SIG_IGN);
@@ -117,7 +150,7 @@ TEST(CountSubmissionTest, UnusableStateFileStepsAside) {
 
 TEST(CountSubmissionTest, CorruptStateIsRepaired) {
   testing::TempDir dir;
-  dir.Write("state", std::string("\x01\x02garbage\n1 2 3 4\n", 17));
+  dir.Write("state", std::string("1 2 b\n\x01\x02garbage\n1 2 3 4\n", 23));
   RateVerdict v = CountSubmission(RateLimit{dir.path() + "/state", 1, 60}, "a", 1000);
   EXPECT_EQ(v.outcome, Outcome::kAccepted);
   EXPECT_EQ(v.droppedLines, 2u);
