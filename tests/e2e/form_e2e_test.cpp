@@ -15,7 +15,8 @@ const std::string kTemplate =
     "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>\n"
     "<FORMDATA>\n"
     "<NAME=\"name\" required REQUIREDERR=\"Please give your name\">\n"
-    "<NAME=\"age\" TYPE=\"INT\" TYPEERR=\"Age must be a number\">\n"
+    "<NAME=\"age\" TYPE=\"INT\" TYPEERR=\"Age must be a number\" MAXLEN=\"3\" "
+    "MAXLENERR=\"Age too long\">\n"
     "</FORMDATA>\n";
 
 void WriteSite(const Site& site) {
@@ -66,6 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {},
                  kPage + "<ul><li>Please give your name<li>Age must be a number</ul>\r\n"},
+        FormCase{"over_maxlen_gets_error_page",
+                 "name=Ann&age=1234",
+                 {},
+                 {},
+                 kPage + "<ul><li>Age too long</ul>\r\n"},
         FormCase{"body_with_crlf",
                  "name=A\r\nB&age=7",
                  {},
