@@ -17,6 +17,10 @@
 // run, or the page of its failure together with one line in the
 // administrator's log. Before the response goes out, what is left of the
 // announced body is read and discarded. The exit status is always 0.
+//
+// The log of a run is bounded: at most kMaxNoticeLines lines of skipped
+// outputs, then one line with the count of those left out, and the line of
+// the failure that ended the run, which is never left out.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 #include "response/catalogue.hpp"
 
+#include "response/log.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -304,6 +305,10 @@ std::string LogText(NoticeKind kind, std::string_view detail) {
           "body line over 998 bytes sent unsplit (the extra header sets the encoding), a server "
           "may refuse or break it",
           detail);
+    case NoticeKind::kLogLinesDropped:
+      return Joined("log lines dropped after the first " + std::to_string(kMaxNoticeLines) +
+                        " of this request",
+                    detail);
   }
   return std::string(detail);
 }

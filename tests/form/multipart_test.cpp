@@ -82,26 +82,25 @@ TEST(ParseMultipartFormTest, GivesTheFieldsOfAUrlEncodedBody) {
        {{"a", "1"}}},
   };
   for (const auto& c : cases) {
-    testing::NoticeLog notices;
-    Result<std::vector<FormPair>> pairs = ParseMultipartForm(c.type, c.body, notices);
-    ASSERT_TRUE(pairs) << c.name << ": " << pairs.failure().detail;
-    EXPECT_EQ(PairsOf(*pairs), c.want) << c.name;
-    EXPECT_TRUE(notices.notes.empty()) << c.name;
+    Result<MultipartForm> form = ParseMultipartForm(c.type, c.body);
+    ASSERT_TRUE(form) << c.name << ": " << form.failure().detail;
+    EXPECT_EQ(PairsOf(form->pairs), c.want) << c.name;
+    EXPECT_EQ(form->dropped.count, 0u) << c.name;
   }
 }
 
-TEST(ParseMultipartFormTest, FileIsDroppedAndItsNameStandsAsTheValue) {
-  testing::NoticeLog notices;
+TEST(ParseMultipartFormTest, FilesAreDroppedAndTheirNamesStandAsValues) {
   const std::string body = Body({Part("doc", "%PDF-1.4\r\n\xff\xfe", "; filename=\"report 1.pdf\""),
-                                 Part("none", "", "; filename=\"\""), Part("name", "Ann")});
-  Result<std::vector<FormPair>> pairs = ParseMultipartForm(kType, body, notices);
-  ASSERT_TRUE(pairs) << pairs.failure().detail;
-  EXPECT_EQ(PairsOf(*pairs),
-            (Pairs{{"doc", "report 1.pdf"}, {"none", std::nullopt}, {"name", "Ann"}}));
-  // An empty file input sends no file, so nothing was dropped.
-  using Note = std::pair<NoticeKind, std::string>;
-  EXPECT_EQ(notices.notes,
-            (std::vector<Note>{{NoticeKind::kFileDropped, "field doc, file report 1.pdf"}}));
+                                 Part("none", "", "; filename=\"\""), Part("name", "Ann"),
+                                 Part("pic", "", "; filename=\"a.png\"")});
+  Result<MultipartForm> form = ParseMultipartForm(kType, body);
+  ASSERT_TRUE(form) << form.failure().detail;
+  EXPECT_EQ(
+      PairsOf(form->pairs),
+      (Pairs{{"doc", "report 1.pdf"}, {"none", std::nullopt}, {"name", "Ann"}, {"pic", "a.png"}}));
+  // An empty file input sends no file, so nothing was dropped for it.
+  EXPECT_EQ(form->dropped.count, 2u);
+  EXPECT_EQ(form->dropped.first, "field doc, file report 1.pdf");
 }
 
 TEST(ParseMultipartFormTest, MalformedBodyGetsTheFormSubmitErrorPage) {
@@ -138,14 +137,13 @@ TEST(ParseMultipartFormTest, MalformedBodyGetsTheFormSubmitErrorPage) {
        Body({"Content-Disposition: form-data; name=\"a\r\n\r\n1\r\n"}), "without a form-data name"},
   };
   for (const auto& c : cases) {
-    testing::NoticeLog notices;
-    Result<std::vector<FormPair>> pairs = ParseMultipartForm(c.type, c.body, notices);
-    EXPECT_TRUE(testing::FailsWithPage(pairs, FailureKind::kMalformedMultipart, "Form Submit Error",
+    Result<MultipartForm> form = ParseMultipartForm(c.type, c.body);
+    EXPECT_TRUE(testing::FailsWithPage(form, FailureKind::kMalformedMultipart, "Form Submit Error",
                                        "The form data could not be read: it is not valid "
                                        "multipart/form-data."))
         << c.name;
-    if (!pairs) {
-      EXPECT_NE(pairs.failure().detail.find(c.detail), std::string::npos) << c.name;
+    if (!form) {
+      EXPECT_NE(form.failure().detail.find(c.detail), std::string::npos) << c.name;
     }
   }
 }
@@ -194,6 +192,34 @@ TEST(ReadFormTest, ReadsMultipartInBinaryByContentType) {
     ASSERT_TRUE(form) << c.name;
     EXPECT_EQ(PairsOf(form->pairs), c.want) << c.name;
     EXPECT_EQ(fake.input.consumed, c.body.size()) << c.name;
+  }
+}
+
+// However many files a body sends, one notice tells of them.
+TEST(ReadFormTest, NotesTheDroppedFilesOnce) {
+  const std::string file = Part("a", "x", "; filename=\"x.txt\"");
+  const struct {
+    std::string body;
+    std::vector<std::string> want;
+  } cases[] = {
+      {Body({Part("a", "x")}), {}},
+      {Body({file, Part("b", "y")}), {"field a, file x.txt"}},
+      {Body({file, file, Part("b", "", "; filename=\"y\"")}),
+       {"field a, file x.txt, and 2 more files"}},
+  };
+  for (const auto& c : cases) {
+    FakeSystem fake;
+    fake.env.vars = {{"REQUEST_METHOD", "POST"},
+                     {"CONTENT_LENGTH", std::to_string(c.body.size())},
+                     {"CONTENT_TYPE", std::string(kType)}};
+    fake.input.bytes = c.body;
+    ASSERT_TRUE(ReadForm(fake.env, fake.input, fake.notices));
+    std::vector<std::string> details;
+    for (const auto& [kind, detail] : fake.notices.notes) {
+      EXPECT_EQ(kind, NoticeKind::kFileDropped);
+      details.push_back(detail);
+    }
+    EXPECT_EQ(details, c.want) << c.body;
   }
 }
 
