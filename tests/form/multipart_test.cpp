@@ -195,33 +195,5 @@ TEST(ReadFormTest, ReadsMultipartInBinaryByContentType) {
   }
 }
 
-// However many files a body sends, one notice tells of them.
-TEST(ReadFormTest, NotesTheDroppedFilesOnce) {
-  const std::string file = Part("a", "x", "; filename=\"x.txt\"");
-  const struct {
-    std::string body;
-    std::vector<std::string> want;
-  } cases[] = {
-      {Body({Part("a", "x")}), {}},
-      {Body({file, Part("b", "y")}), {"field a, file x.txt"}},
-      {Body({file, file, Part("b", "", "; filename=\"y\"")}),
-       {"field a, file x.txt, and 2 more files"}},
-  };
-  for (const auto& c : cases) {
-    FakeSystem fake;
-    fake.env.vars = {{"REQUEST_METHOD", "POST"},
-                     {"CONTENT_LENGTH", std::to_string(c.body.size())},
-                     {"CONTENT_TYPE", std::string(kType)}};
-    fake.input.bytes = c.body;
-    ASSERT_TRUE(ReadForm(fake.env, fake.input, fake.notices));
-    std::vector<std::string> details;
-    for (const auto& [kind, detail] : fake.notices.notes) {
-      EXPECT_EQ(kind, NoticeKind::kFileDropped);
-      details.push_back(detail);
-    }
-    EXPECT_EQ(details, c.want) << c.body;
-  }
-}
-
 }  // namespace
 }  // namespace veltrano
