@@ -62,12 +62,13 @@ One field entry per line; the first entry starts on the line after the
 FORMDATA tag. Every field a person fills in has a length bound (MAXLEN, in
 characters): 100 for the name, 254 for an e-mail address (the longest one
 mail can carry), 10000 for the message, so that the main mail of a message
-in English stays within the 15359 bytes an expanded text may have (text in
-other scripts takes two to four bytes a character and meets that limit
-sooner). A line break in the message counts two characters. The hidden
-field "to" needs no bound, since RECIPIENTS allows only the addresses
-listed there; the honeypot gets none either, so that a robot filling it in
-gets no error page telling it which field is the trap.
+in English stays within the 15359 characters an expanded text may have,
+counted in bytes (text in other scripts takes two to four bytes a
+character and meets that limit sooner). A line break in the message counts
+two characters. The hidden field "to" needs no bound, since RECIPIENTS
+allows only the addresses listed there; the honeypot gets none either, so
+that a robot filling it in gets no error page telling it which field is
+the trap.
 <FORMDATA>
 <NAME="name" required REQUIREDERR="Please tell us your name." MAXLEN="100" MAXLENERR="Please keep your name to 100 characters.">
 <NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." MAXLEN="254" MAXLENERR="That e-mail address is too long." respondto>
