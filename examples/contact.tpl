@@ -6,13 +6,16 @@ write two slashes inside a section (a web address in a message, say).
 
 The mails go to the local mail server. The hidden field "to" of
 contact.html names who receives the message (sendto); the visitor's own
-address gets a short confirmation (respondto). The confirmation goes to
-whatever address the visitor typed, so it quotes nothing the visitor wrote
-but the name: otherwise anyone could send their own text from this site to
-any address. The sender is an address of the site's own: mail "from" the
-visitor's domain would fail the receiving server's DMARC check. The
-visitor's address goes into Reply-To instead, so answering the message
-reaches the visitor.
+address gets a short confirmation (respondto). The sender is an address of
+the site's own: mail "from" the visitor's domain would fail the receiving
+server's DMARC check. The visitor's address goes into Reply-To instead, so
+answering the message reaches the visitor.
+
+The confirmation goes to whatever address was typed into the form, and
+nobody has checked that it is the visitor's. So it quotes nothing the
+visitor wrote, not even the name: otherwise anyone could send their own
+words from this site to any address, and the site would be the one
+blamed for them.
 <SMTPSERVER>127.0.0.1</SMTPSERVER>
 <SENDER>webform@localhost</SENDER>
 <REPLYTO>$email$</REPLYTO>
@@ -22,8 +25,11 @@ E-mail: $email$
 
 $message$
 </MSGBODY>
-<RSUBJECT>Thank you, $name$</RSUBJECT>
+<RSUBJECT>Thank you for your message</RSUBJECT>
 <RMSGBODY>Thank you for your message. We will answer you soon.
+
+This address was typed into the contact form of our web site. If that was
+not you, please ignore this mail.
 </RMSGBODY>
 
 Every accepted submission is also recorded as one line of a data file. It
@@ -53,11 +59,20 @@ root@localhost
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
 
 One field entry per line; the first entry starts on the line after the
-FORMDATA tag.
+FORMDATA tag. Every field a person fills in has a length bound (MAXLEN, in
+characters): 100 for the name, 254 for an e-mail address (the longest one
+mail can carry), 10000 for the message, so that the main mail of a message
+in English stays within the 15359 characters an expanded text may have,
+counted in bytes (text in other scripts takes two to four bytes a
+character and meets that limit sooner). A line break in the message counts
+two characters. The hidden field "to" needs no bound, since RECIPIENTS
+allows only the addresses listed there; the honeypot gets none either, so
+that a robot filling it in gets no error page telling it which field is
+the trap.
 <FORMDATA>
-<NAME="name" required REQUIREDERR="Please tell us your name.">
-<NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." respondto>
-<NAME="message">
+<NAME="name" required REQUIREDERR="Please tell us your name." MAXLEN="100" MAXLENERR="Please keep your name to 100 characters.">
+<NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." MAXLEN="254" MAXLENERR="That e-mail address is too long." respondto>
+<NAME="message" MAXLEN="10000" MAXLENERR="Please keep your message to 10,000 characters.">
 <NAME="to" sendto>
 <NAME="website" honeypot>
 </FORMDATA>

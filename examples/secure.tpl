@@ -7,7 +7,8 @@ write two slashes inside a section (a web address in a message, say).
 
 The mails go to the local mail server. The hidden field "to" of
 contact.html names who receives the message (sendto); the visitor's own
-address gets a short confirmation (respondto). The sender is an address of
+address gets a short confirmation (respondto), which quotes nothing the
+visitor wrote, for the reasons contact.tpl gives. The sender is an address of
 the site's own: mail "from" the visitor's domain would fail the receiving
 server's DMARC check. The visitor's address goes into Reply-To instead, so
 answering the message reaches the visitor.
@@ -20,8 +21,11 @@ E-mail: $email$
 
 $message$
 </MSGBODY>
-<RSUBJECT>Thank you, $name$</RSUBJECT>
+<RSUBJECT>Thank you for your message</RSUBJECT>
 <RMSGBODY>Thank you for your message. We will answer you soon.
+
+This address was typed into the contact form of our web site. If that was
+not you, please ignore this mail.
 </RMSGBODY>
 
 The same abuse controls as contact.tpl; both count submissions in one state
@@ -36,11 +40,11 @@ root@localhost
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
 
 One field entry per line; the first entry starts on the line after the
-FORMDATA tag.
+FORMDATA tag. The fields have the bounds of contact.tpl.
 <FORMDATA>
-<NAME="name" required REQUIREDERR="Please tell us your name.">
-<NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." respondto>
-<NAME="message">
+<NAME="name" required REQUIREDERR="Please tell us your name." MAXLEN="100" MAXLENERR="Please keep your name to 100 characters.">
+<NAME="email" required REQUIREDERR="Please give your e-mail address." TYPE="EMAIL" TYPEERR="That e-mail address is not valid." MAXLEN="254" MAXLENERR="That e-mail address is too long." respondto>
+<NAME="message" MAXLEN="10000" MAXLENERR="Please keep your message to 10,000 characters.">
 <NAME="to" sendto PGP="root@localhost">
 <NAME="website" honeypot>
 </FORMDATA>

@@ -13,11 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   veltrano::Result<std::vector<FieldDefinition>> fields = veltrano::ParseFieldDefinitions(section);
   if (!fields) return 0;
   // An accepted section has an entry, and no entry lacks the texts its
-  // checks show or is both a sendto and a respondto field.
+  // checks show, bounds its value at zero or is both a sendto and a
+  // respondto field.
   if (fields->empty()) Fail();
   for (const FieldDefinition& field : *fields) {
     if (field.required && !field.requiredErr) Fail();
     if (field.type != FieldType::kNone && !field.typeErr) Fail();
+    if (field.maxLength && (*field.maxLength == 0 || !field.maxLengthErr)) Fail();
     if (field.sendTo && field.respondTo) Fail();
   }
   (void)veltrano::DumpFields(*fields);

@@ -8,6 +8,7 @@
 #include "mail/message.hpp"
 #include "mail/mime.hpp"
 #include "support/mime_decode.hpp"
+#include "text/text.hpp"
 
 using veltrano::fuzz::Fail;
 

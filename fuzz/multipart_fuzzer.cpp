@@ -47,14 +47,13 @@ std::string Quotable(std::string text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
-  veltrano::testing::NoticeLog notices;
 
   // The input as a body, with a boundary taken from it.
   const std::string boundary = in.ConsumeRandomLengthString(72);
   const std::string whole(reinterpret_cast<const char*>(data), size);
-  if (Result<std::vector<FormPair>> pairs =
-          veltrano::ParseMultipartForm(std::string(kType) + boundary, whole, notices)) {
-    for (const FormPair& pair : *pairs) {
+  if (Result<veltrano::MultipartForm> form =
+          veltrano::ParseMultipartForm(std::string(kType) + boundary, whole)) {
+    for (const FormPair& pair : form->pairs) {
       if (pair.value && pair.value->find('\0') != std::string::npos) Fail();
     }
   }
@@ -92,9 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   PercentEncoded(f.file ? f.fileName : f.value);
   }
   body += "--" + mark + "--\r\n";
-  Result<std::vector<FormPair>> multipart =
-      veltrano::ParseMultipartForm(std::string(kType) + mark, body, notices);
+  Result<veltrano::MultipartForm> multipart =
+      veltrano::ParseMultipartForm(std::string(kType) + mark, body);
   Result<std::vector<FormPair>> urlPairs = veltrano::ParseFormData(urlEncoded);
-  if (!multipart || !urlPairs || !SamePairs(*multipart, *urlPairs)) Fail();
+  if (!multipart || !urlPairs || !SamePairs(multipart->pairs, *urlPairs)) Fail();
   return 0;
 }

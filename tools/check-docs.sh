@@ -64,7 +64,7 @@ plan_inside() {
   expect '"Ann","root@localhost.localdomain"'
   expect_output_line "contact.csv" "www-data www-data"
   expect_mail "Subject: Contact form: message from Ann"
-  expect_mail "Subject: Thank you, Ann"
+  expect_mail "Subject: Thank you for your message"
   mail_mark
   doc install.md "Encrypted mail with GnuPG"
   expect "<H1>Thank you, Ann</H1>"

@@ -24,19 +24,33 @@ namespace veltrano {
 
 namespace {
 
-// The administrator's log of one run.
+// The administrator's log of one run. Notices past kMaxNoticeLines are
+// counted instead of written, and Finish gives their count one line; the
+// failure that ends a run always has its line.
 class RunLog final : public Notices {
  public:
   explicit RunLog(platform::ErrorLog& log) : log_(log) {}
   void SetTemplateName(std::string name) { templateName_ = std::move(name); }
   void Note(NoticeKind kind, std::string detail) override {
-    log_.WriteLine(LogLine(templateName_, LogText(kind, detail)));
+    if (written_ == kMaxNoticeLines) {
+      ++dropped_;
+      return;
+    }
+    ++written_;
+    Write(LogText(kind, detail));
   }
-  void Failed(const Failure& failure) { log_.WriteLine(LogLine(templateName_, LogText(failure))); }
+  void Failed(const Failure& failure) { Write(LogText(failure)); }
+  void Finish() {
+    if (dropped_ > 0) Write(LogText(NoticeKind::kLogLinesDropped, std::to_string(dropped_)));
+  }
 
  private:
+  void Write(std::string_view text) { log_.WriteLine(LogLine(templateName_, text)); }
+
   platform::ErrorLog& log_;
   std::string templateName_;
+  std::size_t written_ = 0;
+  std::size_t dropped_ = 0;
 };
 
 // Texts and paths for the mail phase, from the request's values.
@@ -329,6 +343,7 @@ int RunProgram(std::string_view programPath, platform::System& system,
     log.Failed(*failure);
     WriteFatalPage(system.output, system.env, *failure);
   }
+  log.Finish();
   system.output.Flush();
   return 0;
 }

@@ -25,6 +25,10 @@
 // rate-limit state file and the data file. A step the budget ends, or that
 // starts once it is spent, fails as its own time-out would (a free lock is
 // still taken: that waits for nothing), and its log line names the budget.
+//
+// The log of a run is bounded: at most kMaxNoticeLines lines of skipped
+// outputs, then one line with the count of those left out, and the line of
+// the failure that ended the run, which is never left out.
 #pragma once
 
 #include <chrono>

@@ -82,10 +82,18 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
   // the parts are framed by CR LF. Anything else is URL-encoded and read in
   // text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
   // ends the body. Whatever arrived is parsed; missing bytes are not made up.
-  Result<std::vector<FormPair>> pairs =
-      type && IsMultipartFormData(*type)
-          ? ParseMultipartForm(*type, input.ReadBytes(count), notices)
-          : ParseFormData(input.ReadText(count));
+  if (type && IsMultipartFormData(*type)) {
+    Result<MultipartForm> form = ParseMultipartForm(*type, input.ReadBytes(count));
+    if (!form) return form.failure();
+    // One line for all the files: the visitor decides how many there are.
+    if (const DroppedFiles& files = form->dropped; files.count > 0) {
+      std::string detail = files.first;
+      if (files.count > 1) detail += ", and " + std::to_string(files.count - 1) + " more files";
+      notices.Note(NoticeKind::kFileDropped, std::move(detail));
+    }
+    return FormInput{std::move(form->pairs)};
+  }
+  Result<std::vector<FormPair>> pairs = ParseFormData(input.ReadText(count));
   if (!pairs) return pairs.failure();
   return FormInput{std::move(*pairs)};
 }

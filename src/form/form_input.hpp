@@ -49,7 +49,8 @@ struct FormInput {
 // CONTENT_LENGTH bytes of standard input (never more: the server need not
 // end the input there) and parses them: in binary as multipart/form-data
 // when CONTENT_TYPE says so, otherwise in text mode as URL-encoded pairs.
-// Files of a multipart form are reported to `notices` as they are dropped.
+// The files of a multipart form, which are dropped, are reported to
+// `notices` in one notice: how many, and the first.
 Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input,
                            Notices& notices);
 

@@ -150,22 +150,24 @@ Result<std::vector<MultipartPart>> SplitMultipart(std::string_view contentType,
   return parts;
 }
 
-Result<std::vector<FormPair>> ParseMultipartForm(std::string_view contentType,
-                                                 std::string_view body, Notices& notices) {
+Result<MultipartForm> ParseMultipartForm(std::string_view contentType, std::string_view body) {
   Result<std::vector<MultipartPart>> parts = SplitMultipart(contentType, body);
   if (!parts) return parts.failure();
-  std::vector<FormPair> pairs;
+  MultipartForm form;
   for (MultipartPart& part : *parts) {
     if (part.fileName) {
-      // The mail carries text only; the file's name tells what was sent.
+      // The mail carries text only; the file's name tells what was sent. An
+      // empty file input sends neither, and nothing is dropped.
       if (!part.fileName->empty() || !part.content.empty()) {
-        notices.Note(NoticeKind::kFileDropped, "field " + part.name + ", file " + *part.fileName);
+        if (form.dropped.count++ == 0) {
+          form.dropped.first = "field " + part.name + ", file " + *part.fileName;
+        }
       }
       part.content = std::move(*part.fileName);
     }
-    AppendFormValue(pairs, part.name, FormValue(std::move(part.content)));
+    AppendFormValue(form.pairs, part.name, FormValue(std::move(part.content)));
   }
-  return pairs;
+  return form;
 }
 
 }  // namespace veltrano

@@ -6,8 +6,9 @@
 // name="..."); names are kept as sent, like URL-encoded names. A text part's
 // value is its content byte for byte (CR LF inside it included), up to its
 // first NUL byte; an empty content is no value. A file part (one with a
-// filename parameter) is not kept: its value is the file's name, and the
-// dropped file is reported as a notice. Values join as AppendFormValue
+// filename parameter) is not kept: its value is the file's name. The files
+// dropped are counted and the first is named, for the caller to report
+// once: a body may hold thousands of them. Values join as AppendFormValue
 // (form_input.hpp) says. Part headers other than Content-Disposition are
 // ignored; nothing is decoded.
 //
@@ -20,13 +21,13 @@
 // Everything here is untrusted visitor text.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "form/form_input.hpp"
-#include "model/notices.hpp"
 #include "model/result.hpp"
 
 namespace veltrano {
@@ -35,9 +36,19 @@ namespace veltrano {
 // letters compared without regard to case.
 bool IsMultipartFormData(std::string_view contentType);
 
+// The files a body sent, which were dropped: none was mailed.
+struct DroppedFiles {
+  std::size_t count = 0;  // file parts that sent a file or a file name
+  std::string first;      // the first of them: "field NAME, file FILENAME"
+};
+
+struct MultipartForm {
+  std::vector<FormPair> pairs;
+  DroppedFiles dropped;
+};
+
 // The pairs of a multipart/form-data body; `contentType` carries its boundary.
-Result<std::vector<FormPair>> ParseMultipartForm(std::string_view contentType,
-                                                 std::string_view body, Notices& notices);
+Result<MultipartForm> ParseMultipartForm(std::string_view contentType, std::string_view body);
 
 // End of public API. Implementation details follow.
 

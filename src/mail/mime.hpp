@@ -20,9 +20,6 @@ inline constexpr std::size_t kMaxLineLength = 998;
 // The length mail readers expect a header line to keep to (RFC 5322 2.1.1).
 inline constexpr std::size_t kFoldedLineLength = 78;
 
-bool HasHighBytes(std::string_view text);
-bool IsValidUtf8(std::string_view text);
-
 // The length of the longest line of `text`, whose lines end in LF.
 std::size_t LongestLine(std::string_view text);
 

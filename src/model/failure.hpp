@@ -32,10 +32,13 @@ enum class FailureKind {
   kBadNameLine,          // text: the token
   kBadRequiredErrLine,   // text: the token
   kBadTypeErrLine,       // text: the token
+  kBadMaxLenLine,        // text: the token
+  kBadMaxLenErrLine,     // text: the token
   kHtmlInErrorText,      // text: the field's name, or "(null)"
   kSendToWithRespondTo,
   kRequiredWithoutText,  // text: the field's name, or "(null)"
   kTypeWithoutText,      // text: the field's name, or "(null)"
+  kMaxLenWithoutText,    // text: the field's name, or "(null)"
   kEntryWithoutName,     // text: the whole entry
   kBadRateLimit,         // text: the RATELIMIT section
   // Form

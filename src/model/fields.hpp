@@ -4,6 +4,7 @@
 // request run in parallel, in template order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,11 +25,14 @@ struct FieldDefinition {
   bool respondTo = false;  // the value receives the response mail
   bool honeypot = false;   // must arrive empty: only robots fill it in
   FieldType type = FieldType::kNone;
+  std::optional<std::size_t> maxLength{};     // longest value: characters of UTF-8, else bytes
+  std::optional<std::string> maxLengthErr{};  // error-page line for a value over maxLength
 };
 
 struct FieldCheck {
   bool isMissing = false;  // no value came in (for a required field, also an empty one)
   bool isInvalid = false;  // the value failed its type check
+  bool isTooLong = false;  // the value is longer than maxLength
 };
 
 // The submitted value of each field, trimmed; none when not sent or sent

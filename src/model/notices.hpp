@@ -16,11 +16,12 @@ enum class NoticeKind {
   kHoneypotFilled,      // detail: the trap field's name and the client address
   kRateLimitUnusable,   // detail: the state file and why; the submission went through
   kRateLimitRepaired,   // detail: the state file and how many unreadable lines went
-  kFileDropped,         // detail: the field's name and the file's name
+  kFileDropped,         // detail: the first file's field and name, how many more
   kReplyToInvalid,      // detail: the expanded REPLYTO, which is no usable address
   kLongLineKept,        // detail: which mail, how long its longest body line
   kRcptRefused,         // detail: server, RCPT TO and the reply; the mail went on without it
   kResponseFailed,      // detail: address, server, command and reply; the request went on
+  kLogLinesDropped,     // detail: how many notices of the request were not logged
 };
 
 class Notices {

@@ -1,5 +1,6 @@
 #include "response/catalogue.hpp"
 
+#include "response/log.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -93,6 +94,10 @@ PageText PageFor(const Failure& f) {
       return {"Template Error", LineError("requiredErr line", t)};
     case FailureKind::kBadTypeErrLine:
       return {"Template Error", LineError("typeErr line", t)};
+    case FailureKind::kBadMaxLenLine:
+      return {"Template Error", LineError("MAXLEN line", t)};
+    case FailureKind::kBadMaxLenErrLine:
+      return {"Template Error", LineError("MAXLENERR line", t)};
     case FailureKind::kHtmlInErrorText:
       return {"Error in template file",
               "Error on " + t +
@@ -105,6 +110,8 @@ PageText PageFor(const Failure& f) {
       return {"Veltrano template file error", MissingText("REQUIRED", "REQUIREDERR", t)};
     case FailureKind::kTypeWithoutText:
       return {"Veltrano template file error", MissingText("TYPE", "TYPEERR", t)};
+    case FailureKind::kMaxLenWithoutText:
+      return {"Veltrano template file error", MissingText("MAXLEN", "MAXLENERR", t)};
     case FailureKind::kEntryWithoutName:
       return {
           "Template Error",
@@ -195,6 +202,10 @@ std::string_view WhatHappened(FailureKind kind) {
       return "field entry has a malformed REQUIREDERR";
     case FailureKind::kBadTypeErrLine:
       return "field entry has a malformed TYPEERR";
+    case FailureKind::kBadMaxLenLine:
+      return "field entry has a malformed MAXLEN";
+    case FailureKind::kBadMaxLenErrLine:
+      return "field entry has a malformed MAXLENERR";
     case FailureKind::kHtmlInErrorText:
       return "HTML in a field's error text";
     case FailureKind::kSendToWithRespondTo:
@@ -203,6 +214,8 @@ std::string_view WhatHappened(FailureKind kind) {
       return "required field without REQUIREDERR";
     case FailureKind::kTypeWithoutText:
       return "typed field without TYPEERR";
+    case FailureKind::kMaxLenWithoutText:
+      return "field with MAXLEN but without MAXLENERR";
     case FailureKind::kEntryWithoutName:
       return "field entry without NAME";
     case FailureKind::kBadRateLimit:
@@ -298,6 +311,10 @@ std::string LogText(NoticeKind kind, std::string_view detail) {
       return Joined(
           "response mail not delivered, the submission went on (an earlier mail was accepted)",
           detail);
+    case NoticeKind::kLogLinesDropped:
+      return Joined("log lines dropped after the first " + std::to_string(kMaxNoticeLines) +
+                        " of this request",
+                    detail);
   }
   return std::string(detail);
 }

@@ -84,6 +84,9 @@ Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefi
         fits = append(kItemTag, fields[i].requiredErr.value_or(""));
       }
       if (fits && checks[i].isInvalid) fits = append(kItemTag, fields[i].typeErr.value_or(""));
+      if (fits && checks[i].isTooLong) {
+        fits = append(kItemTag, fields[i].maxLengthErr.value_or(""));
+      }
     }
     fits = fits && append(file.substr(*marker + kErrorMarker.size()));
     if (!fits) return Fail(FailureKind::kErrorPageTooLarge);

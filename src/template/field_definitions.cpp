@@ -1,5 +1,6 @@
 #include "template/field_definitions.hpp"
 
+#include <charconv>
 #include <optional>
 
 #include "text/text.hpp"
@@ -160,12 +161,55 @@ void TakePgpKey(Entry& e, std::string_view token) {
     e.field.pgpKeyId = std::move(key);
 }
 
+// MAXLEN and MAXLENERR are known only at the start of a token, and such a
+// token is nothing else. The older attributes are found anywhere in a
+// token; had the new ones been too, an error text that mentions MAXLEN=
+// would set a bound, and a MAXLENERR text holding name= or TYPE=" would be
+// taken for those attributes.
+constexpr std::string_view kMaxLenKey = "MAXLEN=";
+constexpr std::string_view kMaxLenErrKey = "MAXLENERR=";
+
+bool StartsWithNoCase(std::string_view token, std::string_view key) {
+  return token.size() >= key.size() && EqualsNoCase(token.substr(0, key.size()), key);
+}
+
+// MAXLEN="N": N a positive decimal number, the whole quoted text.
+Status TakeMaxLen(Entry& e, std::string_view token) {
+  std::string_view value = token.substr(kMaxLenKey.size());
+  if (value.size() > 2 && value.front() == '"' && value.back() == '"') {
+    std::string_view digits = value.substr(1, value.size() - 2);
+    std::size_t n = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (error == std::errc() && end == digits.data() + digits.size() && n > 0) {
+      e.field.maxLength = n;
+      return {};
+    }
+  }
+  return Fail(FailureKind::kBadMaxLenLine, std::string(token));
+}
+
+// MAXLENERR="text", read as REQUIREDERR is: the text between the first
+// double quote and the next.
+Status TakeMaxLenErr(Entry& e, std::string_view token) {
+  std::size_t quote = token.find('"');
+  if (quote == std::string_view::npos) {
+    return Fail(FailureKind::kBadMaxLenErrLine, std::string(token));
+  }
+  if (Status html = RefuseHtml(e, token); !html) return html;
+  e.field.maxLengthErr =
+      QuotedFrom(token, quote + 1).value_or(std::string(token.substr(quote + 1)));
+  return {};
+}
+
 Status CheckEntry(const Entry& e, std::string_view entry) {
   if (e.field.required && !e.field.requiredErr) {
     return Fail(FailureKind::kRequiredWithoutText, NameOrNull(e));
   }
   if (e.field.type != FieldType::kNone && !e.field.typeErr) {
     return Fail(FailureKind::kTypeWithoutText, NameOrNull(e));
+  }
+  if (e.field.maxLength && !e.field.maxLengthErr) {
+    return Fail(FailureKind::kMaxLenWithoutText, NameOrNull(e));
   }
   // Fields are looked up by name; a nameless one could never get a value.
   if (!e.named) return Fail(FailureKind::kEntryWithoutName, std::string(entry));
@@ -177,6 +221,14 @@ Result<FieldDefinition> ParseEntry(std::string_view entry) {
   if (!tokens) return tokens.failure();
   Entry e;
   for (const std::string& token : *tokens) {
+    if (StartsWithNoCase(token, kMaxLenKey)) {
+      if (Status taken = TakeMaxLen(e, token); !taken) return taken.failure();
+      continue;
+    }
+    if (StartsWithNoCase(token, kMaxLenErrKey)) {
+      if (Status taken = TakeMaxLenErr(e, token); !taken) return taken.failure();
+      continue;
+    }
     Status status = TakeRecipientWord(e, token);
     if (status) status = TakeName(e, token);
     if (status && EqualsNoCase(token, "required")) e.field.required = true;
@@ -230,6 +282,8 @@ std::string DumpFields(const std::vector<FieldDefinition>& fields) {
         break;
     }
     AppendQuoted(out, "typeErr", field.typeErr);
+    if (field.maxLength) out += " maxLen=" + std::to_string(*field.maxLength);
+    AppendQuoted(out, "maxLenErr", field.maxLengthErr);
     if (field.sendTo) out += " sendto";
     if (field.respondTo) out += " respondto";
     if (field.honeypot) out += " honeypot";

@@ -9,12 +9,17 @@
 // the token, a tab is an ordinary character, and tokens of one character or
 // none are dropped. Every token is offered to the attribute handlers
 // (sendto, respondto, NAME, required, honeypot, REQUIREDERR, TYPE, TYPEERR,
-// PGP), in that order; a later value replaces an earlier one.
+// PGP), in that order, each of which looks for its keyword anywhere in the
+// token; a later value replaces an earlier one. A token that starts with
+// MAXLEN= or MAXLENERR= is only that: MAXLEN="N" (N a positive decimal
+// number) bounds the value's length, MAXLENERR="text" is the error-page line
+// for a longer value.
 //
 // A malformed entry gives a template failure that names the entry, the token
-// or the field: a lone double quote, an attribute without its quote, HTML in
-// an error text, sendto together with respondto, required or TYPE without
-// their error texts, an entry without NAME, or a section without any entry.
+// or the field: a lone double quote, an attribute without its quote, a
+// MAXLEN that is not a quoted positive number, HTML in an error text, sendto
+// together with respondto, required, TYPE or MAXLEN without their error
+// texts, an entry without NAME, or a section without any entry.
 // A token with three or more double quotes counts as one with two. Entries
 // and tokens have no size limit: the section is already in memory.
 #pragma once
@@ -32,7 +37,7 @@ namespace veltrano {
 Result<std::vector<FieldDefinition>> ParseFieldDefinitions(std::string_view section);
 
 // One line per field with its attributes, for tests and diagnostics, e.g.
-//   name="email" required requiredErr="Give it" type=EMAIL typeErr="Bad" respondto
+//   name="email" required requiredErr="Give" type=EMAIL typeErr="Bad" maxLen=9 maxLenErr="Long"
 std::string DumpFields(const std::vector<FieldDefinition>& fields);
 
 }  // namespace veltrano

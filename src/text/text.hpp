@@ -63,4 +63,15 @@ std::string CollapseLineBreaks(std::string_view text);
 // Escapes & < > " ' for HTML text and attribute values.
 std::string HtmlEscape(std::string_view text);
 
+// Whether any byte is 0x80 or above.
+bool HasHighBytes(std::string_view text);
+
+// Whether `text` is well-formed UTF-8 (RFC 3629): no overlong forms, no
+// surrogates, nothing above U+10FFFF, no sequence cut short.
+bool IsValidUtf8(std::string_view text);
+
+// The number of characters of valid UTF-8 text (bytes that do not continue
+// a sequence); the number of bytes of any other text.
+std::size_t CharacterCount(std::string_view text);
+
 }  // namespace veltrano

@@ -38,6 +38,12 @@ bool PassesCardChecksum(std::string_view value) {
   return sum == 0;
 }
 
+bool FitsLength(std::string_view value, std::size_t maxLength) {
+  // Every character takes at least one byte, so a value within the bound in
+  // bytes needs no count.
+  return value.size() <= maxLength || CharacterCount(value) <= maxLength;
+}
+
 bool PassesType(FieldType type, std::string_view value) {
   switch (type) {
     case FieldType::kInt:
@@ -75,7 +81,9 @@ Submission CheckSubmission(const std::vector<FieldDefinition>& fields, const For
     Trim(value);
     FieldCheck check = CheckRequired(field, value);
     check.isInvalid = !check.isMissing && !PassesType(field.type, *value);
-    s.hasFieldErrors = s.hasFieldErrors || (field.required && check.isMissing) || check.isInvalid;
+    check.isTooLong = value && field.maxLength && !FitsLength(*value, *field.maxLength);
+    s.hasFieldErrors = s.hasFieldErrors || (field.required && check.isMissing) || check.isInvalid ||
+                       check.isTooLong;
     s.values.push_back(std::move(value));
     s.checks.push_back(check);
   }

@@ -2,10 +2,13 @@
 //
 // CheckSubmission gives every field its submitted value, trimmed of space,
 // tab, CR and LF (none when not sent or sent empty), and checks it:
-// CheckRequired, then CheckType. Every field is checked; the caller shows
-// the error page when any failed. A missing field gets no type check.
+// CheckRequired, then CheckType, then the MAXLEN bound. Every field is
+// checked; the caller shows the error page when any failed. A missing field
+// gets no type check; a value that came in, even one that failed its type,
+// is held to its bound.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +33,12 @@ FieldCheck CheckRequired(const FieldDefinition& field, const std::optional<std::
 //   CC     the Luhn checksum of the value with its spaces removed, every
 //          other non-digit counting as 0 in its place; the empty value passes
 bool PassesType(FieldType type, std::string_view value);
+
+// Whether `value` has at most `maxLength` characters: counted as characters
+// when the value is valid UTF-8 (what a browser sends), as bytes otherwise,
+// where no character boundaries are known. A line break a visitor typed
+// arrives as CR LF and counts as two.
+bool FitsLength(std::string_view value, std::size_t maxLength);
 
 // The Luhn test as the CC check applies it.
 bool PassesCardChecksum(std::string_view value);

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "platform/fd.hpp"
+#include "response/log.hpp"
 #include "support/cgi_runner.hpp"
 #include "support/fake_system.hpp"
 #include "support/scripted_smtp_server.hpp"
@@ -235,6 +236,47 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
     Post(fake, c.query, c.body);
     RunAt(dir.path() + "/veltrano2.exe", fake);
     EXPECT_EQ(fake.log.lines, c.want) << c.name;
+  }
+}
+
+// A visitor can make a run skip many outputs; the log takes the first
+// kMaxNoticeLines of them and a count of the rest, and the failure that ends
+// the run always has its line.
+TEST(RunProgramTest, BoundsTheLinesOfOneRun) {
+  const struct {
+    const char* name;
+    int fields;                     // empty sendto fields, each a notice
+    bool fails;                     // DFILE without DFILEFORMAT ends the run after the mail
+    std::vector<std::string> tail;  // the lines after the first kMaxNoticeLines
+  } cases[] = {
+      {"at_the_limit", 20, false, {}},
+      {"over_the_limit", 30, false, {"log lines dropped after the first 20 of this request: 10"}},
+      {"failure_still_logged",
+       21,
+       true,
+       {"DFILE without DFILEFORMAT", "log lines dropped after the first 20 of this request: 1"}},
+  };
+  for (const auto& c : cases) {
+    std::string tpl =
+        "<SMTPSERVER>127.0.0.1:1</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT>"
+        "<MSGBODY>b</MSGBODY><ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>";
+    if (c.fails) tpl += "<DFILE APPEND>data</DFILE>";
+    tpl += "<FORMDATA>\n";
+    for (int i = 0; i < c.fields; ++i) tpl += "<NAME=\"t" + std::to_string(i) + "\" sendto>\n";
+    TempDir dir;
+    dir.Write("t.tpl", tpl + "</FORMDATA>");
+    dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    FakeSystem fake;
+    Post(fake, "t.tpl", "");
+    RunAt(dir.path() + "/veltrano2.exe", fake);
+    ASSERT_EQ(fake.log.lines.size(), kMaxNoticeLines + c.tail.size()) << c.name;
+    EXPECT_EQ(fake.log.lines[kMaxNoticeLines - 1],
+              "veltrano2.exe: t.tpl: no mail sent to an empty recipient field: t19")
+        << c.name;
+    for (std::size_t i = 0; i < c.tail.size(); ++i) {
+      EXPECT_EQ(fake.log.lines[kMaxNoticeLines + i], "veltrano2.exe: t.tpl: " + c.tail[i])
+          << c.name;
+    }
   }
 }
 

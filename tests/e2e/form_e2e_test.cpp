@@ -15,7 +15,8 @@ const std::string kTemplate =
     "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>\n"
     "<FORMDATA>\n"
     "<NAME=\"name\" required REQUIREDERR=\"Please give your name\">\n"
-    "<NAME=\"age\" TYPE=\"INT\" TYPEERR=\"Age must be a number\">\n"
+    "<NAME=\"age\" TYPE=\"INT\" TYPEERR=\"Age must be a number\" MAXLEN=\"3\" "
+    "MAXLENERR=\"Age too long\">\n"
     "</FORMDATA>\n";
 
 void WriteSite(const Site& site) {
@@ -66,6 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {},
                  kPage + "<ul><li>Please give your name<li>Age must be a number</ul>\r\n"},
+        FormCase{"over_maxlen_gets_error_page",
+                 "name=Ann&age=1234",
+                 {},
+                 {},
+                 kPage + "<ul><li>Age too long</ul>\r\n"},
         FormCase{"body_with_crlf",
                  "name=A\r\nB&age=7",
                  {},
@@ -127,6 +133,26 @@ TEST(FormE2eTest, NothingPastAnnouncedLengthIsRead) {
   request.env["CONTENT_LENGTH"] = "9";
   CgiResult result = RunCgi(site, request);
   EXPECT_EQ(result.output, kPage + "<p>Thanks A\r\nB, age </p>\r\n");
+}
+
+// A body of nothing but file parts, up to the size limit, leaves one log
+// line, not one per part.
+TEST(FormE2eTest, ManyFilePartsLeaveOneLogLine) {
+  Site site;
+  WriteSite(site);
+  const std::string part = "--b\r\nContent-Disposition: form-data;name=f;filename=x\r\n\r\n\r\n";
+  const std::string end = "--b--\r\n";
+  std::string body = "--b\r\nContent-Disposition: form-data; name=name\r\n\r\nAnn\r\n";
+  std::size_t files = 0;
+  for (; body.size() + part.size() + end.size() <= 1024 * 1024; ++files) body += part;
+  CgiRequest request = PostRequest("contact.tpl", body + end);
+  request.env["CONTENT_TYPE"] = "multipart/form-data; boundary=b";
+  CgiResult result = RunCgi(site, request);
+  EXPECT_EQ(result.output, kPage + "<p>Thanks Ann, age </p>\r\n");
+  EXPECT_EQ(result.errors,
+            "veltrano2.exe: contact.tpl: uploaded file not mailed, its name stands as the value: "
+            "field f, file x, and " +
+                std::to_string(files - 1) + " more files\n");
 }
 
 }  // namespace

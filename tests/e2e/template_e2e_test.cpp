@@ -133,6 +133,12 @@ TEST(ExampleSiteTest, ContactTemplateIsAccepted) {
   EXPECT_NE(wire.find("\r\nFrom: webform@localhost\r\nReply-To: ann@example.org\r\n"),
             std::string::npos)
       << wire;
+  // The confirmation goes to an address nobody has verified: it quotes
+  // nothing the visitor wrote.
+  const std::string confirmation = wire.substr(wire.find("RCPT TO:<ann@example.org>"));
+  for (const char* typed : {"Ann", "Example", "Hello"}) {
+    EXPECT_EQ(confirmation.find(typed), std::string::npos) << typed << " in " << confirmation;
+  }
   EXPECT_NE(site.Read("contact.csv").find(",\"Ann Example\",\"ann@example.org\"\r\n"),
             std::string::npos);
 }

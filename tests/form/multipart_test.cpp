@@ -82,26 +82,25 @@ TEST(ParseMultipartFormTest, GivesTheFieldsOfAUrlEncodedBody) {
        {{"a", "1"}}},
   };
   for (const auto& c : cases) {
-    testing::NoticeLog notices;
-    Result<std::vector<FormPair>> pairs = ParseMultipartForm(c.type, c.body, notices);
-    ASSERT_TRUE(pairs) << c.name << ": " << pairs.failure().detail;
-    EXPECT_EQ(PairsOf(*pairs), c.want) << c.name;
-    EXPECT_TRUE(notices.notes.empty()) << c.name;
+    Result<MultipartForm> form = ParseMultipartForm(c.type, c.body);
+    ASSERT_TRUE(form) << c.name << ": " << form.failure().detail;
+    EXPECT_EQ(PairsOf(form->pairs), c.want) << c.name;
+    EXPECT_EQ(form->dropped.count, 0u) << c.name;
   }
 }
 
-TEST(ParseMultipartFormTest, FileIsDroppedAndItsNameStandsAsTheValue) {
-  testing::NoticeLog notices;
+TEST(ParseMultipartFormTest, FilesAreDroppedAndTheirNamesStandAsValues) {
   const std::string body = Body({Part("doc", "%PDF-1.4\r\n\xff\xfe", "; filename=\"report 1.pdf\""),
-                                 Part("none", "", "; filename=\"\""), Part("name", "Ann")});
-  Result<std::vector<FormPair>> pairs = ParseMultipartForm(kType, body, notices);
-  ASSERT_TRUE(pairs) << pairs.failure().detail;
-  EXPECT_EQ(PairsOf(*pairs),
-            (Pairs{{"doc", "report 1.pdf"}, {"none", std::nullopt}, {"name", "Ann"}}));
-  // An empty file input sends no file, so nothing was dropped.
-  using Note = std::pair<NoticeKind, std::string>;
-  EXPECT_EQ(notices.notes,
-            (std::vector<Note>{{NoticeKind::kFileDropped, "field doc, file report 1.pdf"}}));
+                                 Part("none", "", "; filename=\"\""), Part("name", "Ann"),
+                                 Part("pic", "", "; filename=\"a.png\"")});
+  Result<MultipartForm> form = ParseMultipartForm(kType, body);
+  ASSERT_TRUE(form) << form.failure().detail;
+  EXPECT_EQ(
+      PairsOf(form->pairs),
+      (Pairs{{"doc", "report 1.pdf"}, {"none", std::nullopt}, {"name", "Ann"}, {"pic", "a.png"}}));
+  // An empty file input sends no file, so nothing was dropped for it.
+  EXPECT_EQ(form->dropped.count, 2u);
+  EXPECT_EQ(form->dropped.first, "field doc, file report 1.pdf");
 }
 
 TEST(ParseMultipartFormTest, MalformedBodyGetsTheFormSubmitErrorPage) {
@@ -138,14 +137,13 @@ TEST(ParseMultipartFormTest, MalformedBodyGetsTheFormSubmitErrorPage) {
        Body({"Content-Disposition: form-data; name=\"a\r\n\r\n1\r\n"}), "without a form-data name"},
   };
   for (const auto& c : cases) {
-    testing::NoticeLog notices;
-    Result<std::vector<FormPair>> pairs = ParseMultipartForm(c.type, c.body, notices);
-    EXPECT_TRUE(testing::FailsWithPage(pairs, FailureKind::kMalformedMultipart, "Form Submit Error",
+    Result<MultipartForm> form = ParseMultipartForm(c.type, c.body);
+    EXPECT_TRUE(testing::FailsWithPage(form, FailureKind::kMalformedMultipart, "Form Submit Error",
                                        "The form data could not be read: it is not valid "
                                        "multipart/form-data."))
         << c.name;
-    if (!pairs) {
-      EXPECT_NE(pairs.failure().detail.find(c.detail), std::string::npos) << c.name;
+    if (!form) {
+      EXPECT_NE(form.failure().detail.find(c.detail), std::string::npos) << c.name;
     }
   }
 }

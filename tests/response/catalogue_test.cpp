@@ -75,6 +75,12 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kBadTypeErrLine, "TYPEERR=x"), "Template Error",
        "Error identifying typeErr line.  Please check your template file\n<br><pre>"
        "TYPEERR=x</pre>"},
+      {Fail(kBadMaxLenLine, "MAXLEN=\"<5>\""), "Template Error",
+       "Error identifying MAXLEN line.  Please check your template file\n<br><pre>"
+       "MAXLEN=\"<5>\"</pre>"},
+      {Fail(kBadMaxLenErrLine, "MAXLENERR=x"), "Template Error",
+       "Error identifying MAXLENERR line.  Please check your template file\n<br><pre>"
+       "MAXLENERR=x</pre>"},
       {Fail(kHtmlInErrorText, "a<b"), "Error in template file",
        "Error on a<b.  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag below to "
        "customize your errors."},
@@ -84,6 +90,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kTypeWithoutText, "a&b"), "Veltrano template file error",
        "You specified the TYPE attribute, but no associated TYPEERR attribute. Please check "
        "template file under &lt;NAME=\"a&b\""},
+      {Fail(kMaxLenWithoutText, "a"), "Veltrano template file error",
+       "You specified the MAXLEN attribute, but no associated MAXLENERR attribute. Please check "
+       "template file under &lt;NAME=\"a\""},
       {Fail(kEntryWithoutName, "sendto <x>"), "Template Error",
        "A field entry has no NAME attribute.  Please check your template file\n<br><pre>&lt;"
        "sendto <x>&gt;</pre>"},

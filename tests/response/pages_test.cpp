@@ -46,6 +46,12 @@ Field Invalid(const std::string& name, const std::string& value, const std::stri
   return f;
 }
 
+Field TooLong(Field f, const std::string& text) {
+  f.check.isTooLong = true;
+  f.definition.maxLengthErr = text;
+  return f;
+}
+
 // The fields of a request, with the environment and clock of a fake system.
 class Request {
  public:
@@ -84,6 +90,11 @@ TEST(ErrorPageTest, ListsFailedFieldsWhereTheMarkerStands) {
        {Missing("name", "Name is required"), Passed("x", "1"),
         Invalid("age", "x", "Age must be a number")},
        kHeader + "<ul><li>Name is required<li>Age must be a number</ul>\n"},
+      {"length_item_after_the_fields_other_item",
+       "<ul>$err$</ul>",
+       {TooLong(Passed("a", "aaa"), "A is too long"), Missing("b", "B is required"),
+        TooLong(Invalid("c", "1x1", "C must be a number"), "C is too long")},
+       "<ul><li>A is too long<li>B is required<li>C must be a number<li>C is too long</ul>"},
       {"no_marker_gives_empty_response", kHeader + "<p>oops</p>", {Missing("a", "A")}, ""},
       {"empty_file", "", {Missing("a", "A")}, ""},
       {"no_marker_no_size_limit",

@@ -65,6 +65,23 @@ TEST(ParseFieldDefinitionsTest, BuildsOneDefinitionPerEntry) {
       {"type_value_must_match_to_the_end", "\n<NAME=\"a\" TYPE=\"INT\"x>", "name=\"a\"\n"},
       {"unknown_type_resets_earlier", "\n<NAME=\"a\" TYPE=\"INT\" TYPE=\"x\">", "name=\"a\"\n"},
       {"empty_name_is_a_name", "\n<NAME=\"\">", "name=\"\"\n"},
+      {"maxlen_with_text", "\n<NAME=\"a\" MAXLEN=\"100\" MAXLENERR=\"At most 100, please\">",
+       "name=\"a\" maxLen=100 maxLenErr=\"At most 100, please\"\n"},
+      {"maxlen_any_case_later_replaces",
+       "\n<NAME=\"a\" maxlen=\"5\" MaxLen=\"007\" maxlenerr=\"x\">",
+       "name=\"a\" maxLen=7 maxLenErr=\"x\"\n"},
+      {"maxlen_largest", "\n<NAME=\"a\" MAXLEN=\"18446744073709551615\" MAXLENERR=\"x\">",
+       "name=\"a\" maxLen=18446744073709551615 maxLenErr=\"x\"\n"},
+      {"maxlenerr_alone_kept", "\n<NAME=\"a\" MAXLENERR=\"x\">", "name=\"a\" maxLenErr=\"x\"\n"},
+      // The new keywords count only at a token's start, and their tokens are
+      // nothing else.
+      {"maxlenerr_text_is_only_text",
+       "\n<NAME=\"a\" MAXLEN=\"5\" MAXLENERR=\"name=x TYPE= required PGP=\">",
+       "name=\"a\" maxLen=5 maxLenErr=\"name=x TYPE= required PGP=\"\n"},
+      {"maxlen_in_other_texts_sets_no_bound",
+       "\n<NAME=\"a\" required REQUIREDERR=\"MAXLEN=5\" TYPE=\"INT\" TYPEERR=\"MAXLENERR=x\">",
+       "name=\"a\" required requiredErr=\"MAXLEN=5\" type=INT typeErr=\"MAXLENERR=x\"\n"},
+      {"maxlen_later_in_token_not_known", "\n<NAME=\"a\"\tMAXLEN=\"5\">", "name=\"a\"\n"},
       {"no_token_limits",
        "\n<NAME=\"a\" t1 t2 t3 t4 t5 t6 t7 t8 t9 t10 t11 required REQUIREDERR=\"" + longText +
            "\">",
@@ -100,6 +117,13 @@ TEST(ParseFieldDefinitionsTest, MalformedEntryFailsWithItsPage) {
   const std::string type =
       "You specified the TYPE attribute, but no associated TYPEERR attribute. Please check "
       "template file under &lt;NAME=\"";
+  const std::string maxLen =
+      "You specified the MAXLEN attribute, but no associated MAXLENERR "
+      "attribute. Please check template file under &lt;NAME=\"";
+  auto maxLenLine = [](const std::string& token) {
+    return "Error identifying MAXLEN line.  Please check your template file\n<br><pre>" + token +
+           "</pre>";
+  };
   const std::string noEntry =
       "The FORMDATA section holds no field entry.  Please check your template file";
   using enum FailureKind;
@@ -151,6 +175,31 @@ TEST(ParseFieldDefinitionsTest, MalformedEntryFailsWithItsPage) {
        "Veltrano template file error", type + "a\""},
       {"type_without_name_or_text", "\n<TYPE=\"INT\">", kTypeWithoutText,
        "Veltrano template file error", type + "(null)\""},
+      {"maxlen_without_text", "\n<NAME=\"a\" MAXLEN=\"5\">", kMaxLenWithoutText,
+       "Veltrano template file error", maxLen + "a\""},
+      {"maxlen_checked_after_type", "\n<MAXLEN=\"5\" TYPE=\"CC\">", kTypeWithoutText,
+       "Veltrano template file error", type + "(null)\""},
+      {"maxlen_zero", "\n<NAME=\"a\" MAXLEN=\"0\">", kBadMaxLenLine, "Template Error",
+       maxLenLine("MAXLEN=\"0\"")},
+      {"maxlen_unquoted", "\n<NAME=\"a\" MAXLEN=5>", kBadMaxLenLine, "Template Error",
+       maxLenLine("MAXLEN=5")},
+      {"maxlen_signed", "\n<NAME=\"a\" MAXLEN=\"+5\">", kBadMaxLenLine, "Template Error",
+       maxLenLine("MAXLEN=\"+5\"")},
+      {"maxlen_space", "\n<NAME=\"a\" MAXLEN=\" 5\">", kBadMaxLenLine, "Template Error",
+       maxLenLine("MAXLEN=\" 5\"")},
+      {"maxlen_words", "\n<NAME=\"a\" MAXLEN=\"5 chars\">", kBadMaxLenLine, "Template Error",
+       maxLenLine("MAXLEN=\"5 chars\"")},
+      {"maxlen_empty", "\n<NAME=\"a\" MAXLEN=\"\">", kBadMaxLenLine, "Template Error",
+       maxLenLine("MAXLEN=\"\"")},
+      {"maxlen_text_after_quote", "\n<NAME=\"a\" MAXLEN=\"5\"x>", kBadMaxLenLine, "Template Error",
+       maxLenLine("MAXLEN=\"5\"x")},
+      {"maxlen_over_range", "\n<NAME=\"a\" MAXLEN=\"18446744073709551616\">", kBadMaxLenLine,
+       "Template Error", maxLenLine("MAXLEN=\"18446744073709551616\"")},
+      {"maxlenerr_without_quote", "\n<NAME=\"a\" MAXLENERR=x>", kBadMaxLenErrLine, "Template Error",
+       "Error identifying MAXLENERR line.  Please check your template file\n<br><pre>"
+       "MAXLENERR=x</pre>"},
+      {"html_in_maxlenerr", "\n<NAME=\"a\" MAXLENERR=\"a<b\">", kHtmlInErrorText,
+       "Error in template file", "Error on a" + html},
       {"entry_without_name", "\n<NAME=\"a\">\n<sendto  PGP=\"k\">", kEntryWithoutName,
        "Template Error",
        "A field entry has no NAME attribute.  Please check your template file\n"

@@ -91,5 +91,21 @@ TEST(TextTest, HtmlEscapeCoversMarkupAndQuotes) {
   EXPECT_EQ(HtmlEscape("plain 100%"), "plain 100%");
 }
 
+TEST(IsValidUtf8Test, RefusesWhatNoEncoderWrites) {
+  const struct {
+    std::string text;
+    bool valid;
+  } cases[] = {
+      // clang-format off
+      {"", true}, {"ascii", true}, {"Zo\xc3\xab", true}, {"\xe2\x82\xac", true},
+      {"\xf0\x9f\x98\x80", true}, {"\xf4\x8f\xbf\xbf", true},
+      {"\xff", false}, {"\xe9t\xe9", false}, {"\xc3", false}, {"\xe2\x82", false},
+      {"\xc0\xaf", false}, {"\xe0\x80\xaf", false}, {"\xed\xa0\x80", false},
+      {"\xf4\x90\x80\x80", false}, {"\xc3\x28", false}, {"\x80", false},
+      // clang-format on
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsValidUtf8(c.text), c.valid) << c.text;
+}
+
 }  // namespace
 }  // namespace veltrano

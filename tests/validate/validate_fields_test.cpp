@@ -100,6 +100,41 @@ TEST(CheckSubmissionTest, SetsValueAndFlags) {
   }
 }
 
+// A value that came in is held to its MAXLEN: characters of valid UTF-8,
+// bytes of anything else, after trimming.
+TEST(CheckSubmissionTest, HoldsValuesToTheirLength) {
+  struct Case {
+    const char* name;
+    std::size_t maxLength;
+    FieldType type;
+    std::string body;  // the field is called "f"
+    bool isTooLong;
+    bool isInvalid;
+  };
+  using enum FieldType;
+  const Case cases[] = {
+      {"ascii_at_limit", 5, kNone, "f=abcde", false, false},
+      {"ascii_over", 5, kNone, "f=abcdef", true, false},
+      {"trimmed_first", 3, kNone, "f=+abc%0D%0A", false, false},
+      {"line_break_counts_two", 3, kNone, "f=a%0D%0Ab", true, false},
+      {"utf8_characters_at_limit", 3, kNone, "f=%C3%A9%E2%82%AC%F0%9F%98%80", false, false},
+      {"utf8_characters_over", 2, kNone, "f=%C3%A9%E2%82%AC%F0%9F%98%80", true, false},
+      {"latin1_bytes_at_limit", 3, kNone, "f=%E9t%E9", false, false},
+      {"latin1_bytes_over", 3, kNone, "f=%E9t%E9t", true, false},
+      {"one_bad_byte_counts_all_bytes", 3, kNone, "f=%C3%A9%C3%A9%FF", true, false},
+      {"empty_value_fits", 1, kNone, "f=+", false, false},
+      {"type_and_length_both_fail", 3, kInt, "f=12x45", true, true},
+  };
+  for (const Case& c : cases) {
+    FieldDefinition f = Field("f", false, c.type);
+    f.maxLength = c.maxLength;
+    Submission s = Check({f}, c.body);
+    EXPECT_EQ(s.checks[0].isTooLong, c.isTooLong) << c.name;
+    EXPECT_EQ(s.checks[0].isInvalid, c.isInvalid) << c.name;
+    EXPECT_EQ(s.hasFieldErrors, c.isTooLong || c.isInvalid) << c.name;
+  }
+}
+
 // NAME="" is a name, but no submitted pair can carry it.
 TEST(CheckSubmissionTest, EmptyNameFindsNoValue) {
   Submission s = Check({FieldDefinition{}}, "=1&");

@@ -30,6 +30,11 @@ PARAGRAPH = " ".join(["Gr\u00fc\u00dfe aus K\u00f6ln \u2014 viele"] * 200)
 MULTIPART_PAGE = "contact-multipart.html"
 ATTACHMENT = "notes.txt"  # made in the state directory
 
+# The confirmation to the visitor, the same for every submission: it quotes
+# nothing the visitor wrote.
+CONFIRMATION = (VISITOR, "Thank you for your message",
+                "Thank you for your message. We will answer you soon.\n")
+
 # (case, page, fields filled in, texts the rendered page shows,
 #  mails it sends as (X-Original-To, Subject, text in the body))
 CASES = [
@@ -38,7 +43,7 @@ CASES = [
      ["Thank you, Ann Example", "Your message has been received."],
      [(RECIPIENT, "Contact form: message from Ann Example",
        "Name: Ann Example\nE-mail: %s\n\nHello from Chromium.\nSecond line.\n" % VISITOR),
-      (VISITOR, "Thank you, Ann Example", "Thank you for your message. We will answer you soon.\n")]),
+      CONFIRMATION]),
     ("name-left-empty", "contact.html",
      {"name": "", "email": VISITOR, "message": "Hello"},
      ["Some fields need your attention", "Please tell us your name."],
@@ -48,14 +53,14 @@ CASES = [
      ["Thank you, " + ZOE],
      [(RECIPIENT, "Contact form: message from " + ZOE,
        "Name: %s\nE-mail: %s\n\n%s\n.\nEnde\n" % (ZOE, VISITOR, PARAGRAPH)),
-      (VISITOR, "Thank you, " + ZOE, "Thank you for your message. We will answer you soon.\n")]),
+      CONFIRMATION]),
     ("multipart", MULTIPART_PAGE,
      {"name": "Ann Multipart", "email": VISITOR, "message": "Sent as\nmultipart/form-data.",
       "attachment": ATTACHMENT},
      ["Thank you, Ann Multipart"],
      [(RECIPIENT, "Contact form: message from Ann Multipart",
        "Name: Ann Multipart\nE-mail: %s\n\nSent as\nmultipart/form-data.\n" % VISITOR),
-      (VISITOR, "Thank you, Ann Multipart", "Thank you for your message. We will answer you soon.\n")]),
+      CONFIRMATION]),
 ]
 DROPPED_FILE = "uploaded file not mailed, its name stands as the value: field attachment, " \
     "file " + ATTACHMENT
@@ -120,7 +125,8 @@ def main():
         results = run_browser(stack, "http://127.0.0.1:%d/" % server.port, attachment, shots)
 
         problems = []
-        # Every case's mails, told apart by their subjects; one more would show too.
+        # Every case's own mails, told apart by their subjects, and the
+        # confirmations together; one more would show too.
         total = sum(len(case[4]) for case in CASES)
         everything = postfix.settled_mails(total)
         if len(everything) != total:
@@ -136,8 +142,9 @@ def main():
                          for t in texts if t not in got["text"]]
             if got["status"] != 200 or got["seconds"] >= MAX_SECONDS:
                 problems.append("%s: status %s after %.2f s" % (name, got["status"], got["seconds"]))
-            arrived = [m for m in everything if str(m["Subject"]) in {s for _, s, _ in mails}]
-            want = sorted(mails)
+            own = [w for w in mails if w != CONFIRMATION]
+            arrived = [m for m in everything if str(m["Subject"]) in {s for _, s, _ in own}]
+            want = sorted(own)
             have = sorted((m["X-Original-To"], *decoded(m)) for m in arrived)
             problems += ["%s: mail to %s has a line of %d octets" % (name, m["X-Original-To"],
                                                                      longest_line(m))
@@ -148,6 +155,13 @@ def main():
             else:
                 problems += ["%s: mail to %s has no %r: %r" % (name, h[0], w[2], h[2])
                              for h, w in zip(have, want) if w[2] not in h[2]]
+        confirmations = [m for m in everything
+                         if (m["X-Original-To"], decoded(m)[0]) == CONFIRMATION[:2]]
+        wanted = sum(CONFIRMATION in case[4] for case in CASES)
+        if len(confirmations) != wanted:
+            problems.append("%d confirmations, want %d" % (len(confirmations), wanted))
+        problems += ["confirmation has no %r: %r" % (CONFIRMATION[2], decoded(m)[1])
+                     for m in confirmations if CONFIRMATION[2] not in decoded(m)[1]]
         server.stop()
         problems += ["log: " + line for line in server.unexpected_log_lines()]
         if not any(DROPPED_FILE in line for line in server.log_lines()):
