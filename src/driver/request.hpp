@@ -61,7 +61,7 @@ struct RunSettings {
   SmtpTransport* transport = nullptr;         // none: a TCP connection
   platform::ChildLimits childLimits;          // its budget is replaced by the one below
   platform::Deadline budget{kRequestBudget};  // counted from when the settings are made
-  std::string pgpDirectory;  // looked in for pgp.exe before PATH; none: PATH only
+  std::string pgpDirectory;                   // looked in for pgp.exe before PATH; none: PATH only
 };
 
 // Runs one request and returns the exit status, which is always 0.

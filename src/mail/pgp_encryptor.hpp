@@ -3,15 +3,16 @@
 // Encrypt makes a directory of its own for the call inside the temporary
 // directory (platform/temp_file.hpp: mode 0700, no other user can enter
 // it), writes the body to FILE there (text mode: the LF line ends the
-// caller passes are stored as CR LF), runs `pgp.exe -eaw FILE KEYID` (each a single argument; standard input and output on /dev/null,
-// its standard error the program's own, so pgp's messages reach the web
-// server's error log), and reads back FILE.asc in text mode, so the armour
-// comes back with LF line ends; the caller sends it through the shared wire
-// preparation. Nothing outlives the call, nor a termination of the program:
-// the plain file is removed once pgp has ended (and on every early exit),
-// the armoured file once it has been read, the directory with anything
-// else in it last. Only this call's pgp can have written FILE.asc, so the
-// armour read is ours.
+// caller passes are stored as CR LF), runs `pgp.exe -eaw FILE KEYID` (each
+// a single argument; standard input and output on /dev/null, its standard
+// error the program's own, so pgp's messages reach the web server's error
+// log), and reads back FILE.asc in text mode, so the armour comes back with
+// LF line ends; the caller sends it through the shared wire preparation.
+// Nothing outlives the call, nor a termination of the program: the plain
+// file is removed once pgp has ended (and on every early exit), the
+// armoured file once it has been read, the directory with anything else in
+// it last. Only this call's pgp can have written FILE.asc, so the armour
+// read is ours.
 //
 // The result has no armour when no temporary directory or file could be
 // made, or pgp left no readable, non-empty FILE.asc, or ran past its time
