@@ -15,5 +15,8 @@ int main(int argc, char** argv) {
   veltrano::platform::StderrLog log;
   veltrano::platform::SystemClock clock;
   veltrano::platform::System system{env, input, output, log, clock};
-  return veltrano::RunProgram(argc > 0 && argv[0] != nullptr ? argv[0] : "", system);
+  veltrano::RunSettings settings;
+  // The install's own pgp.exe comes before any on PATH.
+  settings.pgpDirectory = VELTRANO_PGP_DIRECTORY;
+  return veltrano::RunProgram(argc > 0 && argv[0] != nullptr ? argv[0] : "", system, settings);
 }

@@ -218,7 +218,7 @@ class Request {
     SmtpClient::Options options;
     options.notices = &log_;
     SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock, options);
-    PgpEncryptor pgp(system_.env, settings_.childLimits);
+    PgpEncryptor pgp(system_.env, settings_.childLimits, settings_.pgpDirectory);
     RequestTexts texts(values, aliases, t.path);
     MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};
     Status delivered = DeliverMail(order, fieldValues, texts, smtp, pgp, log_);

@@ -41,6 +41,7 @@ inline constexpr std::size_t kMaxDiscardedBody = 64 * 1024 * 1024;
 struct RunSettings {
   SmtpTransport* transport = nullptr;  // none: a TCP connection
   platform::ChildLimits childLimits;
+  std::string pgpDirectory;  // looked in for pgp.exe before PATH; none: PATH only
 };
 
 // Runs one request and returns the exit status, which is always 0.

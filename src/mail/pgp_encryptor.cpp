@@ -1,5 +1,8 @@
 #include "mail/pgp_encryptor.hpp"
 
+#include <cerrno>
+#include <utility>
+
 #include "platform/files.hpp"
 #include "platform/temp_file.hpp"
 
@@ -15,8 +18,9 @@ Encryption Without(std::string problem) {
 
 }  // namespace
 
-PgpEncryptor::PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits)
-    : limits_(limits) {
+PgpEncryptor::PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits,
+                           std::string programDirectory)
+    : limits_(limits), programDirectory_(std::move(programDirectory)) {
   std::optional<std::string> temp = env.Get("TEMP");
   if (!temp) temp = env.Get("temp");
   tempDirectories_ = {env.Get("TMP"), temp, env.Get("TMPDIR")};
@@ -29,10 +33,10 @@ Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_vie
   if (!plain) return Without("no temporary file: " + error);
   platform::TempPath armoured(plain->path() + ".asc");
 
-  platform::ChildOutcome outcome =
-      platform::RunQuietly({kPgpProgram, "-eaw", plain->path(), std::string(keyId)}, limits_);
+  std::string where;
+  platform::ChildOutcome outcome = RunPgp(plain->path(), keyId, where);
   if (outcome.ending == platform::ChildOutcome::Ending::kNotStarted) {
-    return Fail(FailureKind::kPgpNotStarted, {}, outcome.Describe(limits_));
+    return Fail(FailureKind::kPgpNotStarted, {}, outcome.Describe(limits_) + where);
   }
   // pgp wipes the plain file itself when it succeeds; whatever it left goes
   // now, while the armour still holds the number (platform/temp_file.hpp):
@@ -47,6 +51,28 @@ Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_vie
   // An empty file is no encryption; sending it would pass a failure off as mail.
   if (armour->empty()) return Without(how + ", empty armoured file");
   return Encryption{std::move(armour), {}};
+}
+
+// The program directory's pgp.exe when it has one; only one that is not
+// there at all falls back to PATH (one that is there but can't be run is
+// the administrator's to fix, and the log names it). `where` tells the log
+// where pgp.exe was looked for.
+platform::ChildOutcome PgpEncryptor::RunPgp(const std::string& file, std::string_view keyId,
+                                            std::string& where) const {
+  std::vector<std::string> argv{kPgpProgram, "-eaw", file, std::string(keyId)};
+  if (!programDirectory_.empty()) {
+    argv[0] = programDirectory_ + "/" + kPgpProgram;
+    platform::ChildOutcome outcome = platform::RunQuietly(argv, limits_);
+    const bool absent = outcome.ending == platform::ChildOutcome::Ending::kNotStarted &&
+                        (outcome.code == ENOENT || outcome.code == ENOTDIR);
+    if (!absent) {
+      where = " (" + argv[0] + ")";
+      return outcome;
+    }
+    argv[0] = kPgpProgram;
+    where = " (looked for in " + programDirectory_ + ", then on PATH)";
+  }
+  return platform::RunQuietly(argv, limits_);
 }
 
 }  // namespace veltrano

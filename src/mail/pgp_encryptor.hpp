@@ -2,7 +2,7 @@
 //
 // Encrypt writes the body to a new temporary file (text mode: the LF line
 // ends the caller passes are stored as CR LF), runs `pgp.exe -eaw FILE KEYID`
-// found on PATH (each a single argument; standard input and output on
+// (each a single argument; standard input and output on
 // /dev/null, its standard error the program's own, so pgp's messages reach
 // the web server's error log), and reads back FILE.asc in text mode, so the
 // armour comes back with LF line ends; the caller sends it through the
@@ -18,6 +18,10 @@
 // then says why, for the administrator's log. A pgp.exe that cannot be
 // started at all is a failure (kPgpNotStarted). The key identifier is
 // passed as it stands; what it names is pgp's business.
+//
+// pgp.exe is the one in the encryptor's program directory (the install's own,
+// fixed when the program is built) when that holds one, else the first on
+// PATH.
 #pragma once
 
 #include <optional>
@@ -39,13 +43,19 @@ struct Encryption {
 class PgpEncryptor {
  public:
   // Reads the temporary-directory variables ($TMP, $TEMP or $temp, $TMPDIR).
-  explicit PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits = {});
+  // An empty programDirectory: pgp.exe is looked for on PATH only.
+  explicit PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits = {},
+                        std::string programDirectory = {});
 
   Result<Encryption> Encrypt(std::string_view keyId, std::string_view body);
 
  private:
+  platform::ChildOutcome RunPgp(const std::string& file, std::string_view keyId,
+                                std::string& where) const;
+
   std::vector<std::optional<std::string>> tempDirectories_;
   platform::ChildLimits limits_;
+  std::string programDirectory_;
 };
 
 }  // namespace veltrano

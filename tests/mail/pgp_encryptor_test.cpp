@@ -103,6 +103,45 @@ TEST_F(PgpTest, PgpThatCannotStartEndsRequestAndLeavesNothing) {
   EXPECT_EQ(Entries(tmp_), Strings{});
 }
 
+// The program directory's pgp.exe comes first; only one that is not there
+// falls back to the one on PATH (a stand-in that answers "path").
+TEST_F(PgpTest, ProgramDirectoryBeforePath) {
+  const struct {
+    const char* name;
+    const char* own;  // the program directory's pgp.exe; none: not there
+    fs::perms mode;
+    std::optional<std::string> armour;
+    const char* detail;  // when it did not start: the end of the log detail
+  } cases[] = {
+      {"own", "echo own > \"$2.asc\"\n", fs::perms::owner_all, "own\n", nullptr},
+      {"absent", nullptr, {}, "path\n", nullptr},
+      {"not_executable", "echo own > \"$2.asc\"\n", fs::perms::owner_read, std::nullopt,
+       "/pgp.exe)"},
+  };
+  Install("echo path > \"$2.asc\"\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir own;
+    if (c.own) {
+      own.Write("pgp.exe", std::string("#!/bin/sh\n") + c.own);
+      fs::permissions(own.path() + "/pgp.exe", c.mode);
+    }
+    PgpEncryptor pgp(env_, {}, own.path());
+    Result<Encryption> r = pgp.Encrypt("key", "body");
+    ASSERT_EQ(bool(r), c.detail == nullptr);
+    if (r) {
+      EXPECT_EQ(r->armour, c.armour);
+    } else {
+      EXPECT_TRUE(r.failure().detail.ends_with(own.path() + c.detail)) << r.failure().detail;
+    }
+  }
+  testing::ScopedEnv emptyPath("PATH", tmp_.path() + "/nowhere");
+  Result<Encryption> neither = PgpEncryptor(env_, {}, "/nonexistent").Encrypt("key", "body");
+  ASSERT_FALSE(neither);
+  EXPECT_TRUE(neither.failure().detail.ends_with("(looked for in /nonexistent, then on PATH)"))
+      << neither.failure().detail;
+}
+
 TEST_F(PgpTest, NoWritableTempDirectoryGivesNone) {
   testing::MapEnvironment env;
   env.vars["TMP"] = "/proc";  // exists, but takes no files
