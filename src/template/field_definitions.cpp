@@ -210,6 +210,15 @@ Result<std::vector<FieldDefinition>> ParseFieldDefinitions(std::string_view sect
   return fields;
 }
 
+std::vector<Result<FieldDefinition>> ParseFieldEntries(std::string_view section) {
+  EntryScanner scanner(section);
+  std::vector<Result<FieldDefinition>> entries;
+  while (std::optional<std::string_view> entry = scanner.Next()) {
+    entries.push_back(ParseEntry(*entry));
+  }
+  return entries;
+}
+
 std::string DumpFields(const std::vector<FieldDefinition>& fields) {
   std::string out;
   for (const FieldDefinition& field : fields) {

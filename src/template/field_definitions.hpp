@@ -31,6 +31,11 @@ namespace veltrano {
 // One definition per entry, in template order.
 Result<std::vector<FieldDefinition>> ParseFieldDefinitions(std::string_view section);
 
+// Each entry's definition or failure, in template order, so that every bad
+// entry can be reported (ParseFieldDefinitions stops at the first); empty
+// for a section without entries.
+std::vector<Result<FieldDefinition>> ParseFieldEntries(std::string_view section);
+
 // One line per field with its attributes, for tests and diagnostics, e.g.
 //   name="email" required requiredErr="Give it" type=EMAIL typeErr="Bad" respondto
 std::string DumpFields(const std::vector<FieldDefinition>& fields);
