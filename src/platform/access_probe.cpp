@@ -82,13 +82,15 @@ AccessOutcome Probe(const AccessProbe& probe) {
 }
 
 // One line per outcome: "1" or "0" for allowed, the same for exists, a
-// space and the reason (an error text holds no line end).
+// space and the reason, whose line ends (a path may hold one) become spaces.
 std::string Encode(const std::vector<AccessOutcome>& outcomes) {
   std::string text;
   for (const AccessOutcome& o : outcomes) {
     text += o.allowed ? '1' : '0';
     text += o.exists ? '1' : '0';
-    text += ' ' + o.reason + '\n';
+    text += ' ';
+    for (char c : o.reason) text += c == '\n' ? ' ' : c;
+    text += '\n';
   }
   return text;
 }
