@@ -214,7 +214,13 @@ std::vector<Result<FieldDefinition>> ParseFieldEntries(std::string_view section)
   EntryScanner scanner(section);
   std::vector<Result<FieldDefinition>> entries;
   while (std::optional<std::string_view> entry = scanner.Next()) {
-    entries.push_back(ParseEntry(*entry));
+    Result<FieldDefinition> field = ParseEntry(*entry);
+    // A failure that names nothing (sendto with respondto) names its entry,
+    // so that the failures of several entries can be told apart.
+    if (!field && field.failure().text.empty()) {
+      field = Fail(field.failure().kind, std::string(*entry), field.failure().detail);
+    }
+    entries.push_back(std::move(field));
   }
   return entries;
 }

@@ -124,9 +124,9 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
       {"missing_section", "<SENDER>webform@example.org</SENDER>", "",
        "error: template tag missing: SENDER\n"},
       {"every_bad_entry", "<NAME=\"message\">",
-       "<NAME=\"message\" required>\n<NAME=\"n\" TYPE=\"INT\">",
+       "<NAME=\"message\" required>\n<NAME=\"n\" sendto respondto>",
        "error: required field without REQUIREDERR: message\n"
-       "error: typed field without TYPEERR: n\n"},
+       "error: field entry has both sendto and respondto: NAME=\"n\" sendto respondto\n"},
       {"bad_rate_limit", "5 3600", "five 3600",
        "error: malformed RATELIMIT section: {data}/ratelimit five 3600\n"},
       {"debug_misspelt", "<DEBUG>off", "<DEBUG>of",
