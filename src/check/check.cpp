@@ -29,34 +29,33 @@ void CheckSmtpServer(const std::string& server, Findings& out) {
   smtp.Quit();
 }
 
-// The template as LoadTemplate reads it, with its path made absolute for
-// the lines that name it.
-Result<TemplateFile> ReadTemplate(const std::optional<std::string>& name,
-                                  const PathAliases& aliases, const std::string& site) {
-  if (!name) return Fail(FailureKind::kNoTemplateName);
-  Result<std::string> path = aliases.ResolveTemplateName(*name);
-  if (!path) return path.failure();
-  if (!path->starts_with('/')) *path = site + "/" + *path;
-  std::string error;
-  std::optional<std::string> text = platform::ReadTextFile(*path, &error);
-  if (!text) return Fail(FailureKind::kTemplateUnreadable, {}, *path + ": " + error);
-  return TemplateFile{std::move(*path), StripComments(*text)};
-}
-
 }  // namespace
 
 Findings CheckTemplate(std::string_view name, const Settings& settings) {
   Findings out;
-  // The name as veltrano2.exe takes it from the query string.
+  // The name as veltrano2.exe takes it from the query string, and its file
+  // as LoadTemplate finds it, read only when the user can read it.
   QueryTokens query = SplitQuery(name);
-  PathAliases aliases(settings.site);
-  Result<TemplateFile> file = ReadTemplate(query.templateName, aliases, settings.site);
-  if (!file) {
-    out.Error(LogText(file.failure()));
+  if (!query.templateName) {
+    out.Error(LogText(Fail(FailureKind::kNoTemplateName)));
     return out;
   }
-  const std::string text = file->text;
-  TemplateReport report = ReadSectionsReportingAll(std::move(*file));
+  PathAliases aliases(settings.site);
+  Result<std::string> path = aliases.ResolveTemplateName(*query.templateName);
+  if (!path) {
+    out.Error(LogText(path.failure()));
+    return out;
+  }
+  if (!path->starts_with('/')) *path = settings.site + "/" + *path;
+  if (!CheckTemplateReadable(*path, aliases, settings, out)) return out;
+  std::string error;
+  std::optional<std::string> content = platform::ReadTextFile(*path, &error);
+  if (!content) {
+    out.Error(LogText(Fail(FailureKind::kTemplateUnreadable, {}, *path + ": " + error)));
+    return out;
+  }
+  const std::string text = StripComments(*content);
+  TemplateReport report = ReadSectionsReportingAll(TemplateFile{*path, text});
   for (const Failure& problem : report.problems) out.Error(LogText(problem));
   const Template& t = report.parsed;
   const CheckedTemplate checked{t, text, report.fieldsComplete};

@@ -75,6 +75,25 @@ bool Inside(const std::string& path, const std::string& directory) {
   return !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
+std::optional<std::vector<platform::AccessOutcome>> ProbeAs(
+    const Settings& s, const std::vector<platform::AccessProbe>& probes, Findings& out) {
+  std::string error;
+  std::optional<std::vector<platform::AccessOutcome>> outcomes =
+      platform::ProbeAccessAs(s.identity, probes, error);
+  if (!outcomes) out.Error("cannot check the files as " + s.checkedAs.name + ": " + error);
+  return outcomes;
+}
+
+void ReportDenied(const Settings& s, const FileUse& use, const platform::AccessOutcome& o,
+                  Findings& out) {
+  if (o.allowed) return;
+  std::string verb = "read ";
+  if (use.probe.kind == AccessKind::kWrite) verb = o.exists ? "write " : "create ";
+  if (use.probe.kind == AccessKind::kCreateIn) verb = "create files in ";
+  out.Error(s.checkedAs.name + " cannot " + verb + use.what + " " + Shown(use.probe.path) + ": " +
+            o.reason);
+}
+
 class FileCheck {
  public:
   FileCheck(const CheckedTemplate& checked, const PathAliases& aliases, const Settings& settings,
@@ -82,14 +101,11 @@ class FileCheck {
       : checked_(checked), t_(checked.t), aliases_(aliases), s_(settings), out_(out) {}
 
   void Run() {
-    if (platform::PathExists(aliases_.AliasFilePath())) {
-      Use(AccessKind::kRead, aliases_.AliasFilePath(), "the alias file");
-    }
-    Use(AccessKind::kRead, Absolute(t_.path), "the template");
-    std::optional<std::string> errorPage, successPage, addressFile;
+    std::optional<std::size_t> errorPage, successPage, addressFile;
     // A missing section is reported already; a present one names a file.
-    if (Section(checked_.text, "ERRMSGFILE"))
+    if (Section(checked_.text, "ERRMSGFILE")) {
       errorPage = Named(t_.errorPageFile, "the error page (ERRMSGFILE)");
+    }
     if (t_.successPageFile) {
       successPage = Named(*t_.successPageFile, "the success page (SUCCEEDMSGFILE)");
     }
@@ -111,11 +127,19 @@ class FileCheck {
           /*followLinks=*/false);
     }
     const std::size_t firstProgram = PgpUses();
-    Report(Probe(), firstProgram);
+    std::vector<platform::AccessProbe> probes;
+    for (const FileUse& use : uses_) probes.push_back(use.probe);
+    outcomes_ = ProbeAs(s_, probes, out_);
+    if (!outcomes_) return;
+    for (std::size_t i = 0; i < firstProgram; ++i) {
+      ReportDenied(s_, uses_[i], (*outcomes_)[i], out_);
+    }
+    if (firstProgram < uses_.size()) ReportPgpProgram(firstProgram);
 
-    if (errorPage) CheckPage(*errorPage, "the error page (ERRMSGFILE)", true);
-    if (successPage) CheckPage(*successPage, "the success page (SUCCEEDMSGFILE)", false);
-    if (addressFile) CheckAddressFile(*addressFile);
+    // What the user can't read is not read here either.
+    if (Readable(errorPage)) CheckPage(uses_[*errorPage], true);
+    if (Readable(successPage)) CheckPage(uses_[*successPage], false);
+    if (Readable(addressFile)) CheckAddressFile(uses_[*addressFile].probe.path);
     CheckKeys();
   }
 
@@ -136,11 +160,15 @@ class FileCheck {
     return Absolute(*path);
   }
 
-  std::optional<std::string> Named(const std::string& name, std::string what) {
+  // A file to read: where it stands among the uses.
+  std::optional<std::size_t> Named(const std::string& name, std::string what) {
     std::optional<std::string> path = Resolve(name);
-    if (path) Use(AccessKind::kRead, *path, std::move(what));
-    return path;
+    if (!path) return std::nullopt;
+    Use(AccessKind::kRead, *path, std::move(what));
+    return uses_.size() - 1;
   }
+
+  bool Readable(std::optional<std::size_t> use) const { return use && (*outcomes_)[*use].allowed; }
 
   void Use(AccessKind kind, std::string path, std::string what, bool followLinks = true) {
     uses_.push_back({{kind, std::move(path), followLinks}, std::move(what)});
@@ -185,36 +213,10 @@ class FileCheck {
     return parts;
   }
 
-  std::optional<std::vector<platform::AccessOutcome>> Probe() {
-    std::vector<platform::AccessProbe> probes;
-    for (const FileUse& use : uses_) probes.push_back(use.probe);
-    std::string error;
-    std::optional<std::vector<platform::AccessOutcome>> outcomes =
-        platform::ProbeAccessAs(s_.identity, probes, error);
-    if (!outcomes) out_.Error("cannot check the files as " + s_.checkedAs.name + ": " + error);
-    return outcomes;
-  }
-
-  void Report(const std::optional<std::vector<platform::AccessOutcome>>& outcomes,
-              std::size_t firstProgram) {
-    if (!outcomes) return;
-    const std::string& user = s_.checkedAs.name;
-    for (std::size_t i = 0; i < firstProgram; ++i) {
-      const platform::AccessOutcome& o = (*outcomes)[i];
-      if (o.allowed) continue;
-      const FileUse& use = uses_[i];
-      std::string verb = "read ";
-      if (use.probe.kind == AccessKind::kWrite) verb = o.exists ? "write " : "create ";
-      if (use.probe.kind == AccessKind::kCreateIn) verb = "create files in ";
-      out_.Error(user + " cannot " + verb + use.what + " " + Shown(use.probe.path) + ": " +
-                 o.reason);
-    }
-    if (firstProgram < uses_.size()) ReportPgpProgram(*outcomes, firstProgram);
-  }
-
   // The install's pgp.exe is used whenever it is there; only when it is not
   // does the web server's PATH count (mail/pgp_encryptor.hpp).
-  void ReportPgpProgram(const std::vector<platform::AccessOutcome>& outcomes, std::size_t first) {
+  void ReportPgpProgram(std::size_t first) {
+    const std::vector<platform::AccessOutcome>& outcomes = *outcomes_;
     std::size_t i = first;
     if (!s_.pgpDirectory.empty()) {
       if (outcomes[i].allowed) return;
@@ -233,10 +235,10 @@ class FileCheck {
                "on the web server's PATH " + std::string(kWebServerPath));
   }
 
-  void CheckPage(const std::string& path, std::string_view what, bool errorPage) {
-    std::optional<std::string> page = platform::ReadTextFile(path);
-    if (!page) return;  // the access check has told why
-    const std::string named = std::string(what) + " " + Shown(path);
+  void CheckPage(const FileUse& use, bool errorPage) {
+    std::optional<std::string> page = platform::ReadTextFile(use.probe.path);
+    if (!page) return;
+    const std::string named = use.what + " " + Shown(use.probe.path);
     if (!HasHeaderBlock(*page)) {
       out_.Error(named +
                  " has no header block: it must begin with CGI header lines such as "
@@ -307,9 +309,27 @@ class FileCheck {
   const Settings& s_;
   Findings& out_;
   std::vector<FileUse> uses_;
+  std::optional<std::vector<platform::AccessOutcome>> outcomes_;  // of the uses, in order
 };
 
 }  // namespace
+
+bool CheckTemplateReadable(const std::string& path, const PathAliases& aliases,
+                           const Settings& settings, Findings& out) {
+  std::vector<FileUse> uses;
+  // veltrano.cfg unreadable, the CGI would take alias names as they stand.
+  if (platform::PathExists(aliases.AliasFilePath())) {
+    uses.push_back({{AccessKind::kRead, aliases.AliasFilePath()}, "the alias file"});
+  }
+  uses.push_back({{AccessKind::kRead, path}, "the template"});
+  std::vector<platform::AccessProbe> probes;
+  for (const FileUse& use : uses) probes.push_back(use.probe);
+  std::optional<std::vector<platform::AccessOutcome>> outcomes = ProbeAs(settings, probes, out);
+  if (!outcomes) return false;
+  for (std::size_t i = 0; i < uses.size(); ++i)
+    ReportDenied(settings, uses[i], (*outcomes)[i], out);
+  return outcomes->back().allowed;
+}
 
 void CheckFiles(const CheckedTemplate& checked, const PathAliases& aliases,
                 const Settings& settings, Findings& out) {

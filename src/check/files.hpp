@@ -10,13 +10,16 @@
 // or can't be run; a PGP key that gpg, run as the user with the user's
 // home, can't encrypt for.
 //
-// The contents are read by this program: a page without its header block
-// (CGI header lines and the empty line that ends them), an error page
-// without $err$ and an address file line that is no usable address are
-// errors; placeholders in the pages that name nothing, and a data file
-// inside the site directory (a visitor could name it as a template), are
-// warnings.
+// The contents are read by this program, and only where the user can read
+// them, so that nothing is shown that the user could not see: a page
+// without its header block (CGI header lines and the empty line that ends
+// them), an error page without $err$ and an address file line that is no
+// usable address are errors; placeholders in the pages that name nothing,
+// and a data file inside the site directory (a visitor could name it as a
+// template), are warnings.
 #pragma once
+
+#include <string>
 
 #include "check/check.hpp"
 #include "check/findings.hpp"
@@ -24,6 +27,12 @@
 #include "template/aliases.hpp"
 
 namespace veltrano::check {
+
+// The alias file and the template at `path` (absolute), as the user reads
+// them; false, with the error reported, when the user can't read the
+// template: nothing in it is then read or shown.
+bool CheckTemplateReadable(const std::string& path, const PathAliases& aliases,
+                           const Settings& settings, Findings& out);
 
 void CheckFiles(const CheckedTemplate& checked, const PathAliases& aliases,
                 const Settings& settings, Findings& out);

@@ -166,8 +166,8 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
       {"name_refused", "", "", "error: template name refused, it holds: a \"..\" component\n", 1,
        false, "../t.tpl"},
       {"no_template", "", "",
-       "error: cannot read the template: {site}/nosuch.tpl: No such file or directory\n", 1, false,
-       "nosuch.tpl"},
+       "error: {me} cannot read the template {site}/nosuch.tpl: No such file or directory\n", 1,
+       false, "nosuch.tpl"},
       {"placeholder_typo", "$message$", "$mesage$",
        "warning: placeholder $mesage$ in MSGBODY names no field and no variable a web server "
        "sets\n",
@@ -233,22 +233,32 @@ TEST_F(CheckTest, GreetsTheServerWithoutMail) {
   EXPECT_EQ(received.find("MAIL"), std::string::npos) << received;
 }
 
-// Run as root, the files are opened by a child that has become the user.
+// Run as root, the files are opened by a child that has become the user,
+// and what the user can't read is not looked into (bare.htm has no header).
 TEST_F(CheckTest, ChecksWithTheUsersRights) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can take another user's identity";
-  site_.Write("t.tpl", Fill(kGood));
+  std::string text = kGood;
+  Replace(text, "success.htm<", "bare.htm<");
+  site_.Write("t.tpl", Fill(text));
+  fs::permissions(site_.path() + "/bare.htm", fs::perms::owner_read | fs::perms::owner_write);
   fs::permissions(site_.path(),
                   fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
   fs::permissions(data_.path(), fs::perms::owner_all | fs::perms::others_exec);
   CheckRun run = Check("--offline t.tpl", "nobody");
   EXPECT_EQ(run.output,
-            Fill("t.tpl: error: nobody cannot create the data file (DFILE) {data}/contact.csv: "
+            Fill("t.tpl: error: nobody cannot read the success page (SUCCEEDMSGFILE) "
+                 "{site}/bare.htm: Permission denied\n"
+                 "t.tpl: error: nobody cannot create the data file (DFILE) {data}/contact.csv: "
                  "{data}: Permission denied\n"
                  "t.tpl: error: nobody cannot create the rate-limit state file (RATELIMIT) "
                  "{data}/ratelimit: {data}: Permission denied\n"));
   EXPECT_EQ(run.status, 1);
   ASSERT_EQ(::chown(data_.path().c_str(), ::getpwnam("nobody")->pw_uid, 0), 0);
-  EXPECT_EQ(Check("--offline t.tpl", "nobody").output, "");
+  fs::permissions(site_.path() + "/bare.htm", fs::perms::others_read, fs::perm_options::add);
+  EXPECT_EQ(Check("--offline t.tpl", "nobody").output,
+            Fill("t.tpl: error: the success page (SUCCEEDMSGFILE) {site}/bare.htm has no header "
+                 "block: it must begin with CGI header lines such as Content-type: text/html and "
+                 "an empty line\n"));
 }
 
 // The examples as the guide deploys them: their data in a directory of the
