@@ -124,6 +124,10 @@ plan_inside() {
   expect_file /usr/local/bin/pgp.exe
   submit_ok contact.tpl
 
+  section "Checking the site"
+  doc install.md "Checking the site"
+  refute ": error: "
+
   section "Running at scale"
   doc scale.md "Collecting the data files"
   expect "contact.csv."
