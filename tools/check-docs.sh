@@ -132,6 +132,10 @@ plan_inside() {
   submit_ok contact.tpl
   submit_encrypted_ok
 
+  section "Checking the site"
+  doc install.md "Checking the site"
+  refute ": error: "
+
   section "Running at scale"
   doc scale.md "Collecting the data files"
   expect "contact.csv."

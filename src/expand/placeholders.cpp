@@ -80,4 +80,18 @@ Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderV
   return result;
 }
 
+std::vector<std::string_view> PlaceholderNames(std::string_view text) {
+  std::vector<std::string_view> names;
+  bool literal = !text.starts_with('$');
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t start = text.find_first_not_of('$', at);
+    if (start == std::string_view::npos) break;
+    std::size_t end = std::min(text.find('$', start), text.size());
+    if (!literal) names.push_back(text.substr(start, end - start));
+    literal = !literal;
+    at = end;
+  }
+  return names;
+}
+
 }  // namespace veltrano

@@ -85,4 +85,8 @@ class PlainText final : public Escaper {
 Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderValues& values,
                                        Escaper& escaper);
 
+// The names of the placeholders in `text`, in order, as ExpandPlaceholders
+// reads them; views into `text`.
+std::vector<std::string_view> PlaceholderNames(std::string_view text);
+
 }  // namespace veltrano

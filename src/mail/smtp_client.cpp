@@ -202,6 +202,11 @@ Status SmtpClient::Refused(std::string_view command, const SmtpReply& reply) {
   return failure;
 }
 
+Status SmtpClient::Open(std::string_view server) {
+  if (connected_) return {};
+  return Connect(server);
+}
+
 Status SmtpClient::MailFrom(std::string_view server, std::string_view senderText) {
   std::string sender(senderText);
   Trim(sender);

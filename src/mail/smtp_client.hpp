@@ -1,8 +1,9 @@
 // The SMTP client: one plain conversation (HELO, no extensions) over one
 // connection, carrying every mail of a request.
 //
-// The connection is opened by the first MailFrom; the server named then
-// ("host" or "host:port", port 25 without it) is the only one used. Per mail
+// The connection is opened by the first MailFrom (or by Open, which only
+// greets the server); the server named then ("host" or "host:port", port 25
+// without it) is the only one used. Per mail
 // the caller sends MailFrom, any number of RcptTo/RcptBcc, MsgBody and
 // ClearToList; Quit ends the conversation (and does nothing when no
 // connection was made). MsgBody composes the mail (ComposeMail, message.hpp:
@@ -91,6 +92,10 @@ class SmtpClient {
   SmtpClient(SmtpTransport& transport, const platform::Clock& clock)
       : SmtpClient(transport, clock, Options{}) {}
 
+  // Opens the conversation without starting a mail: connects, reads the
+  // greeting and says HELO (a check that the server takes mail from here).
+  // Nothing happens when it is open already.
+  Status Open(std::string_view server);
   // Connects on the first call; the sender is trimmed.
   Status MailFrom(std::string_view server, std::string_view sender);
   // A To recipient is listed in the To line; a blind copy is not, and its

@@ -262,6 +262,21 @@ Result<std::vector<FieldDefinition>> ParseFieldDefinitions(std::string_view sect
   return fields;
 }
 
+std::vector<Result<FieldDefinition>> ParseFieldEntries(std::string_view section) {
+  EntryScanner scanner(section);
+  std::vector<Result<FieldDefinition>> entries;
+  while (std::optional<std::string_view> entry = scanner.Next()) {
+    Result<FieldDefinition> field = ParseEntry(*entry);
+    // A failure that names nothing (sendto with respondto) names its entry,
+    // so that the failures of several entries can be told apart.
+    if (!field && field.failure().text.empty()) {
+      field = Fail(field.failure().kind, std::string(*entry), field.failure().detail);
+    }
+    entries.push_back(std::move(field));
+  }
+  return entries;
+}
+
 std::string DumpFields(const std::vector<FieldDefinition>& fields) {
   std::string out;
   for (const FieldDefinition& field : fields) {

@@ -36,6 +36,12 @@ namespace veltrano {
 // One definition per entry, in template order.
 Result<std::vector<FieldDefinition>> ParseFieldDefinitions(std::string_view section);
 
+// Each entry's definition or failure, in template order, so that every bad
+// entry can be reported (ParseFieldDefinitions stops at the first); a
+// failure that names nothing else names the whole entry. Empty for a
+// section without entries.
+std::vector<Result<FieldDefinition>> ParseFieldEntries(std::string_view section);
+
 // One line per field with its attributes, for tests and diagnostics, e.g.
 //   name="email" required requiredErr="Give" type=EMAIL typeErr="Bad" maxLen=9 maxLenErr="Long"
 std::string DumpFields(const std::vector<FieldDefinition>& fields);

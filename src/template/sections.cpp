@@ -70,11 +70,13 @@ Result<std::optional<std::string>> Extract(const TagIndex& index, std::string_vi
   return std::optional<std::string>(index.text().substr(start, *close - start));
 }
 
-// Reads the sections one by one; the first failure sticks and every later
-// read yields nothing.
+// Reads the sections one by one. Given a list of problems, it adds every
+// failure to it and reads on; otherwise the first failure sticks and every
+// later read yields nothing.
 class SectionReader {
  public:
-  explicit SectionReader(std::string_view text) : index_(text) {}
+  explicit SectionReader(std::string_view text, std::vector<Failure>* problems = nullptr)
+      : index_(text), problems_(problems) {}
 
   std::optional<std::string> Optional(std::string_view open, std::string_view close) {
     return Read(open, close, false);
@@ -82,10 +84,21 @@ class SectionReader {
   std::string Required(std::string_view open, std::string_view close) {
     return Read(open, close, true).value_or("");
   }
+  // A required section, none when it is missing.
+  std::optional<std::string> RequiredOrNone(std::string_view open, std::string_view close) {
+    return Read(open, close, true);
+  }
   std::optional<std::string> Trimmed(std::string_view open, std::string_view close) {
     std::optional<std::string> text = Optional(open, close);
     Trim(text);
     return text;
+  }
+  void Report(Failure failure) {
+    if (problems_ != nullptr) {
+      problems_->push_back(std::move(failure));
+    } else if (!failure_) {
+      failure_ = std::move(failure);
+    }
   }
   const std::optional<Failure>& failure() const { return failure_; }
   const TagIndex& index() const { return index_; }
@@ -95,13 +108,14 @@ class SectionReader {
     if (failure_) return std::nullopt;
     Result<std::optional<std::string>> section = Extract(index_, open, close, required);
     if (!section) {
-      failure_ = section.failure();
+      Report(section.failure());
       return std::nullopt;
     }
     return std::move(*section);
   }
 
   TagIndex index_;
+  std::vector<Failure>* problems_;
   std::optional<Failure> failure_;
 };
 
@@ -135,7 +149,7 @@ std::optional<RateLimit> ParseRateLimit(std::string_view text) {
 
 // RECIPIENTS, RATELIMIT, DEBUG and DFILEGUARD: each optional, each turning
 // one control on.
-Result<AbuseControls> ReadAbuseControls(SectionReader& read) {
+AbuseControls ReadAbuseControls(SectionReader& read) {
   AbuseControls abuse;
   if (std::optional<std::string> list = read.Optional("<RECIPIENTS>", "</RECIPIENTS>")) {
     abuse.recipients.emplace();
@@ -147,7 +161,7 @@ Result<AbuseControls> ReadAbuseControls(SectionReader& read) {
   }
   if (std::optional<std::string> limit = read.Optional("<RATELIMIT>", "</RATELIMIT>")) {
     abuse.rateLimit = ParseRateLimit(*limit);
-    if (!abuse.rateLimit) return Fail(FailureKind::kBadRateLimit, *limit);
+    if (!abuse.rateLimit) read.Report(Fail(FailureKind::kBadRateLimit, *limit));
   }
   std::optional<std::string> debug = read.Trimmed("<DEBUG>", "</DEBUG>");
   abuse.debugAllowed = !(debug && EqualsNoCase(*debug, "off"));
@@ -156,17 +170,12 @@ Result<AbuseControls> ReadAbuseControls(SectionReader& read) {
   return abuse;
 }
 
-}  // namespace
-
-Result<std::optional<std::string>> ExtractSection(std::string_view text, std::string_view openTag,
-                                                  std::string_view closeTag, bool required) {
-  return Extract(TagIndex(text), openTag, closeTag, required);
-}
-
-Result<Template> ReadSections(TemplateFile file) {
-  Template t;
-  t.path = std::move(file.path);
-  SectionReader read(file.text);
+// Reads every section into `t`, in the order they are looked for. Given
+// `fieldsComplete`, each field entry is parsed and reported on its own, and
+// it is set false when a bad entry or a missing FORMDATA leaves fields out;
+// without it, the first bad entry is the failure. A missing SUCCEEDMSGFILE
+// is kept in `t`.
+void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
   if (std::optional<std::string> server = read.Optional("<SMTPSERVER>", "</SMTPSERVER>")) {
     MailSections mail;
     mail.server = std::move(*server);
@@ -191,16 +200,32 @@ Result<Template> ReadSections(TemplateFile file) {
                                   append ? DataFileMode::kAppend : DataFileMode::kTruncate,
                                   read.Optional("<DFILEFORMAT>", "</DFILEFORMAT>")};
   }
-  std::string fieldSection = read.Required("<FORMDATA>", "</FORMDATA>");
-  if (read.failure()) return *read.failure();
+  std::optional<std::string> fieldSection = read.RequiredOrNone("<FORMDATA>", "</FORMDATA>");
+  if (read.failure()) return;
 
-  Result<AbuseControls> abuse = ReadAbuseControls(read);
-  if (!abuse) return abuse.failure();
-  t.abuse = std::move(*abuse);
+  t.abuse = ReadAbuseControls(read);
+  if (read.failure()) return;
 
-  Result<std::vector<FieldDefinition>> fields = ParseFieldDefinitions(fieldSection);
-  if (!fields) return fields.failure();
-  t.fields = std::move(*fields);
+  if (!fieldSection) {
+    // Its absence is reported already, and there is nothing to parse.
+    if (fieldsComplete) *fieldsComplete = false;
+  } else if (fieldsComplete) {
+    std::vector<Result<FieldDefinition>> entries = ParseFieldEntries(*fieldSection);
+    if (entries.empty()) read.Report(Fail(FailureKind::kNoFieldEntry));
+    for (Result<FieldDefinition>& entry : entries) {
+      if (entry) {
+        t.fields.push_back(std::move(*entry));
+      } else {
+        read.Report(entry.failure());
+        *fieldsComplete = false;
+      }
+    }
+  } else if (Result<std::vector<FieldDefinition>> fields = ParseFieldDefinitions(*fieldSection)) {
+    t.fields = std::move(*fields);
+  } else {
+    read.Report(fields.failure());
+    return;
+  }
 
   Result<std::optional<std::string>> success =
       Extract(read.index(), "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
@@ -209,7 +234,32 @@ Result<Template> ReadSections(TemplateFile file) {
   } else {
     t.successPageMissing = success.failure();
   }
+}
+
+}  // namespace
+
+Result<std::optional<std::string>> ExtractSection(std::string_view text, std::string_view openTag,
+                                                  std::string_view closeTag, bool required) {
+  return Extract(TagIndex(text), openTag, closeTag, required);
+}
+
+Result<Template> ReadSections(TemplateFile file) {
+  Template t;
+  t.path = std::move(file.path);
+  SectionReader read(file.text);
+  ReadInto(read, t, nullptr);
+  if (read.failure()) return *read.failure();
   return t;
+}
+
+TemplateReport ReadSectionsReportingAll(TemplateFile file) {
+  TemplateReport report;
+  report.parsed.path = std::move(file.path);
+  SectionReader read(file.text, &report.problems);
+  ReadInto(read, report.parsed, &report.fieldsComplete);
+  if (report.parsed.successPageMissing)
+    report.problems.push_back(*report.parsed.successPageMissing);
+  return report;
 }
 
 }  // namespace veltrano

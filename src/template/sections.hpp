@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/result.hpp"
 #include "model/template.hpp"
@@ -36,6 +37,17 @@ namespace veltrano {
 
 // Every section of the template, its field definitions included.
 Result<Template> ReadSections(TemplateFile file);
+
+// Every problem of a template, where ReadSections stops at the first: each
+// missing required tag (a missing SUCCEEDMSGFILE too), a malformed
+// RATELIMIT and each bad field entry, in the order they are found; and what
+// could be read, the good field entries among it.
+struct TemplateReport {
+  Template parsed;
+  std::vector<Failure> problems;
+  bool fieldsComplete = true;  // false: a bad entry, or no FORMDATA, left fields out
+};
+TemplateReport ReadSectionsReportingAll(TemplateFile file);
 
 // The text between `openTag` and `closeTag` in `text`, or none for an
 // absent optional section.

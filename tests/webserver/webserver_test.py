@@ -6,6 +6,7 @@ sets it up: the program in a CGI directory, run as www-data, its mails to a
 Usage: webserver_test.py SERVER PATH-TO-veltrano2.exe STATE-DIR
 SERVER: apache-cgid (mpm_event), apache-cgi (mpm_prefork) or nginx (fcgiwrap).
 
+veltrano-check, built beside the program, must find no error in the site.
 Each request of the table must give a complete page in well under a second,
 while a slow submission (its command takes a few seconds, as a slow mail
 server would) holds one CGI program all along; afterwards exactly the two mails of each accepted submission (one URL-encoded,
@@ -19,6 +20,7 @@ import os
 import pwd
 import re
 import shutil
+import subprocess
 import sys
 import threading
 import time
@@ -104,6 +106,19 @@ MAILS = [
 # The program writes its files with CR LF line ends.
 DATA_LINE = r'\d\d/\d\d/\d\d \d\d:\d\d:\d\d,"%s","root@localhost\.localdomain"\r\n'
 DATA_LINES = re.compile(DATA_LINE % "Ann Example" + DATA_LINE % ZOE)
+
+
+def check_site(program, site):
+    """veltrano-check (built beside the program) on the deployed site, as root
+    checking for www-data and greeting the private Postfix: no error."""
+    check = os.path.join(os.path.dirname(program), "veltrano-check")
+    run = subprocess.run([check, "--site", os.path.join(site, "cgi-bin"), "contact.tpl"],
+                         capture_output=True, text=True, timeout=120)
+    print(run.stdout, end="")
+    if run.returncode != 0:
+        return ["veltrano-check exit status %d: %s" % (run.returncode,
+                                                       (run.stdout + run.stderr).strip())]
+    return []
 
 
 def check_page(server, case, method, program, template, body, texts, ending):
@@ -204,7 +219,7 @@ def main():
                   else harness.apache(stack, site, kind.split("-")[1]))
         print("%s on 127.0.0.1:%d, Postfix on %s, state in %s"
               % (server.name, server.port, postfix.smtp, stack.state))
-        problems = []
+        problems = check_site(program, site)
         finish_slow = start_slow(server, site)
         for case in CASES:
             problems += check_page(server, *case)

@@ -1,0 +1,339 @@
+#include "check/files.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check/rules.hpp"
+#include "mail/smtp_client.hpp"
+#include "platform/access_probe.hpp"
+#include "platform/files.hpp"
+#include "platform/temp_file.hpp"
+#include "response/catalogue.hpp"
+#include "text/address.hpp"
+#include "text/text.hpp"
+
+namespace veltrano::check {
+
+namespace {
+
+using platform::AccessKind;
+
+// Where the error page's list of failed fields goes (response/pages.hpp).
+constexpr std::string_view kErrorMarker = "$err$";
+constexpr std::string_view kPgpProgram = "pgp.exe";
+// gpg answers about a local key at once; one that hangs (a keyring on a
+// dead network file system, a lock another gpg holds) gets this long.
+constexpr platform::ChildLimits kGpgLimits{std::chrono::seconds(30), std::chrono::seconds(5)};
+
+struct FileUse {
+  platform::AccessProbe probe;
+  std::string what;  // e.g. "the error page (ERRMSGFILE)"
+};
+
+// True when `page` begins with CGI header lines ("Name: value", folded
+// lines allowed) and an empty line ends them; a line of only CR counts as
+// empty, as web servers read it.
+bool HasHeaderBlock(std::string_view page) {
+  std::size_t headerLines = 0;
+  for (std::string_view line : SplitLines(page)) {
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.empty()) return headerLines > 0;
+    if (headerLines > 0 && (line.front() == ' ' || line.front() == '\t')) continue;
+    const std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos) return false;
+    for (char c : line.substr(0, colon)) {
+      if (c <= ' ' || c >= 0x7F) return false;
+    }
+    ++headerLines;
+  }
+  return false;
+}
+
+std::string FirstLine(std::string_view text) {
+  for (std::string_view line : SplitLines(text)) {
+    std::string shown(line);
+    Trim(shown);
+    if (!shown.empty()) return shown;
+  }
+  return "no message";
+}
+
+// True when `path` lies below `directory`, links resolved as far as they
+// exist.
+bool Inside(const std::string& path, const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path file = fs::weakly_canonical(path, error);
+  if (error) return false;
+  const fs::path base = fs::weakly_canonical(directory, error);
+  if (error) return false;
+  const fs::path relative = file.lexically_relative(base);
+  return !relative.empty() && *relative.begin() != ".." && relative != ".";
+}
+
+std::optional<std::vector<platform::AccessOutcome>> ProbeAs(
+    const Settings& s, const std::vector<platform::AccessProbe>& probes, Findings& out) {
+  std::string error;
+  std::optional<std::vector<platform::AccessOutcome>> outcomes =
+      platform::ProbeAccessAs(s.identity, probes, error);
+  if (!outcomes) out.Error("cannot check the files as " + s.checkedAs.name + ": " + error);
+  return outcomes;
+}
+
+void ReportDenied(const Settings& s, const FileUse& use, const platform::AccessOutcome& o,
+                  Findings& out) {
+  if (o.allowed) return;
+  std::string verb = "read ";
+  if (use.probe.kind == AccessKind::kWrite) verb = o.exists ? "write " : "create ";
+  if (use.probe.kind == AccessKind::kCreateIn) verb = "create files in ";
+  out.Error(s.checkedAs.name + " cannot " + verb + use.what + " " + Shown(use.probe.path) + ": " +
+            o.reason);
+}
+
+class FileCheck {
+ public:
+  FileCheck(const CheckedTemplate& checked, const PathAliases& aliases, const Settings& settings,
+            Findings& out)
+      : checked_(checked), t_(checked.t), aliases_(aliases), s_(settings), out_(out) {}
+
+  void Run() {
+    std::optional<std::size_t> errorPage, successPage, addressFile;
+    // A missing section is reported already; a present one names a file.
+    if (Section(checked_.text, "ERRMSGFILE")) {
+      errorPage = Named(t_.errorPageFile, "the error page (ERRMSGFILE)");
+    }
+    if (t_.successPageFile) {
+      successPage = Named(*t_.successPageFile, "the success page (SUCCEEDMSGFILE)");
+    }
+    if (t_.mail && t_.addressFile) {
+      addressFile = Named(*t_.addressFile, "the address file (ADRFILE)");
+    }
+    if (t_.dataFile) {
+      if (std::optional<std::string> data = Resolve(t_.dataFile->name)) {
+        Use(AccessKind::kWrite, *data, "the data file (DFILE)");
+        if (Inside(*data, s_.site)) {
+          out_.Warning("the data file (DFILE) " + Shown(*data) +
+                       " lies inside the site directory " + Shown(s_.site) +
+                       ": a visitor can name it as a template");
+        }
+      }
+    }
+    if (t_.abuse.rateLimit) {
+      Use(AccessKind::kWrite, t_.abuse.rateLimit->path, "the rate-limit state file (RATELIMIT)",
+          /*followLinks=*/false);
+    }
+    const std::size_t firstProgram = PgpUses();
+    std::vector<platform::AccessProbe> probes;
+    for (const FileUse& use : uses_) probes.push_back(use.probe);
+    outcomes_ = ProbeAs(s_, probes, out_);
+    if (!outcomes_) return;
+    for (std::size_t i = 0; i < firstProgram; ++i) {
+      ReportDenied(s_, uses_[i], (*outcomes_)[i], out_);
+    }
+    if (firstProgram < uses_.size()) ReportPgpProgram(firstProgram);
+
+    // What the user can't read is not read here either.
+    if (Readable(errorPage)) CheckPage(uses_[*errorPage], true);
+    if (Readable(successPage)) CheckPage(uses_[*successPage], false);
+    if (Readable(addressFile)) CheckAddressFile(uses_[*addressFile].probe.path);
+    CheckKeys();
+  }
+
+ private:
+  std::string Absolute(const std::string& path) const {
+    if (path.starts_with('/')) return path;
+    return s_.site + "/" + path;
+  }
+
+  // The path of a file the template names (through the aliases), or none
+  // with the failure reported.
+  std::optional<std::string> Resolve(const std::string& name) {
+    Result<std::string> path = aliases_.Resolve(name, t_.path);
+    if (!path) {
+      out_.Error(LogText(path.failure()));
+      return std::nullopt;
+    }
+    return Absolute(*path);
+  }
+
+  // A file to read: where it stands among the uses.
+  std::optional<std::size_t> Named(const std::string& name, std::string what) {
+    std::optional<std::string> path = Resolve(name);
+    if (!path) return std::nullopt;
+    Use(AccessKind::kRead, *path, std::move(what));
+    return uses_.size() - 1;
+  }
+
+  bool Readable(std::optional<std::size_t> use) const { return use && (*outcomes_)[*use].allowed; }
+
+  void Use(AccessKind kind, std::string path, std::string what, bool followLinks = true) {
+    uses_.push_back({{kind, std::move(path), followLinks}, std::move(what)});
+  }
+
+  std::vector<std::string> KeyFields() const {
+    std::vector<std::string> keys;
+    if (!t_.mail) return keys;
+    for (const FieldDefinition& field : t_.fields) {
+      if (field.sendTo && field.pgpKeyId) keys.push_back(*field.pgpKeyId);
+    }
+    return keys;
+  }
+
+  // With encryption: the temporary directory, then every place pgp.exe may
+  // be, in the order it is looked for. Returns where the program places
+  // start among the uses.
+  std::size_t PgpUses() {
+    if (KeyFields().empty()) return uses_.size();
+    std::optional<std::string> temp = s_.env->Get("TEMP");
+    if (!temp) temp = s_.env->Get("temp");
+    Use(AccessKind::kCreateIn,
+        platform::ChooseTempDirectory({s_.env->Get("TMP"), temp, s_.env->Get("TMPDIR")}),
+        "the temporary directory for PGP");
+    const std::size_t first = uses_.size();
+    if (!s_.pgpDirectory.empty()) {
+      Use(AccessKind::kExecute, s_.pgpDirectory + "/" + std::string(kPgpProgram), "");
+    }
+    for (std::string_view directory : SplitOn(kWebServerPath, ':')) {
+      Use(AccessKind::kExecute, std::string(directory) + "/" + std::string(kPgpProgram), "");
+    }
+    return first;
+  }
+
+  static std::vector<std::string_view> SplitOn(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0; at <= text.size();) {
+      std::size_t end = std::min(text.find(separator, at), text.size());
+      parts.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    return parts;
+  }
+
+  // The install's pgp.exe is used whenever it is there; only when it is not
+  // does the web server's PATH count (mail/pgp_encryptor.hpp).
+  void ReportPgpProgram(std::size_t first) {
+    const std::vector<platform::AccessOutcome>& outcomes = *outcomes_;
+    std::size_t i = first;
+    if (!s_.pgpDirectory.empty()) {
+      if (outcomes[i].allowed) return;
+      if (outcomes[i].exists) {
+        out_.Error(s_.checkedAs.name + " cannot run " + Shown(uses_[i].probe.path) + ": " +
+                   outcomes[i].reason);
+        return;
+      }
+      ++i;
+    }
+    for (; i < outcomes.size(); ++i) {
+      if (outcomes[i].allowed) return;
+    }
+    std::string where = s_.pgpDirectory.empty() ? "" : "in " + Shown(s_.pgpDirectory) + ", then ";
+    out_.Error("pgp.exe not found for the PGP keys of the template: looked for " + where +
+               "on the web server's PATH " + std::string(kWebServerPath));
+  }
+
+  void CheckPage(const FileUse& use, bool errorPage) {
+    std::optional<std::string> page = platform::ReadTextFile(use.probe.path);
+    if (!page) return;
+    const std::string named = use.what + " " + Shown(use.probe.path);
+    if (!HasHeaderBlock(*page)) {
+      out_.Error(named +
+                 " has no header block: it must begin with CGI header lines such as "
+                 "Content-type: text/html and an empty line");
+    }
+    std::string text = *page;
+    if (errorPage) {
+      std::optional<std::size_t> marker = FindNoCase(text, kErrorMarker);
+      if (!marker) {
+        out_.Error(named + " holds no $err$: a submission with failed fields gets an empty answer");
+      } else {
+        text.erase(*marker, kErrorMarker.size());
+      }
+    }
+    CheckPlaceholders(text, named, checked_, out_);
+  }
+
+  void CheckAddressFile(const std::string& path) {
+    std::optional<std::string> list = platform::ReadTextFile(path);
+    if (!list) return;
+    std::size_t number = 0;
+    for (std::string_view line : SplitLines(*list)) {
+      ++number;
+      std::string address(line);
+      Trim(address);
+      if (address.empty() || (!IsUnsafeAddress(address) && !IsOverlongAddress(address))) continue;
+      out_.Error("the address file (ADRFILE) " + Shown(path) + ", line " + std::to_string(number) +
+                 ": " + Shown(address) + " is not a usable mail address");
+    }
+  }
+
+  // Each key once, encrypted for by gpg as pgp.exe runs it: as the user,
+  // with the user's home, never looking on the network.
+  void CheckKeys() {
+    std::vector<std::string> done;
+    const std::optional<std::string> gnupgHome = s_.env->Get("GNUPGHOME");
+    const std::string keyring = gnupgHome ? *gnupgHome : s_.checkedAs.home + "/.gnupg";
+    std::vector<std::string> env = {"PATH=" + std::string(kWebServerPath),
+                                    "HOME=" + s_.checkedAs.home, "LANG=C"};
+    if (gnupgHome) env.push_back("GNUPGHOME=" + *gnupgHome);
+    for (const std::string& key : KeyFields()) {
+      if (std::find(done.begin(), done.end(), key) != done.end()) continue;
+      done.push_back(key);
+      platform::ChildReport gpg = platform::RunProgramAs(
+          s_.identity,
+          {"gpg", "--batch", "--no-tty", "--quiet", "--trust-model", "always",
+           "--no-auto-key-locate", "--no-auto-key-retrieve", "--armor", "--encrypt", "--recipient",
+           key, "--output", "/dev/null"},
+          env, kGpgLimits);
+      if (gpg.outcome.Succeeded()) continue;
+      const std::string named = "PGP key " + Shown(key);
+      if (gpg.outcome.ending == platform::ChildOutcome::Ending::kExited &&
+          gpg.outcome.code != 127) {
+        out_.Error(named + " cannot be used from " + s_.checkedAs.name + "'s keyring " +
+                   Shown(keyring) + ": " + Shown(FirstLine(gpg.output)));
+      } else {
+        const std::string why = gpg.outcome.ending == platform::ChildOutcome::Ending::kExited
+                                    ? FirstLine(gpg.output)
+                                    : "gpg " + gpg.outcome.Describe(kGpgLimits);
+        out_.Error(named + " cannot be checked: " + Shown(why));
+      }
+    }
+  }
+
+  const CheckedTemplate& checked_;
+  const Template& t_;
+  const PathAliases& aliases_;
+  const Settings& s_;
+  Findings& out_;
+  std::vector<FileUse> uses_;
+  std::optional<std::vector<platform::AccessOutcome>> outcomes_;  // of the uses, in order
+};
+
+}  // namespace
+
+bool CheckTemplateReadable(const std::string& path, const PathAliases& aliases,
+                           const Settings& settings, Findings& out) {
+  std::vector<FileUse> uses;
+  // veltrano.cfg unreadable, the CGI would take alias names as they stand.
+  if (platform::PathExists(aliases.AliasFilePath())) {
+    uses.push_back({{AccessKind::kRead, aliases.AliasFilePath()}, "the alias file"});
+  }
+  uses.push_back({{AccessKind::kRead, path}, "the template"});
+  std::vector<platform::AccessProbe> probes;
+  for (const FileUse& use : uses) probes.push_back(use.probe);
+  std::optional<std::vector<platform::AccessOutcome>> outcomes = ProbeAs(settings, probes, out);
+  if (!outcomes) return false;
+  for (std::size_t i = 0; i < uses.size(); ++i)
+    ReportDenied(settings, uses[i], (*outcomes)[i], out);
+  return outcomes->back().allowed;
+}
+
+void CheckFiles(const CheckedTemplate& checked, const PathAliases& aliases,
+                const Settings& settings, Findings& out) {
+  FileCheck(checked, aliases, settings, out).Run();
+}
+
+}  // namespace veltrano::check
