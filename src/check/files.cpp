@@ -27,7 +27,7 @@ constexpr std::string_view kErrorMarker = "$err$";
 constexpr std::string_view kPgpProgram = "pgp.exe";
 // gpg answers about a local key at once; one that hangs (a keyring on a
 // dead network file system, a lock another gpg holds) gets this long.
-constexpr platform::ChildLimits kGpgLimits{std::chrono::seconds(30), std::chrono::seconds(5)};
+const platform::ChildLimits kGpgLimits{std::chrono::seconds(30), std::chrono::seconds(5)};
 
 struct FileUse {
   platform::AccessProbe probe;
