@@ -257,6 +257,8 @@ TEST(SmtpClientTest, FailureEndsTheMailWithTheTranscript) {
        "RCPT TO:&lt;ann@example.org&gt;\r\n250 ok\r\nDATA\r\n"},
       {"end_of_data_refused", ".", Reply("552 too big\r\n"), kRefused, true,
        "\r\n.\r\n552 too big\r\nRSET\r\n250 ok\r\n"},
+      {"end_of_data_deferred", ".", Reply("451 try later\r\n"), kRefused, true,
+       "\r\n.\r\n451 try later\r\nRSET\r\n250 ok\r\n"},
       {"end_of_data_without_code", ".", Reply("25O ok\r\n"), kRefused, true,
        "\r\n.\r\n25O ok\r\nRSET\r\n250 ok\r\n"},
       {"end_of_data_never_answered", ".", Silent(), kRefused, true,
@@ -294,6 +296,7 @@ TEST(SmtpClientTest, UnsafeAddressIsNeverSent) {
                                    "a\x01@x",
                                    "a\x7f@x",
                                    "<a@x>",
+                                   "a<b@x",
                                    "A>b@x",
                                    std::string(65, 'a') + "@x",
                                    "a@" + std::string(253, 'x')};
