@@ -1,6 +1,8 @@
 // The mail phase of one request, in three steps: the recipient values as
 // the mails take them (LowerCaseRecipients), every mail finished
 // (BuildOutbox), then all of them sent in one SMTP session (SendOutbox).
+// The values passed in are never changed. Without SMTPSERVER there is no
+// mail phase; UnsentMail words for the log what such a template asks for.
 //
 // The mails, in this order: one main mail per sendto field (template order;
 // encrypted when the field names a PGP key), one mail to the addresses of
@@ -14,8 +16,8 @@
 // the values with each sendto field, and with RMSGBODY each respondto field,
 // lower-cased. Expansions see the values as they would if each mail were
 // sent before the next is built: SUBJECT and MSGBODY once, before any
-// lower-casing; SENDER afresh for each mail, with the recipients of the
-// earlier mails lower-cased; RSUBJECT and RMSGBODY after the main and
+// lower-casing; SENDER afresh for each mail, with the recipient fields of
+// the mails before it lower-cased; RSUBJECT and RMSGBODY after the main and
 // address-file mails. MAILHDR goes on the main and address-file mails,
 // RMAILHDR on the response mails, both unexpanded. Without RSUBJECT,
 // response mails carry the main subject and body.
@@ -35,7 +37,7 @@
 // recipient that is unsafe or too long for a server to take (text/
 // address.hpp: kInvalidAddress), a pgp.exe that cannot be started
 // (kPgpNotStarted) and a main mail whose encryption gave nothing
-// (kMailIncomplete). Its notices held for the mails' turns are told first.
+// (kMailIncomplete). The notices held for the mails' turns go out first.
 //
 // SendOutbox connects before the first mail and ends with QUIT; its
 // failures are the SMTP client's (smtp_client.hpp). Mails already sent stay
