@@ -4,10 +4,11 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
+#include <string>
 
-#include "mail/smtp_client.hpp"
+#include "mail/smtp_client_internal.hpp"
 
-using veltrano::SmtpClient;
+using veltrano::CompleteReplyCode;
 
 namespace {
 
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string reply;
   while (in.remaining_bytes() > 0 && reply.size() <= kMaxReply) {
     reply += in.ConsumeRandomLengthString(499);
-    std::optional<int> code = SmtpClient::CompleteReplyCode(reply);
+    std::optional<int> code = CompleteReplyCode(reply);
     if (!code) continue;
     // A complete reply ends a line; its code is a number read from a final
     // line that begins with three digits, and -1 for any other final line.

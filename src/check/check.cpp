@@ -20,9 +20,8 @@ void CheckSmtpServer(const std::string& server, Findings& out) {
   SocketTransport transport(SocketTimeouts{kSmtpWait, kSmtpWait});
   SmtpClient::Options options;
   options.replyTimeout = kSmtpWait;
-  platform::SystemClock clock;
-  SmtpClient smtp(transport, clock, options);
-  if (Status open = smtp.Open(server); !open) {
+  SmtpClient smtp(transport, server, options);
+  if (Status open = smtp.Connect(transport.LocalHostName()); !open) {
     out.Error(LogText(open.failure()));
     return;
   }

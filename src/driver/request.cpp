@@ -2,9 +2,7 @@
 
 #include <exception>
 
-#include "expand/escapers.hpp"
 #include "expand/placeholders.hpp"
-#include "expand/shell_references.hpp"
 #include "form/form_input.hpp"
 #include "mail/deliver_mail.hpp"
 #include "outputs/data_file.hpp"
@@ -16,8 +14,7 @@
 #include "template/sections.hpp"
 #include "template/template_file.hpp"
 #include "text/text.hpp"
-#include "validate/rate_limit.hpp"
-#include "validate/recipients.hpp"
+#include "validate/abuse.hpp"
 #include "validate/validate_fields.hpp"
 
 namespace veltrano {
@@ -53,42 +50,6 @@ class RunLog final : public Notices {
   std::size_t dropped_ = 0;
 };
 
-// Texts and paths for the mail phase, from the request's values.
-class RequestTexts final : public MailTexts {
- public:
-  RequestTexts(const PlaceholderValues& values, const PathAliases& aliases,
-               const std::string& templatePath)
-      : values_(values), aliases_(aliases), templatePath_(templatePath) {}
-  Result<std::string> Expand(std::string_view text) override {
-    PlainText plain;
-    return ExpandPlaceholders(text, values_, plain);
-  }
-  Result<std::string> ResolvePath(std::string_view name) override {
-    return aliases_.Resolve(name, templatePath_);
-  }
-
- private:
-  const PlaceholderValues& values_;
-  const PathAliases& aliases_;
-  const std::string& templatePath_;
-};
-
-// What a template without SMTPSERVER asks to be mailed, or empty.
-std::string UnsentMail(const Template& t) {
-  std::string asked;
-  auto add = [&asked](std::string_view what) {
-    if (!asked.empty()) asked += ", ";
-    asked += what;
-  };
-  for (const FieldDefinition& field : t.fields) {
-    if (field.sendTo) add("sendto field " + field.name);
-    if (field.respondTo && t.responseBody) add("respondto field " + field.name);
-  }
-  if (t.addressFile) add("ADRFILE");
-  if (t.responseBody) add("RMSGBODY");
-  return asked;
-}
-
 class Request {
  public:
   Request(platform::System& system, const RunSettings& settings, RunLog& log)
@@ -120,21 +81,27 @@ class Request {
     Result<FormInput> form = ReadForm(system_.env, system_.input, log_);
     if (!form) return form.failure();
     Submission submission = CheckSubmission(t.fields, *form);
-    PlaceholderValues values(t.fields, submission.values, system_.env, system_.clock);
-    if (submission.hasFieldErrors) return ShowErrorPage(t, aliases, submission, values);
+    if (submission.hasFieldErrors) return ShowErrorPage(t, aliases, submission);
     debug_ = debug_ && t.abuse.debugAllowed;
-    if (std::optional<std::string> trap = SprungTrap(t.fields, submission.values)) {
+    const std::optional<std::string> client = system_.env.Get("REMOTE_ADDR");
+    if (SprungTrap(t.fields, submission.values, client, log_)) {
       // A robot: it is told all went well, and nothing is done for it.
-      log_.Note(NoticeKind::kHoneypotFilled, "field " + *trap + ", client " + Client());
-      return ShowSuccessPage(t, aliases, values);
+      return ShowSuccessPage(t, aliases, Values(t, submission.values));
     }
     if (t.abuse.rateLimit) {
-      if (Status counted = CountAgainstLimit(*t.abuse.rateLimit); !counted) return counted;
+      if (Status counted = CountAgainstLimit(
+              *t.abuse.rateLimit, client, system_.clock.Now().epochSeconds, settings_.budget, log_);
+          !counted)
+        return counted;
     }
-    return Complete(t, aliases, submission.values, values);
+    return Complete(t, aliases, submission.values);
   }
 
  private:
+  PlaceholderValues Values(const Template& t, const FieldValues& values) const {
+    return PlaceholderValues(t.fields, values, system_.env, system_.clock);
+  }
+
   // The page file the template names, through the aliases.
   static Result<std::string> PageFile(const PathAliases& aliases, const std::string& name,
                                       const std::string& templatePath, FailureKind unreadable) {
@@ -149,44 +116,12 @@ class Request {
     return {};
   }
 
-  Status ShowErrorPage(const Template& t, const PathAliases& aliases, const Submission& submission,
-                       const PlaceholderValues& values) {
+  Status ShowErrorPage(const Template& t, const PathAliases& aliases,
+                       const Submission& submission) {
     Result<std::string> file =
         PageFile(aliases, t.errorPageFile, t.path, FailureKind::kErrorPageUnreadable);
     if (!file) return file.failure();
-    return Write(ErrorPage(*file, t.fields, submission.checks, values));
-  }
-
-  std::string Client() const { return system_.env.Get("REMOTE_ADDR").value_or("(no REMOTE_ADDR)"); }
-
-  // The name of a honeypot field that came filled in, if any.
-  static std::optional<std::string> SprungTrap(const std::vector<FieldDefinition>& fields,
-                                               const FieldValues& values) {
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (fields[i].honeypot && values[i] && !values[i]->empty()) return fields[i].name;
-    }
-    return std::nullopt;
-  }
-
-  Status CountAgainstLimit(const RateLimit& limit) {
-    RateVerdict verdict = CountSubmission(limit, system_.env.Get("REMOTE_ADDR").value_or(""),
-                                          system_.clock.Now().epochSeconds, settings_.budget);
-    if (verdict.droppedLines > 0) {
-      log_.Note(NoticeKind::kRateLimitRepaired,
-                limit.path + ": " + std::to_string(verdict.droppedLines) + " line(s)");
-    }
-    switch (verdict.outcome) {
-      case RateVerdict::Outcome::kAccepted:
-        return {};
-      case RateVerdict::Outcome::kUnusable:
-        log_.Note(NoticeKind::kRateLimitUnusable, verdict.problem);
-        return {};
-      case RateVerdict::Outcome::kRefused:
-        break;
-    }
-    return Fail(FailureKind::kTooManySubmissions, {},
-                "client " + Client() + ", " + std::to_string(limit.count) + " in " +
-                    std::to_string(limit.seconds) + " s");
+    return Write(ErrorPage(*file, t.fields, submission.checks, Values(t, submission.values)));
   }
 
   Status ShowSuccessPage(const Template& t, const PathAliases& aliases,
@@ -198,16 +133,30 @@ class Request {
     return Write(SuccessPage(*file, values));
   }
 
-  // The work of an accepted submission, in its fixed order.
-  Status Complete(const Template& t, const PathAliases& aliases, FieldValues& fieldValues,
-                  const PlaceholderValues& values) {
+  // The work of an accepted submission, in its fixed order. Recipient
+  // values go on as the mails took them, in lower case.
+  Status Complete(const Template& t, const PathAliases& aliases, const FieldValues& submitted) {
     Transcript transcript;
-    if (Status mailed = Mail(t, aliases, fieldValues, values, transcript); !mailed) return mailed;
+    std::optional<FieldValues> lowered;
+    if (t.mail) {
+      const MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};
+      lowered = LowerCaseRecipients(order, submitted);
+      if (Status mailed = Mail(t, order, aliases, submitted, *lowered, transcript); !mailed) {
+        return mailed;
+      }
+    } else if (std::string asked = UnsentMail(t); !asked.empty()) {
+      log_.Note(NoticeKind::kMailWithoutServer, asked);
+    }
+    const PlaceholderValues values = Values(t, lowered ? *lowered : submitted);
     if (t.executeCommand) {
-      if (Status ran = Execute(*t.executeCommand, values); !ran) return ran;
+      if (Status ran =
+              RunExecuteCommand(*t.executeCommand, values, system_.output, log_, ChildLimits());
+          !ran)
+        return ran;
     }
     if (t.dataFile) {
-      if (Status written = Record(*t.dataFile, t.abuse.dataFileGuard, aliases, t.path, values);
+      if (Status written = StoreDataRecord(*t.dataFile, t.abuse.dataFileGuard, aliases, t.path,
+                                           values, log_, settings_.budget);
           !written)
         return written;
     }
@@ -219,66 +168,26 @@ class Request {
     return ShowSuccessPage(t, aliases, values);
   }
 
-  Status Mail(const Template& t, const PathAliases& aliases, FieldValues& fieldValues,
-              const PlaceholderValues& values, Transcript& transcript) {
-    if (!t.mail) {
-      if (std::string asked = UnsentMail(t); !asked.empty()) {
-        log_.Note(NoticeKind::kMailWithoutServer, asked);
-      }
-      return {};
-    }
-    if (Status allowed = CheckRecipients(t, fieldValues); !allowed) return allowed;
+  // Every mail built first, then all sent in one session.
+  Status Mail(const Template& t, const MailOrder& order, const PathAliases& aliases,
+              const FieldValues& submitted, const FieldValues& lowered, Transcript& transcript) {
+    if (Status allowed = CheckRecipients(t, submitted); !allowed) return allowed;
     SocketTimeouts timeouts;
     timeouts.budget = settings_.budget;
     SocketTransport socket(timeouts);
-    SmtpClient::Options options;
-    options.notices = &log_;
-    options.budget = settings_.budget;
-    SmtpClient smtp(settings_.transport ? *settings_.transport : socket, system_.clock, options);
+    SmtpTransport& transport = settings_.transport ? *settings_.transport : socket;
+    const std::optional<std::string> hostName = transport.LocalHostName();
     PgpEncryptor pgp(system_.env, ChildLimits(), settings_.pgpDirectory);
-    RequestTexts texts(values, aliases, t.path);
-    MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};
-    Status delivered = DeliverMail(order, fieldValues, texts, smtp, pgp, log_);
-    if (!delivered) return delivered;
-    smtp.Quit();
-    transcript = smtp.transcript();
-    return {};
-  }
-
-  // With RECIPIENTS, every sendto address must be one the template allows,
-  // before any mail goes out: otherwise the form relays a visitor's mail to
-  // whomever the visitor names.
-  static Status CheckRecipients(const Template& t, const FieldValues& fieldValues) {
-    if (!t.abuse.recipients) return {};
-    for (std::size_t i = 0; i < t.fields.size(); ++i) {
-      const std::optional<std::string>& address = fieldValues[i];
-      if (!t.fields[i].sendTo || !address || address->empty()) continue;
-      if (!RecipientAllowed(*address, *t.abuse.recipients)) {
-        return Fail(FailureKind::kRecipientRefused, *address,
-                    "field " + t.fields[i].name + ": " + *address);
-      }
-    }
-    return {};
-  }
-
-  Status Execute(std::string command, const PlaceholderValues& values) {
-    Trim(command);
-    ShellReferences references;
-    Result<std::string> expanded = ExpandPlaceholders(command, values, references);
-    if (!expanded) return expanded.failure();
-    return RunExternalProgram(*expanded, references.environment(), system_.output, log_,
-                              ChildLimits());
-  }
-
-  Status Record(const DataFileSections& dataFile, bool guard, const PathAliases& aliases,
-                const std::string& templatePath, const PlaceholderValues& values) {
-    if (!dataFile.format) return Fail(FailureKind::kNoDataFileFormat);
-    Result<std::string> path = aliases.Resolve(dataFile.name, templatePath);
-    if (!path) return path.failure();
-    DataRecord escaper(guard);
-    Result<std::string> record = ExpandPlaceholders(*dataFile.format, values, escaper);
-    if (!record) return record.failure();
-    WriteDataFile(*path, dataFile.mode, std::move(*record), log_, settings_.budget);
+    const std::string_view messageIdHost = hostName ? std::string_view(*hostName) : "";
+    const MailSources sources{system_.env, system_.clock, aliases, t.path, pgp, messageIdHost};
+    Result<Outbox> outbox = BuildOutbox(order, submitted, lowered, sources, log_);
+    if (!outbox) return outbox.failure();
+    SmtpClient::Options options;
+    options.budget = settings_.budget;
+    Result<Transcript> sent =
+        SendOutbox(*outbox, transport, t.mail->server, hostName, options, log_);
+    if (!sent) return sent.failure();
+    transcript = std::move(*sent);
     return {};
   }
 

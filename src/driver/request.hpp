@@ -5,8 +5,12 @@
 //              sections and field definitions (template/)
 //   form       the submitted body (form/), checked against the fields
 //              (validate/); a failed check ends the run with the error page
-//   mail       every mail of the submission (mail/), with texts expanded as
-//              the mails go (expand/)
+//   abuse      the honeypot, then the rate limit (validate/abuse.hpp); a
+//              robot gets the success page and nothing else
+//   mail       the RECIPIENTS check, then every mail of the submission
+//              built, then sent in one SMTP session (mail/); the recipient
+//              values go on to the later phases as the mails took them, in
+//              lower case
 //   outputs    the EXECUTE command, then the data-file record (outputs/)
 //   response   the debug page or the success page (response/)
 // Template failures are therefore always reported before any problem with

@@ -1,5 +1,9 @@
 #include "mail/deliver_mail.hpp"
 
+#include <cstdio>
+#include <random>
+
+#include "expand/placeholders.hpp"
 #include "mail/message.hpp"
 #include "platform/files.hpp"
 #include "text/address.hpp"
@@ -9,59 +13,106 @@ namespace veltrano {
 
 namespace {
 
-std::optional<std::string_view> View(const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  return std::string_view(*text);
+// A process-wide random part keeps Message-IDs of concurrent requests with
+// the same second apart; the counter keeps the mails of one request apart.
+std::string RandomToken() {
+  std::random_device device;
+  std::uint64_t value = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(value));
+  return buf;
 }
 
-class Delivery {
- public:
-  Delivery(const MailOrder& order, FieldValues& values, MailTexts& texts, SmtpClient& smtp,
-           PgpEncryptor& pgp, Notices& notices)
-      : order_(order), values_(values), texts_(texts), smtp_(smtp), pgp_(pgp), notices_(notices) {}
+// An address fit for a command and a header line, or kInvalidAddress.
+Status CheckAddress(const std::string& address) {
+  if (IsUnsafeAddress(address)) return Fail(FailureKind::kInvalidAddress, address);
+  if (IsOverlongAddress(address)) {
+    // The reason first: the log line is cut at its length limit.
+    return Fail(FailureKind::kInvalidAddress, address,
+                "over " + std::to_string(kMaxAddressLength) + " octets or a local part over " +
+                    std::to_string(kMaxLocalPartLength) + ": " + address);
+  }
+  return {};
+}
 
-  Status Run() {
-    Result<std::string> body = texts_.Expand(order_.sections.messageBody);
+bool GetsMail(const FieldDefinition& field, const MailOrder& order) {
+  return field.sendTo || (field.respondTo && order.responseBody);
+}
+
+// A mail under construction, and what its header needs besides.
+struct Draft {
+  OutgoingMail mail;
+  std::optional<std::string> replyTo;  // checked
+};
+
+class OutboxBuilder {
+ public:
+  OutboxBuilder(const MailOrder& order, const FieldValues& values, const FieldValues& lowered,
+                const MailSources& sources)
+      : order_(order),
+        lowered_(lowered),
+        sources_(sources),
+        seen_(values),
+        placeholders_(order.fields, seen_, sources.env, sources.clock) {}
+
+  Result<Outbox> Run(Notices& notices) {
+    Status built = Build();
+    if (built) {
+      outbox_.after = std::move(pending_);
+      return std::move(outbox_);
+    }
+    for (const OutgoingMail& mail : outbox_.mails) mail.before.TellTo(notices);
+    pending_.TellTo(notices);
+    return built.failure();
+  }
+
+ private:
+  Status Build() {
+    Result<std::string> body = Expand(order_.sections.messageBody);
     if (!body) return body.failure();
-    Result<std::string> subject = texts_.Expand(order_.sections.subject);
+    Result<std::string> subject = Expand(order_.sections.subject);
     if (!subject) return subject.failure();
     // The form PGP encrypts: every line end LF, whatever a value brought.
     mainBody_ = NormalizeLineEnds(*body);
     mainSubject_ = std::move(*subject);
 
-    if (order_.sections.mailHeader) smtp_.SetExtraHeader(*order_.sections.mailHeader);
     for (std::size_t i = 0; i < order_.fields.size(); ++i) {
       if (!order_.fields[i].sendTo) continue;
-      if (Status sent = SendMain(i); !sent) return sent;
+      if (Status added = AddMain(i); !added) return added;
     }
-    if (Status sent = SendToAddressFile(); !sent) return sent;
+    if (Status added = AddAddressFileMail(); !added) return added;
     if (!order_.responseBody) return {};
-    return SendResponses();
+    return AddResponses();
   }
 
- private:
+  Result<std::string> Expand(std::string_view text) {
+    PlainText plain;
+    return ExpandPlaceholders(text, placeholders_, plain);
+  }
+
   // A field whose value is missing or was trimmed to nothing has no address.
   bool HasAddress(std::size_t field) {
-    if (values_[field] && !values_[field]->empty()) return true;
-    notices_.Note(NoticeKind::kEmptyRecipient, order_.fields[field].name);
+    if (seen_[field] && !seen_[field]->empty()) return true;
+    pending_.Note(NoticeKind::kEmptyRecipient, order_.fields[field].name);
     return false;
   }
 
-  // MAIL FROM with SENDER expanded now, so that it sees the values as the
-  // earlier mails left them; REPLYTO likewise for a main or address-file
-  // mail. A response mail is marked as an automatic reply instead.
-  Result<MailExtras> StartMail(bool response) {
-    Result<std::string> sender = texts_.Expand(order_.sections.sender);
+  // SENDER expanded now, so that it sees the values as the earlier mails
+  // left them; REPLYTO likewise for a main or address-file mail.
+  Result<Draft> Start(bool response) {
+    Result<std::string> sender = Expand(order_.sections.sender);
     if (!sender) return sender.failure();
-    MailExtras extras;
-    extras.autoReply = response;
+    Draft draft;
+    draft.mail.response = response;
     if (!response) {
       Result<std::optional<std::string>> replyTo = ReplyTo();
       if (!replyTo) return replyTo.failure();
-      extras.replyTo = std::move(*replyTo);
+      draft.replyTo = std::move(*replyTo);
     }
-    if (Status ok = smtp_.MailFrom(order_.sections.server, *sender); !ok) return ok.failure();
-    return extras;
+    draft.mail.sender = std::move(*sender);
+    Trim(draft.mail.sender);
+    if (Status ok = CheckAddress(draft.mail.sender); !ok) return ok.failure();
+    return draft;
   }
 
   // REPLYTO on one line and trimmed; none when that leaves nothing, or when
@@ -71,122 +122,209 @@ class Delivery {
   Result<std::optional<std::string>> ReplyTo() {
     const std::optional<std::string> none;
     if (!order_.sections.replyTo) return none;
-    Result<std::string> expanded = texts_.Expand(*order_.sections.replyTo);
+    Result<std::string> expanded = Expand(*order_.sections.replyTo);
     if (!expanded) return expanded.failure();
     std::string address = CollapseLineBreaks(*expanded);
     Trim(address);
     if (address.empty()) return none;
     if (!IsPlainAddress(address)) {
-      notices_.Note(NoticeKind::kReplyToInvalid, address);
+      pending_.Note(NoticeKind::kReplyToInvalid, address);
       return none;
     }
     return std::optional<std::string>(std::move(address));
   }
 
-  // RCPT TO for a field; from now on its value reads as it went out.
-  Status AddRecipient(std::size_t field) {
-    AsciiLowerInPlace(*values_[field]);
-    return smtp_.RcptTo(*values_[field]);
+  static Status AddRecipient(Draft& draft, std::string_view text, bool listed) {
+    std::string address(text);
+    AsciiLowerInPlace(address);
+    if (Status ok = CheckAddress(address); !ok) return ok;
+    draft.mail.recipients.push_back({std::move(address), listed});
+    return {};
   }
 
-  Status SendMain(std::size_t field) {
-    if (!HasAddress(field)) return {};
-    Result<MailExtras> extras = StartMail(/*response=*/false);
-    if (!extras) return extras.failure();
-    if (Status ok = AddRecipient(field); !ok) return ok;
-    Status sent;
-    if (const std::optional<std::string>& key = order_.fields[field].pgpKeyId) {
-      Result<Encryption> encrypted = pgp_.Encrypt(*key, mainBody_);
-      if (!encrypted) return encrypted.failure();
-      extras->body = BodyKind::kArmour;
-      sent = smtp_.MsgBody(View(encrypted->armour), mainSubject_, *extras);
-      if (!sent && sent.failure().kind == FailureKind::kMailIncomplete) {
-        return Fail(FailureKind::kMailIncomplete, {}, encrypted->problem);
-      }
-    } else {
-      sent = smtp_.MsgBody(mainBody_, mainSubject_, *extras);
+  // The field's own recipient; from now on its value reads as it goes out.
+  Status AddFieldRecipient(Draft& draft, std::size_t field) {
+    seen_[field] = lowered_[field];
+    return AddRecipient(draft, *seen_[field], /*listed=*/true);
+  }
+
+  void Compose(Draft& draft, std::string_view body, std::string_view subject, BodyKind kind,
+               const std::optional<std::string>& extra) {
+    std::string to;
+    for (const MailRecipient& recipient : draft.mail.recipients) {
+      if (!recipient.listed) continue;
+      if (!to.empty()) to += ", ";
+      to += recipient.address;
     }
-    smtp_.ClearToList();
-    return sent;
+    // One reading of the clock dates the mail and stamps its Message-ID.
+    const platform::LocalTime now = sources_.clock.Now();
+    const std::string messageId = NextMessageId(now);
+    const MailHeader header{draft.mail.sender, draft.replyTo,      subject, to, extra, now,
+                            messageId,         draft.mail.response};
+    ComposedMail composed = ComposeMail(header, body, kind);
+    draft.mail.text = std::move(composed.text);
+    if (composed.longLineKept > 0) {
+      draft.mail.longLineNote = "mail to " + (to.empty() ? std::string("the address file") : to) +
+                                ", a line of " + std::to_string(composed.longLineKept) + " bytes";
+    }
   }
 
-  Status SendToAddressFile() {
+  std::string NextMessageId(const platform::LocalTime& now) {
+    static const std::string token = RandomToken();
+    std::string id;
+    AppendPadded(id, now.year, 4);
+    for (int part : {now.month, now.day, now.hour, now.minute, now.second}) {
+      AppendPadded(id, part, 2);
+    }
+    id += "." + token + "." + std::to_string(++composed_) + "@" +
+          (sources_.localHostName.empty() ? std::string("localhost")
+                                          : std::string(sources_.localHostName));
+    return id;
+  }
+
+  void Add(Draft& draft) {
+    draft.mail.before = std::move(pending_);
+    pending_ = {};
+    outbox_.mails.push_back(std::move(draft.mail));
+  }
+
+  Status AddMain(std::size_t field) {
+    if (!HasAddress(field)) return {};
+    Result<Draft> draft = Start(/*response=*/false);
+    if (!draft) return draft.failure();
+    if (Status ok = AddFieldRecipient(*draft, field); !ok) return ok;
+    const std::optional<std::string>& extra = order_.sections.mailHeader;
+    if (const std::optional<std::string>& key = order_.fields[field].pgpKeyId) {
+      Result<Encryption> encrypted = sources_.pgp.Encrypt(*key, mainBody_);
+      if (!encrypted) return encrypted.failure();
+      // A keyed mail that cannot be encrypted is never sent, not even in
+      // plain.
+      if (!encrypted->armour) return Fail(FailureKind::kMailIncomplete, {}, encrypted->problem);
+      Compose(*draft, *encrypted->armour, mainSubject_, BodyKind::kArmour, extra);
+    } else {
+      Compose(*draft, mainBody_, mainSubject_, BodyKind::kText, extra);
+    }
+    Add(*draft);
+    return {};
+  }
+
+  Status AddAddressFileMail() {
     if (!order_.addressFile) return {};
-    Result<std::string> path = texts_.ResolvePath(*order_.addressFile);
+    Result<std::string> path = sources_.aliases.Resolve(*order_.addressFile, sources_.templatePath);
     if (!path) return path.failure();
     std::string error;
     std::optional<std::string> list = platform::ReadTextFile(*path, &error);
     if (!list) return Fail(FailureKind::kAddressFileUnreadable, {}, *path + ": " + error);
 
-    Result<MailExtras> extras = StartMail(/*response=*/false);
-    if (!extras) return extras.failure();
+    Result<Draft> draft = Start(/*response=*/false);
+    if (!draft) return draft.failure();
     for (std::string_view line : SplitLines(*list)) {
       std::string address(line);
       Trim(address);
       if (address.empty()) continue;
-      if (Status ok = smtp_.RcptBcc(address); !ok) return ok;
+      if (Status ok = AddRecipient(*draft, address, /*listed=*/false); !ok) return ok;
     }
-    return smtp_.MsgBody(mainBody_, mainSubject_, *extras);
+    if (!draft->mail.recipients.empty()) {
+      Compose(*draft, mainBody_, mainSubject_, BodyKind::kText, order_.sections.mailHeader);
+    }
+    Add(*draft);
+    return {};
   }
 
-  Status SendResponses() {
-    smtp_.ClearToList();
-    smtp_.ClearExtraHeader();
-    // Expanded only now, after the main mails lower-cased their fields.
+  Status AddResponses() {
+    // Expanded only now, after the main mails' recipients went lower-case.
     std::string subject = mainSubject_;
     std::string body = mainBody_;
     if (order_.responseSubject) {
-      Result<std::string> s = texts_.Expand(*order_.responseSubject);
+      Result<std::string> s = Expand(*order_.responseSubject);
       if (!s) return s.failure();
-      Result<std::string> b = texts_.Expand(*order_.responseBody);
+      Result<std::string> b = Expand(*order_.responseBody);
       if (!b) return b.failure();
       subject = std::move(*s);
       body = std::move(*b);
     }
-    if (order_.sections.responseMailHeader) {
-      smtp_.SetExtraHeader(*order_.sections.responseMailHeader);
-    }
     for (std::size_t i = 0; i < order_.fields.size(); ++i) {
       if (!order_.fields[i].respondTo || !HasAddress(i)) continue;
-      Status sent = SendResponse(i, subject, body);
-      smtp_.ClearToList();
-      if (sent) continue;
-      // Once the server has taken a mail of this submission, its work is
-      // done: a response the server won't take (most often the visitor's
-      // own mistyped address) must not turn it into an error page, which
-      // would skip the command and the data line and make the visitor send
-      // it all again. Alone, the response mail is the submission's work.
-      if (smtp_.mailsAccepted() == 0 || sent.failure().kind != FailureKind::kSmtpRefused) {
-        return sent;
-      }
-      notices_.Note(NoticeKind::kResponseFailed,
-                    "to " + *values_[i] + ", " + sent.failure().detail);
+      Result<Draft> draft = Start(/*response=*/true);
+      if (!draft) return draft.failure();
+      if (Status ok = AddFieldRecipient(*draft, i); !ok) return ok;
+      Compose(*draft, body, subject, BodyKind::kText, order_.sections.responseMailHeader);
+      Add(*draft);
     }
     return {};
   }
 
-  Status SendResponse(std::size_t field, std::string_view subject, std::string_view body) {
-    Result<MailExtras> extras = StartMail(/*response=*/true);
-    if (!extras) return extras.failure();
-    if (Status ok = AddRecipient(field); !ok) return ok;
-    return smtp_.MsgBody(body, subject, *extras);
-  }
-
   const MailOrder& order_;
-  FieldValues& values_;
-  MailTexts& texts_;
-  SmtpClient& smtp_;
-  PgpEncryptor& pgp_;
-  Notices& notices_;
+  const FieldValues& lowered_;
+  const MailSources& sources_;
+  FieldValues seen_;  // the values as the mails built so far leave them
+  PlaceholderValues placeholders_;
+  HeldNotices pending_;  // since the last mail added
+  Outbox outbox_;
   std::string mainBody_;
   std::string mainSubject_;
+  std::uint64_t composed_ = 0;
 };
 
 }  // namespace
 
-Status DeliverMail(const MailOrder& order, FieldValues& values, MailTexts& texts, SmtpClient& smtp,
-                   PgpEncryptor& pgp, Notices& notices) {
-  return Delivery(order, values, texts, smtp, pgp, notices).Run();
+std::string UnsentMail(const Template& t) {
+  std::string asked;
+  auto add = [&asked](std::string_view what) {
+    if (!asked.empty()) asked += ", ";
+    asked += what;
+  };
+  for (const FieldDefinition& field : t.fields) {
+    if (field.sendTo) add("sendto field " + field.name);
+    if (field.respondTo && t.responseBody) add("respondto field " + field.name);
+  }
+  if (t.addressFile) add("ADRFILE");
+  if (t.responseBody) add("RMSGBODY");
+  return asked;
+}
+
+FieldValues LowerCaseRecipients(const MailOrder& order, const FieldValues& values) {
+  FieldValues lowered = values;
+  for (std::size_t i = 0; i < order.fields.size(); ++i) {
+    if (GetsMail(order.fields[i], order) && lowered[i]) AsciiLowerInPlace(*lowered[i]);
+  }
+  return lowered;
+}
+
+Result<Outbox> BuildOutbox(const MailOrder& order, const FieldValues& values,
+                           const FieldValues& lowered, const MailSources& sources,
+                           Notices& notices) {
+  return OutboxBuilder(order, values, lowered, sources).Run(notices);
+}
+
+Result<Transcript> SendOutbox(const Outbox& outbox, SmtpTransport& transport,
+                              std::string_view server,
+                              const std::optional<std::string>& localHostName,
+                              SmtpClient::Options options, Notices& notices) {
+  options.notices = &notices;
+  SmtpClient smtp(transport, std::string(server), options);
+  for (const OutgoingMail& mail : outbox.mails) {
+    mail.before.TellTo(notices);
+    if (&mail == &outbox.mails.front()) {
+      if (Status connected = smtp.Connect(localHostName); !connected) return connected.failure();
+    }
+    Status sent = smtp.Send(mail);
+    if (sent) continue;
+    // Once the server has taken a mail of this submission, its work is
+    // done: a response the server won't take (most often the visitor's
+    // own mistyped address) must not turn it into an error page, which
+    // would skip the command and the data line and make the visitor send
+    // it all again. Alone, the response mail is the submission's work.
+    if (!mail.response || smtp.mailsAccepted() == 0 ||
+        sent.failure().kind != FailureKind::kSmtpRefused) {
+      return sent.failure();
+    }
+    notices.Note(NoticeKind::kResponseFailed,
+                 "to " + mail.recipients.front().address + ", " + sent.failure().detail);
+  }
+  outbox.after.TellTo(notices);
+  smtp.Quit();
+  return smtp.transcript();
 }
 
 }  // namespace veltrano

@@ -1,18 +1,26 @@
-// The mails of one request, over one SMTP connection, in this order: one
-// main mail per sendto field (template order; encrypted when the field
-// names a PGP key), one mail to the addresses of the address file as blind
-// copies, and, when the template has RMSGBODY, one response mail per
-// respondto field. No connection is made when no mail goes out. A sendto or
-// respondto field without a value (or with one that trimming left empty)
-// gets no mail, and the log says so.
+// The mail phase of one request, in three steps: the recipient values as
+// the mails take them (LowerCaseRecipients), every mail finished
+// (BuildOutbox), then all of them sent in one SMTP session (SendOutbox).
+// The values passed in are never changed. Without SMTPSERVER there is no
+// mail phase; UnsentMail words for the log what such a template asks for.
 //
-// SENDER is expanded afresh for each mail; SUBJECT and MSGBODY once, before
-// the first recipient; RSUBJECT and RMSGBODY after the main and address-file
-// mails. Once a field's mail is under way its value is lower-cased in
-// `values`, as it went out, so every later use (later expansions, the data
-// file, the success page) sees it in lower case. MAILHDR goes on the main
-// and address-file mails, RMAILHDR on the response mails, both unexpanded.
-// Without RSUBJECT, response mails carry the main subject and body.
+// The mails, in this order: one main mail per sendto field (template order;
+// encrypted when the field names a PGP key), one mail to the addresses of
+// the address file as blind copies, and, when the template has RMSGBODY,
+// one response mail per respondto field. A sendto or respondto field
+// without a value (or with one that trimming left empty) gets no mail, and
+// the log says so. No connection is made when no mail goes out.
+//
+// Recipient values go out in lower case, and every later use (the command,
+// the data file, the success page) sees them so: LowerCaseRecipients gives
+// the values with each sendto field, and with RMSGBODY each respondto field,
+// lower-cased. Expansions see the values as they would if each mail were
+// sent before the next is built: SUBJECT and MSGBODY once, before any
+// lower-casing; SENDER afresh for each mail, with the recipient fields of
+// the mails before it lower-cased; RSUBJECT and RMSGBODY after the main and
+// address-file mails. MAILHDR goes on the main and address-file mails,
+// RMAILHDR on the response mails, both unexpanded. Without RSUBJECT,
+// response mails carry the main subject and body.
 //
 // REPLYTO, expanded afresh for each main and address-file mail like SENDER,
 // becomes their Reply-To header (each run of CR/LF one space, trimmed): the
@@ -24,13 +32,19 @@
 // Address file: read whole in text mode, one address per line, each trimmed;
 // blank lines give no recipient and lines have no length limit.
 //
-// Failures end the mail phase: "Veltrano AdrFile error" when the address
-// file cannot be read, the SMTP client's failures (smtp_client.hpp), an
-// expansion's, and a main mail whose encryption gave nothing
-// (kMailIncomplete). Mails already sent stay sent. One exception: a
-// response mail the server refuses or never answers (kSmtpRefused) after it
-// accepted an earlier mail of the request is a notice (its address and the
-// reply), and the phase goes on with the next response mail.
+// BuildOutbox fails before anything is sent: "Veltrano AdrFile error" when
+// the address file cannot be read, an expansion's failure, a sender or
+// recipient that is unsafe or too long for a server to take (text/
+// address.hpp: kInvalidAddress), a pgp.exe that cannot be started
+// (kPgpNotStarted) and a main mail whose encryption gave nothing
+// (kMailIncomplete). The notices held for the mails' turns go out first.
+//
+// SendOutbox connects before the first mail and ends with QUIT; its
+// failures are the SMTP client's (smtp_client.hpp). Mails already sent stay
+// sent. One exception: a response mail the server refuses or never answers
+// (kSmtpRefused) after it accepted an earlier mail of the request is a
+// notice (its address and the reply), and the session goes on with the next
+// mail.
 #pragma once
 
 #include <optional>
@@ -38,24 +52,18 @@
 #include <string_view>
 #include <vector>
 
+#include "mail/outbox.hpp"
 #include "mail/pgp_encryptor.hpp"
 #include "mail/smtp_client.hpp"
+#include "mail/transport.hpp"
 #include "model/fields.hpp"
 #include "model/notices.hpp"
 #include "model/result.hpp"
 #include "model/template.hpp"
+#include "platform/system.hpp"
+#include "template/aliases.hpp"
 
 namespace veltrano {
-
-// What the mail phase asks of the request around it.
-class MailTexts {
- public:
-  virtual ~MailTexts() = default;
-  // A template text with its placeholders expanded, as the values stand now.
-  virtual Result<std::string> Expand(std::string_view text) = 0;
-  // The path a file name of the template stands for (aliases).
-  virtual Result<std::string> ResolvePath(std::string_view name) = 0;
-};
 
 // The template's parts that say what to send, and to whom.
 struct MailOrder {
@@ -66,7 +74,33 @@ struct MailOrder {
   const std::optional<std::string>& responseBody;
 };
 
-Status DeliverMail(const MailOrder& order, FieldValues& values, MailTexts& texts, SmtpClient& smtp,
-                   PgpEncryptor& pgp, Notices& notices);
+// What the mails are made of besides the template and the values.
+struct MailSources {
+  const platform::Environment& env;  // placeholders
+  const platform::Clock& clock;      // placeholders, Date and Message-ID
+  const PathAliases& aliases;        // the address file's name
+  std::string_view templatePath;
+  PgpEncryptor& pgp;
+  std::string_view localHostName;  // Message-IDs; empty: "localhost"
+};
+
+// What a template without SMTPSERVER asks to be mailed (its recipient
+// fields, ADRFILE, RMSGBODY), for the log; empty when it asks for nothing.
+std::string UnsentMail(const Template& t);
+
+// `values` with each recipient value that gets a mail in lower case.
+FieldValues LowerCaseRecipients(const MailOrder& order, const FieldValues& values);
+
+// `lowered` is LowerCaseRecipients(order, values). When the building fails,
+// the notices held so far go to `notices` first.
+Result<Outbox> BuildOutbox(const MailOrder& order, const FieldValues& values,
+                           const FieldValues& lowered, const MailSources& sources,
+                           Notices& notices);
+
+// The session's transcript, for the debug page.
+Result<Transcript> SendOutbox(const Outbox& outbox, SmtpTransport& transport,
+                              std::string_view server,
+                              const std::optional<std::string>& localHostName,
+                              SmtpClient::Options options, Notices& notices);
 
 }  // namespace veltrano

@@ -1,10 +1,6 @@
 #include "mail/smtp_client.hpp"
 
-#include <cstdio>
-#include <random>
-
-#include "mail/message.hpp"
-#include "text/address.hpp"
+#include "mail/smtp_client_internal.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -31,16 +27,6 @@ bool Refuses(int code) {
   return code >= kRefusal || code < 0;
 }
 
-// A process-wide random part keeps Message-IDs of concurrent requests with
-// the same second apart; the counter keeps the mails of one request apart.
-std::string RandomToken() {
-  std::random_device device;
-  std::uint64_t value = (static_cast<std::uint64_t>(device()) << 32) ^ device();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(value));
-  return buf;
-}
-
 // The reply's text as one line for the log.
 std::string LogReply(const SmtpReply& reply) {
   if (reply.code < 0 && reply.text.empty()) {
@@ -52,14 +38,6 @@ std::string LogReply(const SmtpReply& reply) {
 }
 
 }  // namespace
-
-bool IsUnsafeAddress(std::string_view address) {
-  for (char c : address) {
-    unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || c == '<' || c == '>') return true;
-  }
-  return false;
-}
 
 std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server) {
   std::size_t colon = server.rfind(':');
@@ -80,10 +58,7 @@ std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server) {
   return SmtpServerAddress{std::string(server.substr(0, colon)), static_cast<std::uint16_t>(port)};
 }
 
-SmtpClient::SmtpClient(SmtpTransport& transport, const platform::Clock& clock, Options options)
-    : transport_(transport), clock_(clock), options_(options) {}
-
-std::optional<int> SmtpClient::CompleteReplyCode(std::string_view reply) {
+std::optional<int> CompleteReplyCode(std::string_view reply) {
   if (reply.empty() || reply.back() != '\n') return std::nullopt;
   std::string_view body = reply.substr(0, reply.size() - 1);
   std::size_t start = body.rfind('\n');
@@ -102,6 +77,9 @@ std::optional<int> SmtpClient::CompleteReplyCode(std::string_view reply) {
   }
   return static_cast<int>(LeadingInteger(token, 1000000000));
 }
+
+SmtpClient::SmtpClient(SmtpTransport& transport, std::string server, Options options)
+    : transport_(transport), server_(std::move(server)), options_(options) {}
 
 SmtpReply SmtpClient::ReadReply() {
   SmtpReply reply;
@@ -143,23 +121,10 @@ void SmtpClient::SendCommand(std::string_view command, bool record) {
   if (!broken_ && !transport_.Send(command)) broken_ = true;
 }
 
-Status SmtpClient::CheckAddress(std::string_view address) const {
-  if (IsUnsafeAddress(address)) return Fail(FailureKind::kInvalidAddress, std::string(address));
-  if (IsOverlongAddress(address)) {
-    // The reason first: the log line is cut at its length limit.
-    return Fail(FailureKind::kInvalidAddress, std::string(address),
-                "over " + std::to_string(kMaxAddressLength) + " octets or a local part over " +
-                    std::to_string(kMaxLocalPartLength) + ": " + std::string(address));
-  }
-  return {};
-}
-
-Status SmtpClient::Connect(std::string_view server) {
-  server_ = std::string(server);
-  std::optional<std::string> host = transport_.LocalHostName();
-  std::optional<SmtpServerAddress> address = ParseSmtpServer(server);
+Status SmtpClient::Connect(const std::optional<std::string>& localHostName) {
+  std::optional<SmtpServerAddress> address = ParseSmtpServer(server_);
   std::string why;
-  if (!host) {
+  if (!localHostName) {
     why = "the local host name cannot be read";
   } else if (!address) {
     why = "not a port number after the last ':'";
@@ -172,9 +137,8 @@ Status SmtpClient::Connect(std::string_view server) {
     failure.transcript = transcript_;
     return failure;
   }
-  localHostName_ = *host;
   Record(ReadReply().text);  // the greeting; its code is not examined
-  SendCommand("HELO " + localHostName_ + "\r\n");
+  SendCommand("HELO " + *localHostName + "\r\n");
   SmtpReply helo = ReadReply();
   if (Refuses(helo.code)) {
     transcript_.push_back({TranscriptEntry::Kind::kHeloRefused, helo.text});
@@ -188,135 +152,82 @@ Status SmtpClient::Connect(std::string_view server) {
   return {};
 }
 
-Status SmtpClient::Refused(std::string_view command, const SmtpReply& reply) {
+Status SmtpClient::Refused(std::string_view command, const SmtpReply& reply,
+                           const std::vector<std::string>& refusedRecipients) {
   std::string shown(command);
   TrimRight(shown);
   std::string detail =
       "server " + server_ + ": " + CollapseLineBreaks(shown) + ": " + LogReply(reply);
   // The refused recipients of a failed mail are told with its failure: a
   // refused RCPT is often why the DATA that follows is refused.
-  for (const std::string& refused : refusedRecipients_) detail += "; before it " + refused;
-  refusedRecipients_.clear();
+  for (const std::string& refused : refusedRecipients) detail += "; before it " + refused;
   Failure failure = Fail(FailureKind::kSmtpRefused, {}, std::move(detail));
   failure.transcript = transcript_;
   return failure;
 }
 
-Status SmtpClient::Open(std::string_view server) {
-  if (connected_) return {};
-  return Connect(server);
-}
-
-Status SmtpClient::MailFrom(std::string_view server, std::string_view senderText) {
-  std::string sender(senderText);
-  Trim(sender);
-  if (Status ok = CheckAddress(sender); !ok) return ok;
-  if (!connected_) {
-    if (Status ok = Connect(server); !ok) return ok;
-  }
-  recipientsThisMail_ = 0;
-  refusedRecipients_.clear();
-  const std::string command = "MAIL FROM:<" + sender + ">\r\n";
-  SendCommand(command);
-  SmtpReply reply = ReadReply();
-  if (Refuses(reply.code)) {
-    transcript_.push_back({TranscriptEntry::Kind::kMailFromRefused, reply.text});
-    return Refused(command, reply);
-  }
-  Record(reply.text);
-  senderAddress_ = std::move(sender);
-  return {};
-}
-
-Status SmtpClient::Recipient(std::string_view addressText, bool listed) {
-  std::string address(addressText);
-  AsciiLowerInPlace(address);
-  if (Status ok = CheckAddress(address); !ok) return ok;
-  const std::string command = "RCPT TO:<" + address + ">";
-  // Blind copies stay out of the transcript, which the debug page shows
-  // (the log may name them: it holds addresses anyway).
-  SendCommand(command + "\r\n", /*record=*/listed);
-  SmtpReply reply = ReadReply();
-  Record(reply.text);
-  // A refused recipient does not stop the mail; it is told with the mail's
-  // outcome.
-  if (Refuses(reply.code)) refusedRecipients_.push_back(command + ": " + LogReply(reply));
-  ++recipientsThisMail_;
-  if (listed) {
-    toList_ += address;
-    toList_ += ", ";
-  }
-  return {};
-}
-
-Status SmtpClient::AbortMail(std::string_view command, const SmtpReply& reply) {
+Status SmtpClient::AbortMail(std::string_view command, const SmtpReply& reply,
+                             const std::vector<std::string>& refusedRecipients) {
   if (!broken_) {
     SendCommand("RSET\r\n");
     Record(ReadReply().text);
   }
-  return Refused(command, reply);
+  return Refused(command, reply, refusedRecipients);
 }
 
-std::string SmtpClient::NextMessageId(const platform::LocalTime& now) {
-  static const std::string token = RandomToken();
-  std::string id;
-  AppendPadded(id, now.year, 4);
-  for (int part : {now.month, now.day, now.hour, now.minute, now.second}) AppendPadded(id, part, 2);
-  id += "." + token + "." + std::to_string(mailsComposed_) + "@" +
-        (localHostName_.empty() ? std::string("localhost") : localHostName_);
-  return id;
-}
+Status SmtpClient::Send(const OutgoingMail& mail) {
+  const std::string mailFrom = "MAIL FROM:<" + mail.sender + ">\r\n";
+  SendCommand(mailFrom);
+  SmtpReply reply = ReadReply();
+  if (Refuses(reply.code)) {
+    transcript_.push_back({TranscriptEntry::Kind::kMailFromRefused, reply.text});
+    return Refused(mailFrom, reply);
+  }
+  Record(reply.text);
 
-Status SmtpClient::MsgBody(std::optional<std::string_view> body,
-                           std::optional<std::string_view> subject, const MailExtras& extras) {
+  // "RCPT TO:<address>: reply" for each recipient the server refused. A
+  // refused recipient does not stop the mail; it is told with the mail's
+  // outcome.
+  std::vector<std::string> refused;
+  for (const MailRecipient& recipient : mail.recipients) {
+    const std::string command = "RCPT TO:<" + recipient.address + ">";
+    // Blind copies stay out of the transcript, which the debug page shows
+    // (the log may name them: it holds addresses anyway).
+    SendCommand(command + "\r\n", /*record=*/recipient.listed);
+    SmtpReply rcpt = ReadReply();
+    Record(rcpt.text);
+    if (Refuses(rcpt.code)) refused.push_back(command + ": " + LogReply(rcpt));
+  }
   // A mail nobody receives (an address file without addresses) is dropped.
-  if (recipientsThisMail_ == 0) {
-    if (connected_ && !broken_) {
+  if (mail.recipients.empty()) {
+    if (!broken_) {
       SendCommand("RSET\r\n");
       Record(ReadReply().text);
     }
     return {};
   }
-  if (!body || !subject || !senderAddress_) return Fail(FailureKind::kMailIncomplete);
-
-  ++mailsComposed_;
-  // One reading of the clock dates the mail and stamps its Message-ID.
-  const platform::LocalTime now = clock_.Now();
-  const std::string messageId = NextMessageId(now);
-  // The list without the ", " after its last entry.
-  std::string_view to = toList_;
-  if (to.ends_with(", ")) to.remove_suffix(2);
-  const MailHeader header{*senderAddress_, extras.replyTo,  *subject, to, extraHeader_, now,
-                          messageId,       extras.autoReply};
-  const ComposedMail mail = ComposeMail(header, *body, extras.body);
-  if (mail.longLineKept > 0 && options_.notices) {
-    options_.notices->Note(NoticeKind::kLongLineKept,
-                           "mail to " +
-                               (to.empty() ? std::string("the address file") : std::string(to)) +
-                               ", a line of " + std::to_string(mail.longLineKept) + " bytes");
+  if (!mail.longLineNote.empty() && options_.notices) {
+    options_.notices->Note(NoticeKind::kLongLineKept, mail.longLineNote);
   }
-  const std::string& text = mail.text;
-  recipientsThisMail_ = 0;
 
   SendCommand("DATA\r\n");
   SmtpReply data = ReadReply();
   Record(data.text);
-  if (data.code != kStartMailInput) return AbortMail("DATA", data);
+  if (data.code != kStartMailInput) return AbortMail("DATA", data, refused);
 
   // The text and the end-of-data mark in one send: nothing is awaited
   // between them.
   Record("\r\n.\r\n");
-  if (!broken_ && !transport_.Send(text + "\r\n.\r\n")) broken_ = true;
+  if (!broken_ && !transport_.Send(mail.text + "\r\n.\r\n")) broken_ = true;
   SmtpReply done = ReadReply();
   Record(done.text);
-  if (Refuses(done.code)) return AbortMail("end of data", done);
+  if (Refuses(done.code)) return AbortMail("end of data", done, refused);
   ++mailsAccepted_;
   if (options_.notices) {
-    for (const std::string& refused : refusedRecipients_) {
-      options_.notices->Note(NoticeKind::kRcptRefused, "server " + server_ + ": " + refused);
+    for (const std::string& recipient : refused) {
+      options_.notices->Note(NoticeKind::kRcptRefused, "server " + server_ + ": " + recipient);
     }
   }
-  refusedRecipients_.clear();
   return {};
 }
 

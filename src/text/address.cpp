@@ -37,4 +37,12 @@ bool IsOverlongAddress(std::string_view address) {
   return (at == std::string_view::npos ? address.size() : at) > kMaxLocalPartLength;
 }
 
+bool IsUnsafeAddress(std::string_view address) {
+  for (char c : address) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || c == '<' || c == '>') return true;
+  }
+  return false;
+}
+
 }  // namespace veltrano

@@ -10,6 +10,10 @@
 // comparison of the part after the '@' can't foresee (they relay
 // "x@evil"@dom to evil). Octets are counted; nothing here depends on the
 // locale.
+//
+// Wherever an address is sent, whoever supplied it, it must also be safe:
+// IsUnsafeAddress finds the bytes that would let it break out of an SMTP
+// command or a header line.
 #pragma once
 
 #include <cstddef>
@@ -30,5 +34,9 @@ bool IsPlainAddress(std::string_view address);
 // kMaxLocalPartLength. Such an address makes command and header lines
 // longer than servers must take, whatever else it holds.
 bool IsOverlongAddress(std::string_view address);
+
+// True for an address that could break out of its command or header line:
+// one holding CR, LF, another byte below 0x20, DEL, '<' or '>'.
+bool IsUnsafeAddress(std::string_view address);
 
 }  // namespace veltrano

@@ -5,6 +5,7 @@
 
 #include "platform/locked_file.hpp"
 #include "text/text.hpp"
+#include "validate/rate_limit_internal.hpp"
 
 namespace veltrano {
 

@@ -5,40 +5,18 @@
 #include <functional>
 #include <regex>
 
+#include "expand/placeholders.hpp"
 #include "mail/stand_in_pgp.hpp"
 #include "response/catalogue.hpp"
 #include "support/fake_system.hpp"
 #include "support/scripted_peer.hpp"
+#include "text/text.hpp"
 
 namespace veltrano {
 namespace {
 
 using Strings = std::vector<std::string>;
 using testing::TempDir;
-
-// "$name$" stands for the field's value as it is at the time of expansion;
-// a text holding "$huge$" is too long.
-class FieldTexts final : public MailTexts {
- public:
-  FieldTexts(const std::vector<FieldDefinition>& fields, const FieldValues& values)
-      : fields_(fields), values_(values) {}
-  Result<std::string> Expand(std::string_view text) override {
-    std::string out(text);
-    if (out.find("$huge$") != std::string::npos) return Fail(FailureKind::kExpansionTooLong);
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-      const std::string name = "$" + fields_[i].name + "$";
-      for (std::size_t at; (at = out.find(name)) != std::string::npos;) {
-        out.replace(at, name.size(), values_[i].value_or(""));
-      }
-    }
-    return out;
-  }
-  Result<std::string> ResolvePath(std::string_view name) override { return std::string(name); }
-
- private:
-  const std::vector<FieldDefinition>& fields_;
-  const FieldValues& values_;
-};
 
 class NoticeList final : public Notices {
  public:
@@ -47,6 +25,8 @@ class NoticeList final : public Notices {
       fields.push_back(std::move(detail));
     } else if (kind == NoticeKind::kResponseFailed) {
       responses.push_back(std::move(detail));
+    } else if (kind == NoticeKind::kLongLineKept) {
+      longLines.push_back(std::move(detail));
     } else {
       EXPECT_EQ(kind, NoticeKind::kReplyToInvalid);
       replyTos.push_back(std::move(detail));
@@ -55,10 +35,14 @@ class NoticeList final : public Notices {
   Strings fields;     // recipient fields without a value
   Strings replyTos;   // REPLYTO values that are no usable address
   Strings responses;  // response mails that failed after an accepted mail
+  Strings longLines;  // mails that keep a body line over 998 octets
 };
 
-// One request's mail phase against a scripted server.
+// One request's mail phase against a scripted server. "$name$" stands for
+// the field's value; a text holding "$huge$" is too long.
 struct MailRun {
+  MailRun() { env.vars["HUGE"] = std::string(kMaxExpandedLength + 1, 'x'); }
+
   void Field(const char* name, std::optional<std::string> value, bool sendTo,
              bool respondTo = false) {
     fields.push_back({name, {}, {}, {}, false, sendTo, respondTo});
@@ -67,18 +51,23 @@ struct MailRun {
 
   Status Deliver() {
     testing::FixedClock clock;
-    SmtpClient smtp(peer, clock);
     PgpEncryptor pgp(env);
-    FieldTexts texts(fields, values);
+    PathAliases aliases(dir.path());
     MailOrder order{sections, fields, addressFile, responseSubject, responseBody};
-    Status delivered = DeliverMail(order, values, texts, smtp, pgp, notices);
-    if (delivered) smtp.Quit();
-    return delivered;
+    lowered = LowerCaseRecipients(order, values);
+    const MailSources sources{env, clock, aliases, "t.tpl", pgp, "client.test"};
+    Result<Outbox> outbox = BuildOutbox(order, values, lowered, sources, notices);
+    if (!outbox) return outbox.failure();
+    Result<Transcript> sent =
+        SendOutbox(*outbox, peer, sections.server, peer.hostName, {}, notices);
+    if (!sent) return sent.failure();
+    return {};
   }
 
   MailSections sections{"mx.test", "form@example.org", "Main", "main body", {}, {}, {}};
   std::vector<FieldDefinition> fields;
   FieldValues values;
+  FieldValues lowered;  // as the later phases see them
   std::optional<std::string> addressFile, responseSubject, responseBody;
   testing::MapEnvironment env;
   testing::ScriptedPeer peer;
@@ -165,9 +154,15 @@ TEST(DeliverMailTest, SendsEveryGroupInOrderOverOneConnection) {
                ResponseHeader(from, "Thanks", "ann@example.org", "Reply-To: boss@example.org") +
                    "We got it\r\n..x\r\n\r\n"}))
       << r.peer.sent;
-  // Mailing a field lower-cases its value for every later use.
-  EXPECT_EQ(r.values, (FieldValues{"Ann", "ann@example.org", "boss@example.org", std::nullopt,
-                                   std::nullopt}));
+  // Each mail has a Message-ID of its own.
+  EXPECT_EQ(Captures(r.peer.sent,
+                     std::regex(R"(Message-ID: <\d{14}\.[0-9a-f]{16}\.(\d+)@client\.test>\r\n)")),
+            (Strings{"1", "2", "3", "4"}));
+  // Mailing a field lower-cases its value for every later use; the
+  // submitted values stay as they came.
+  EXPECT_EQ(r.lowered, (FieldValues{"Ann", "ann@example.org", "boss@example.org", std::nullopt,
+                                    std::nullopt}));
+  EXPECT_EQ(r.values[1], "Ann@Example.ORG");
   EXPECT_EQ(r.notices.fields, (Strings{"other", "cc"}));
 }
 
@@ -197,8 +192,10 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
          r.dir.Write("list.txt", "\n  \n\n");
          r.addressFile = r.dir.path() + "/list.txt";
        }, {}, {}, 1, {}},
+      // Every mail is built before the first is sent: a failure on the way
+      // leaves nothing half sent.
       {"missing_address_file", [](MailRun& r) { r.addressFile = r.dir.path() + "/none.txt"; },
-       {"ann@example.org"}, {"Main"}, 1,
+       {}, {}, 0,
        ExpectedFailure{FailureKind::kAddressFileUnreadable, "Veltrano AdrFile error"}},
       // A value of spaces is trimmed to nothing: no address, so no mail
       // (RCPT TO:<> would get the DATA refused).
@@ -233,9 +230,9 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
       {"replyto_expansion_fails_before_connecting",
        [](MailRun& r) { r.sections.replyTo = "$huge$"; },
        {}, {}, 0, ExpectedFailure{FailureKind::kExpansionTooLong, "Mail send error"}},
-      {"response_expansion_fails_after_the_main_mail",
+      {"response_expansion_fails_before_any_mail",
        [](MailRun& r) { r.responseSubject = "R"; r.responseBody = "$huge$"; },
-       {"ann@example.org"}, {"Main"}, 1,
+       {}, {}, 0,
        ExpectedFailure{FailureKind::kExpansionTooLong, "Mail send error"}},
       // clang-format on
   };
@@ -401,9 +398,12 @@ TEST(DeliverMailTest, KeyedMailWithoutArmourIsNotSent) {
     const char* name;
     const char* script;  // none: no pgp.exe on PATH
     FailureKind kind;
+    std::string page;
   } cases[] = {
-      {"no_armour", "exit 1\n", FailureKind::kMailIncomplete},
-      {"not_started", nullptr, FailureKind::kPgpNotStarted},
+      {"no_armour", "exit 1\n", FailureKind::kMailIncomplete,
+       "Critical error occured with Veltrano.  Please contact developer and advise him that "
+       "failure occured in the MsgBody() Function"},
+      {"not_started", nullptr, FailureKind::kPgpNotStarted, "pgp didn't run"},
   };
   const auto check = [&](const auto& p) {
     SCOPED_TRACE(p.name);
@@ -416,11 +416,72 @@ TEST(DeliverMailTest, KeyedMailWithoutArmourIsNotSent) {
     Status done = r.Deliver();
     ASSERT_FALSE(done);
     EXPECT_EQ(done.failure().kind, p.kind);
+    EXPECT_EQ(PageFor(done.failure()).message, p.page);
     EXPECT_NE(done.failure().detail, "");  // pgp's side of the story, for the log
-    EXPECT_EQ(Recipients(r.peer.sent), Strings{"ann@example.org"});
-    EXPECT_EQ(r.peer.sent.find("DATA"), std::string::npos);
+    // Encryption comes before the first SMTP command.
+    EXPECT_EQ(r.peer.connections, 0);
   };
   for (const auto& p : cases) check(p);
+}
+
+// An address that could break out of its command or header line, or that
+// makes them longer than servers must take, ends the phase before anything
+// is sent, as sender, recipient or blind copy.
+TEST(DeliverMailTest, UnsafeAddressIsNeverSent) {
+  const std::string addresses[] = {"a@x.org>\r\nRCPT TO:<b@y.org",
+                                   "a@x\nb",
+                                   "a\rb@x",
+                                   std::string("a\0b@x", 5),
+                                   "a\x01@x",
+                                   "a\x7f@x",
+                                   "<a@x>",
+                                   "a<b@x",
+                                   "A>b@x",
+                                   std::string(65, 'a') + "@x",
+                                   "a@" + std::string(253, 'x')};
+  enum class Role { kSender, kRecipient, kBlindCopy };
+  const auto check = [&](const std::string& bad, Role role) {
+    SCOPED_TRACE(::testing::PrintToString(bad) + " as role " + std::to_string(int(role)));
+    MailRun r;
+    r.Field("email", role == Role::kRecipient ? bad : "ann@example.org", true);
+    if (role == Role::kSender) r.sections.sender = bad;
+    if (role == Role::kBlindCopy) {
+      r.dir.Write("list.txt", bad + "\n");
+      r.addressFile = r.dir.path() + "/list.txt";
+    }
+    Status done = r.Deliver();
+    ASSERT_FALSE(done);
+    EXPECT_EQ(done.failure().kind, FailureKind::kInvalidAddress);
+    std::string shown = bad;  // recipients are lower-cased before the check
+    if (role != Role::kSender) AsciiLowerInPlace(shown);
+    const PageText page = PageFor(done.failure());
+    EXPECT_EQ(page.title, "Mail send error");
+    EXPECT_EQ(page.message, "Invalid mail address: " + HtmlEscape(shown));
+    EXPECT_EQ(r.peer.connections, 0);
+  };
+  for (const std::string& bad : addresses) {
+    for (Role role : {Role::kSender, Role::kRecipient, Role::kBlindCopy}) {
+      // A line end would make two lines of the address file.
+      if (role != Role::kBlindCopy || bad.find('\n') == std::string::npos) check(bad, role);
+    }
+  }
+}
+
+// A line the administrator's encoding keeps whole goes out as it is, and
+// the log says which mail has it.
+TEST(DeliverMailTest, LongLineKeptIsNoted) {
+  MailRun r;
+  const std::string line(1200, 'a');
+  r.sections.mailHeader = "Content-Type: text/plain; charset=us-ascii";
+  r.sections.messageBody = "x\n" + line;
+  r.dir.Write("list.txt", "b@example.org\n");
+  r.addressFile = r.dir.path() + "/list.txt";
+  r.Field("email", "ann@example.org", true);
+  Status done = r.Deliver();
+  ASSERT_TRUE(done) << LogText(done.failure());
+  EXPECT_NE(r.peer.sent.find("\r\nx\r\n" + line + "\r\n\r\n.\r\n"), std::string::npos);
+  EXPECT_EQ(r.notices.longLines, (Strings{"mail to ann@example.org, a line of 1200 bytes",
+                                          "mail to the address file, a line of 1200 bytes"}));
 }
 
 }  // namespace

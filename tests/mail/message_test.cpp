@@ -140,6 +140,38 @@ TEST(ComposeMailTest, HeaderBlockOfAUtf8ResponseWithReplyTo) {
   EXPECT_NE(text.find("Content-Type: text/plain; charset=UTF-8\r\n"), std::string::npos);
 }
 
+// The administrator's header text goes out as whole header lines that can
+// end neither the header block nor the mail data early.
+TEST(ComposeMailTest, ExtraHeaderFollowsTheFixedLines) {
+  const std::string kDateAndId =
+      "Date: Sat, 07 Mar 1998 14:05:09 +0100\r\nMessage-ID: <id@client.test>\r\n";
+  const struct {
+    const char* name;
+    std::optional<std::string> extra;
+    std::string lines;  // what follows X-Mailer up to the blank line
+  } cases[] = {
+      {"none", std::nullopt, kDateAndId},
+      {"empty", "", kDateAndId},
+      {"one_line", "X-Form: contact", kDateAndId + "X-Form: contact\r\n"},
+      {"line_ends_and_blank_lines", "A: 1\r\n\n \t\rB: 2\n", kDateAndId + "A: 1\r\nB: 2\r\n"},
+      {"own_date_and_id", "date: x\nMESSAGE-ID: <y@z>", "date: x\r\nMESSAGE-ID: <y@z>\r\n"},
+      {"field_name_inside_a_line", "X-Note: Date: x Message-ID: y",
+       kDateAndId + "X-Note: Date: x Message-ID: y\r\n"},
+      {"lone_dot_line", "A: 1\n.\nB: 2", kDateAndId + "A: 1\r\n..\r\nB: 2\r\n"},
+      {"leading_dots", ".A: 1\n..", kDateAndId + "..A: 1\r\n...\r\n"},
+  };
+  for (const auto& p : cases) {
+    SCOPED_TRACE(p.name);
+    const std::optional<std::string_view> extra =
+        p.extra ? std::optional<std::string_view>(*p.extra) : std::nullopt;
+    const std::string text = ComposeMail(Header("s", extra), "Hello", BodyKind::kText).text;
+    EXPECT_NE(text.find("X-Mailer: 2.1\r\n" + p.lines + "\r\nHello\r\n"), std::string::npos)
+        << text;
+    // No line of a lone dot: nothing ends the mail data early.
+    EXPECT_EQ(text.find("\r\n.\r\n"), std::string::npos) << text;
+  }
+}
+
 TEST(PrepareBodyForWireTest, GivesCrLfAndStuffsEveryLeadingDot) {
   const struct {
     const char* name;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "support/cgi_runner.hpp"
+#include "validate/rate_limit_internal.hpp"
 
 namespace veltrano {
 namespace {

@@ -1,0 +1,14 @@
+// The SMTP client's reply rule, for its tests and fuzzer.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace veltrano {
+
+// The code of a complete reply, or none while more is to come: a reply is
+// complete when it ends with LF and its last line is a final line. -1 when
+// that line does not begin with three digits.
+std::optional<int> CompleteReplyCode(std::string_view reply);
+
+}  // namespace veltrano
