@@ -60,6 +60,9 @@ const Placement kPlacements[] = {
     {"glued_to_word", "printf '[%s]' pre@post >out", "[pre@post]"},
     {"single_quotes", "printf '[%s]' 'pre @ post' >out", "[pre @ post]"},
     {"double_quotes", "printf '[%s]' \"pre @ post\" >out", "[pre @ post]"},
+    // A name character right after a reference would lengthen its name.
+    {"double_quotes_glued_to_name_characters", "printf '[%s]' \"@post@1@_\" >out", "[@post@1@_]"},
+    {"here_document_glued_to_name_characters", "cat >out <<EOF\n[@x@1@_]\nEOF", "[@x@1@_]\n"},
     {"backquotes", ": `printf '[%s]' @ >out`", "[@]"},
     {"backquotes_in_double_quotes", ": \"`printf '[%s]' \\\"@\\\" >out`\"", "[@]"},
     {"backquotes_after_backslash", ": `printf '[%s]' x\\\\@ >out`", "[x@]"},
