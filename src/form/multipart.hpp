@@ -9,7 +9,7 @@
 // filename parameter) is not kept: its value is the file's name. The files
 // dropped are counted and the first is named, for the caller to report
 // once: a body may hold thousands of them. Values join as AppendFormValue
-// (form_input.hpp) says. Part headers other than Content-Disposition are
+// (form_pairs.hpp) says. Part headers other than Content-Disposition are
 // ignored; nothing is decoded.
 //
 // The framing is strict: a boundary parameter of 1 to 70 bytes, delimiter
@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "form/form_input.hpp"
+#include "form/form_pairs.hpp"
 #include "model/result.hpp"
 
 namespace veltrano {

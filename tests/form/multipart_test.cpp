@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "form/form_input.hpp"
 #include "response/failure_page.hpp"
 #include "support/fake_system.hpp"
 
