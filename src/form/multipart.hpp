@@ -22,7 +22,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,22 +48,5 @@ struct MultipartForm {
 
 // The pairs of a multipart/form-data body; `contentType` carries its boundary.
 Result<MultipartForm> ParseMultipartForm(std::string_view contentType, std::string_view body);
-
-// End of public API. Implementation details follow.
-
-struct MultipartPart {
-  std::string name;
-  std::string content;
-  std::optional<std::string> fileName;  // set for a file part
-};
-
-// The parts of a body in order, before values are joined.
-Result<std::vector<MultipartPart>> SplitMultipart(std::string_view contentType,
-                                                  std::string_view body);
-
-// The value of parameter `name` (letters compared without regard to case) in
-// a header value such as `form-data; name="a"; filename=b`, or none. A quoted
-// value runs to the next '"': browsers send a '"' in a name as %22.
-std::optional<std::string> HeaderParameter(std::string_view value, std::string_view name);
 
 }  // namespace veltrano

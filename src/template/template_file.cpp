@@ -1,6 +1,7 @@
 #include "template/template_file.hpp"
 
 #include "platform/files.hpp"
+#include "template/template_file_internal.hpp"
 
 namespace veltrano {
 
