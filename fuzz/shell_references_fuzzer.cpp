@@ -1,10 +1,11 @@
 // References to replacements in a command line. The input is cut into
-// pieces: literal text, a value, literal text, a value, ... The invariants:
-// the command text never holds a byte of a value, only references to it
-// (built once with every value made of a byte that the literal text and the
-// references never hold, that byte must not occur in it); the text is the
-// same whatever the values (only a decimal integer may change it, where it
-// stands in arithmetic); and the environment holds each value unchanged.
+// pieces: literal text, a value, literal text, a value, ... The literal text
+// holds no "$", as placeholder expansion gives it (a "$" always separates).
+// The invariants: the command text never holds a byte of a value, only
+// references to it (built once with every value made of a byte that the
+// literal text and the references never hold, that byte must not occur in
+// it); the text is the same whatever the values; and the environment holds
+// each value unchanged.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "expand/shell_references.hpp"
@@ -16,11 +17,6 @@ using veltrano::fuzz::Fail;
 namespace {
 
 constexpr std::string_view kReferenceBytes = "${}VELTRANO_U0123456789\"'\\\n";
-
-bool IsDecimalInteger(std::string_view value) {
-  if (!value.empty() && (value.front() == '-' || value.front() == '+')) value.remove_prefix(1);
-  return !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
-}
 
 std::string Build(const std::vector<std::string>& literals, const std::vector<std::string>& values,
                   ShellReferences& refs) {
@@ -39,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> literals, values;
   while (in.remaining_bytes() > 0) {
     literals.push_back(in.ConsumeRandomLengthString(64));
+    std::erase(literals.back(), '$');
     values.push_back(in.ConsumeRandomLengthString(64));
   }
 
@@ -64,8 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ShellReferences probeRefs;
   const std::string probed = Build(literals, probes, probeRefs);
   if (probed.find(static_cast<char>(probe)) != std::string::npos) Fail();
-  bool integers = false;
-  for (const std::string& value : values) integers = integers || IsDecimalInteger(value);
-  if (!integers && probed != command) Fail();
+  if (probed != command) Fail();
   return 0;
 }

@@ -5,7 +5,9 @@
 #
 # First, without root and in a few seconds, the text itself (--static stops
 # there): every relative link and anchor resolves; every title, message and
-# log text of src/response/catalogue.cpp appears in docs/troubleshooting.md;
+# log text of src/response/catalogue.cpp appears in docs/troubleshooting.md,
+# whose table of pages has every page of the catalogue's table (title,
+# message, status and log words);
 # every shell block parses; every block introduced as one for a real host
 # says so; every `sh` block is run by the plan below; and the guide's
 # template is examples/contact.tpl without its notes.
@@ -636,7 +638,8 @@ for name, text, base in [(n, t, docs) for n, t in pages.items()] + [("../README.
         if anchor and page in anchors and anchor not in anchors[page]:
             err(f"{name}: link to {target}: no such heading in {page}")
 
-# Every page and log text of the catalogue is in troubleshooting.md.
+# Every page and log text of the catalogue is in troubleshooting.md, and
+# every row of the catalogue's page table is a row of its table of pages.
 def norm(t):
     t = html.unescape(t.replace("\\n", "\n").replace('\\"', '"'))
     t = t.replace("*", "").replace("`", "")
@@ -656,11 +659,78 @@ for run in re.findall(r'(?:"(?:[^"\\]|\\.)*"\s*)+', cat):
     text = norm(text)
     if len(text) >= 12:
         wanted.add(text[:70])
-for title in re.findall(r'return \{"([^"]+)"', cat):
-    wanted.add(norm(title))
 for text in sorted(wanted):
     if text not in trouble:
         err(f"troubleshooting.md lacks the catalogue's text: {text}")
+
+# The page table: `constexpr PageRow kPages[] = { {kind, title, lead, shown,
+# tail, words, status}, ... };`, its texts literals or named string constants.
+def literal(tokens):
+    return "".join(t[1:-1] for t in tokens).replace("\\n", "\n").replace('\\"', '"')
+
+constants = {name: literal(re.findall(r'"(?:[^"\\]|\\.)*"', body))
+             for name, body in re.findall(
+                 r"constexpr std::string_view (k\w+) =\s*((?:\"(?:[^\"\\]|\\.)*\"\s*)+);", cat)}
+table = re.search(r"constexpr PageRow kPages\[\] = \{(.*?)\n\};", cat, re.S)
+rows = []
+if not table:
+    err("src/response/catalogue.cpp: no table kPages")
+else:
+    for row in re.findall(r"\{((?:\"(?:[^\"\\]|\\.)*\"|[^{}\"])*)\}", table.group(1)):
+        fields = [f.strip() for f in
+                  re.findall(r'((?:"(?:[^"\\]|\\.)*"|[^,"])+)', row)]
+        values = []
+        for f in fields:
+            strings = re.findall(r'"(?:[^"\\]|\\.)*"', f)
+            values.append(literal(strings) if strings else constants.get(f, f))
+        if len(values) != 7:
+            err(f"catalogue.cpp: a row of kPages without 7 fields: {row.strip()[:80]}")
+            continue
+        rows.append(dict(zip(["kind", "title", "lead", "shown", "tail", "words", "status"],
+                             values)))
+
+doc_rows = []
+section = re.search(r"^## Pages a visitor can get\n(.*?)^## ", pages.get("troubleshooting.md", ""),
+                    re.S | re.M)
+for line in (section.group(1) if section else "").split("\n"):
+    cells = [c.strip() for c in line.strip().strip("|").split("|")]
+    if line.startswith("|") and len(cells) == 6 and cells[0] not in ("Title", "---"):
+        doc_rows.append(dict(zip(["title", "message", "status", "cause", "fix", "words"], cells)))
+
+SLOT = "\x00"
+
+def visible(text):
+    # What the docs quote of a message: up to its first line break or tag.
+    text = re.split(r"\n|<(?:br|ul|li|p|pre|b)\b", text)[0]
+    return re.sub(r"\s+", " ", html.unescape(text)).strip()
+
+for row in rows:
+    found = [d for d in doc_rows if norm(d["words"]) == norm(row["words"])]
+    if len(found) != 1:
+        err(f"troubleshooting.md: {len(found)} rows of the page table for the log words "
+            f"{row['words']!r} ({row['kind']}); it needs exactly one")
+        continue
+    d = found[0]
+    title = None if row["title"] == "std::nullopt" else row["title"]
+    got_title = None if d["title"] in ("(none)", "(no page)") else norm(d["title"])
+    if got_title != (norm(title) if title else None):
+        err(f"troubleshooting.md: {row['kind']}: title {d['title']!r}, the catalogue's "
+            f"{title or '(none)'!r}")
+    if d["status"] != (row["status"] or "(none)"):
+        err(f"troubleshooting.md: {row['kind']}: status {d['status']!r}, the catalogue's "
+            f"{row['status'] or '(none)'!r}")
+    if row["shown"] == "kTranscript":
+        continue  # the docs describe the conversation
+    # The catalogue's message with a slot for what it shows, against the docs'
+    # with *placeholders* as slots; "..." ends a message the docs shorten.
+    want = visible(row["lead"] + (SLOT if row["shown"] != "kNothing" else "") + row["tail"])
+    got = d["message"]
+    shortened = got.endswith("...")
+    got = re.sub(r"\*[^*]+\*", SLOT, got.removesuffix("...")).replace("`", "")
+    got = re.sub(r"\s+", " ", html.unescape(got)).strip()
+    if not (want.startswith(got) if shortened else want == got):
+        err(f"troubleshooting.md: {row['kind']}: message {d['message']!r}, the catalogue's "
+            f"{want.replace(SLOT, '*...*')!r}")
 
 if errors:
     for e in errors:
@@ -668,7 +738,7 @@ if errors:
     sys.exit(1)
 runs = sum(1 for r in index if r[3] == "sh")
 print(f"ok    {len(pages)} pages, {runs} blocks to run, {len(index) - runs} for a real host, "
-      f"{len(wanted)} catalogue texts")
+      f"{len(wanted)} catalogue texts, {len(rows)} pages")
 PY
 [ "$static_only" -eq 1 ] && exit 0
 

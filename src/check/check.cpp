@@ -46,7 +46,7 @@ Findings CheckTemplate(std::string_view name, const Settings& settings) {
     return out;
   }
   if (!path->starts_with('/')) *path = settings.site + "/" + *path;
-  if (!CheckTemplateReadable(*path, aliases, settings, out)) return out;
+  if (!CheckTemplateReadable(*path, settings, out)) return out;
   std::string error;
   std::optional<std::string> content = platform::ReadTextFile(*path, &error);
   if (!content) {

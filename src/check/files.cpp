@@ -314,12 +314,11 @@ class FileCheck {
 
 }  // namespace
 
-bool CheckTemplateReadable(const std::string& path, const PathAliases& aliases,
-                           const Settings& settings, Findings& out) {
+bool CheckTemplateReadable(const std::string& path, const Settings& settings, Findings& out) {
   std::vector<FileUse> uses;
   // veltrano.cfg unreadable, the CGI would take alias names as they stand.
-  if (platform::PathExists(aliases.AliasFilePath())) {
-    uses.push_back({{AccessKind::kRead, aliases.AliasFilePath()}, "the alias file"});
+  if (platform::PathExists(AliasFilePath(settings.site))) {
+    uses.push_back({{AccessKind::kRead, AliasFilePath(settings.site)}, "the alias file"});
   }
   uses.push_back({{AccessKind::kRead, path}, "the template"});
   std::vector<platform::AccessProbe> probes;

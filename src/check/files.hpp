@@ -31,8 +31,7 @@ namespace veltrano::check {
 // The alias file and the template at `path` (absolute), as the user reads
 // them; false, with the error reported, when the user can't read the
 // template: nothing in it is then read or shown.
-bool CheckTemplateReadable(const std::string& path, const PathAliases& aliases,
-                           const Settings& settings, Findings& out);
+bool CheckTemplateReadable(const std::string& path, const Settings& settings, Findings& out);
 
 void CheckFiles(const CheckedTemplate& checked, const PathAliases& aliases,
                 const Settings& settings, Findings& out);

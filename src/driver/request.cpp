@@ -1,6 +1,7 @@
 #include "driver/request.hpp"
 
 #include <exception>
+#include <new>
 
 #include "expand/placeholders.hpp"
 #include "form/form_input.hpp"
@@ -241,9 +242,14 @@ int RunProgram(std::string_view programPath, platform::System& system,
   try {
     Request request(system, settings, log);
     if (Status done = request.Run(programPath); !done) failure = done.failure();
-  } catch (const std::exception&) {
-    // Only resource exhaustion gets here; the visitor still gets a page.
+  } catch (const std::bad_alloc&) {
     failure = Fail(FailureKind::kOutOfResources);
+  } catch (const std::exception& e) {
+    // A fault of the program's own (phases return their failures); the
+    // visitor still gets a page, the administrator the library's words.
+    failure = Fail(FailureKind::kUnexpected, {}, e.what());
+  } catch (...) {
+    failure = Fail(FailureKind::kUnexpected, {}, "an exception of no standard type");
   }
   // Before the response leaves: a web server that is still writing the body
   // (Apache's mod_cgid) would otherwise stall and cut the response off.

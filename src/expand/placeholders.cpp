@@ -17,18 +17,48 @@ std::string TwoDigits(int a, int b, int c, char separator) {
 
 }  // namespace
 
+std::size_t PlaceholderValues::NoCaseHash::operator()(std::string_view name) const {
+  std::size_t hash = 14695981039346656037u;  // FNV-1a
+  for (char c : name) {
+    hash ^= static_cast<unsigned char>(AsciiToLower(c));
+    hash *= 1099511628211u;
+  }
+  return hash;
+}
+
+bool PlaceholderValues::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
+  return EqualsNoCase(a, b);
+}
+
+const std::vector<std::size_t>& PlaceholderValues::PositionsOf(std::string_view name) const {
+  if (indexed_ != fields_.size()) {
+    byName_.clear();
+    byName_.reserve(fields_.size());
+    for (std::size_t i = 0; i < fields_.size(); ++i) byName_[fields_[i].name].push_back(i);
+    indexed_ = fields_.size();
+  }
+  static const std::vector<std::size_t> kNone;
+  auto found = byName_.find(name);
+  return found == byName_.end() ? kNone : found->second;
+}
+
 std::optional<std::string> PlaceholderValues::Find(std::string_view name,
                                                    std::optional<platform::LocalTime>& now) const {
-  bool triedOthers = false;
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    if (EqualsNoCase(fields_[i].name, name)) {
-      if (values_[i]) return values_[i];
-      continue;  // a matching field without a value never ends the walk
-    }
-    // Fields that differ all give the same answer, so ask once.
-    if (triedOthers) continue;
-    triedOthers = true;
+  // In template order: the fields of this name that stand before every
+  // other field, then the clock and the environment (asked once, at the
+  // first field with another name, if there is one), then the later fields
+  // of this name. A field without a value never ends the walk.
+  const std::vector<std::size_t>& same = PositionsOf(name);
+  std::size_t leading = 0;
+  while (leading < same.size() && same[leading] == leading) ++leading;
+  for (std::size_t k = 0; k < leading; ++k) {
+    if (values_[same[k]]) return values_[same[k]];
+  }
+  if (leading < fields_.size()) {
     if (std::optional<std::string> other = FindOther(name, now)) return other;
+  }
+  for (std::size_t k = leading; k < same.size(); ++k) {
+    if (values_[same[k]]) return values_[same[k]];
   }
   return std::nullopt;
 }

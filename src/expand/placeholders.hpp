@@ -13,6 +13,9 @@
 // or the environment variable of the upper-cased name; else the value of a
 // later matching field. A name nothing answers to vanishes. The clock is read
 // at most once per expansion, and only when a time or date is asked for.
+// The fields are found by name through an index built at the first lookup
+// (again should the number of fields change), so a lookup costs the same
+// however many fields the template declares.
 //
 // Where the expanded text goes decides how replacements (untrusted field and
 // environment values) are written: an Escaper does that, and sees the
@@ -26,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/fields.hpp"
@@ -56,7 +60,24 @@ class PlaceholderValues {
   std::optional<std::string> FindOther(std::string_view name,
                                        std::optional<platform::LocalTime>& now) const;
 
+  // Names compared without regard to ASCII case; found by a view of the name.
+  struct NoCaseHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const;
+  };
+  struct NoCaseEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  using NameIndex =
+      std::unordered_map<std::string, std::vector<std::size_t>, NoCaseHash, NoCaseEqual>;
+
+  // The positions of the fields of `name`, in template order.
+  const std::vector<std::size_t>& PositionsOf(std::string_view name) const;
+
   const std::vector<FieldDefinition>& fields_;
+  mutable NameIndex byName_;
+  mutable std::size_t indexed_ = 0;  // how many fields byName_ holds
   const FieldValues& values_;
   const platform::Environment& env_;
   const platform::Clock& clock_;

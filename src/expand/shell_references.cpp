@@ -7,12 +7,10 @@ namespace veltrano {
 namespace {
 
 enum class Place {
-  kCommand,    // unquoted command text: the top level, `...`, $(...)
+  kCommand,    // unquoted command text: the top level, `...`
   kDouble,     // "..."
   kSingle,     // '...'
   kComment,    // from a # that starts a word to the end of the line
-  kBrace,      // ${...}
-  kArith,      // $((...))
   kDelimiter,  // the word after << (or <<-)
   kHereBody,   // the lines of a here-document
 };
@@ -33,12 +31,6 @@ struct Frame {
   bool inBackquote = false;           // kCommand: the text between ` and the next unescaped `
   bool layerBackslash = false;        // inBackquote: a backslash the backquote scan holds
   bool layerInDouble = false;         // inBackquote: inside "..." or a here-document, where \" is "
-  bool inDollarParen = false;         // kCommand: opened by $(, closed by its )
-  bool mayBeArith = false;            // kCommand: just opened by $(, a ( now makes it $((
-  int depth = 0;                      // kCommand in $(...), kArith: open parentheses inside
-  bool closing = false;               // kArith: the first ) of the closing ))
-  bool dollar = false;                // a $ waits for its next character
-  bool quotedParent = false;          // kBrace: inside "..."
   std::vector<HereDocument> pending;  // kCommand: bodies that start at the next line
   // kDelimiter: the word so far; kHereBody: the document and its line so far
   HereDocument here;
@@ -67,15 +59,6 @@ bool EndsWord(char c) {
     default:
       return false;
   }
-}
-
-bool IsDecimalInteger(std::string_view value) {
-  if (!value.empty() && (value.front() == '-' || value.front() == '+')) value.remove_prefix(1);
-  if (value.empty()) return false;
-  for (char c : value) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -141,32 +124,11 @@ struct ShellReferences::Tracker {
     Deliver(c, b);
   }
 
-  // A $ has been seen: ( opens $(...) and { opens ${...}. True when `c`
-  // was taken.
-  bool AfterDollar(Frame& f, char c) {
-    f.dollar = false;
-    if (c == '(') {
-      Push(Place::kCommand);
-      top().inDollarParen = true;
-      top().mayBeArith = true;
-      return true;
-    }
-    if (c == '{') {
-      bool quoted = f.place == Place::kDouble || (f.place == Place::kBrace && f.quotedParent) ||
-                    (f.place == Place::kHereBody);
-      Push(Place::kBrace);
-      top().quotedParent = quoted;
-      return true;
-    }
-    return false;
-  }
-
   void Step(char c) { Deliver(c, 0); }
 
   // One character as the innermost frame reads it.
   void Parse(char c) {
     Frame& f = top();
-    if (f.dollar && AfterDollar(f, c)) return;
     switch (f.place) {
       case Place::kCommand:
         return StepCommand(f, c);
@@ -181,10 +143,6 @@ struct ShellReferences::Tracker {
           Parse(c);  // the line end also ends the command line
         }
         return;
-      case Place::kBrace:
-        return StepBrace(f, c);
-      case Place::kArith:
-        return StepArith(f, c);
       case Place::kDelimiter:
         return StepDelimiter(f, c);
       case Place::kHereBody:
@@ -200,14 +158,6 @@ struct ShellReferences::Tracker {
       f.less = 0;
       return;
     }
-    if (f.mayBeArith) {
-      f.mayBeArith = false;
-      if (c == '(') {
-        f = Frame{};
-        f.place = Place::kArith;
-        return;
-      }
-    }
     if (c == '\\') {
       f.backslash = true;  // the word starts only if the next one is no line end
       return;
@@ -217,15 +167,6 @@ struct ShellReferences::Tracker {
     if (c == '`') {
       f.wordStart = false;
       return PushBackquote(false);
-    }
-    if (f.inDollarParen && c == '(') ++f.depth;
-    if (f.inDollarParen && c == ')') {
-      if (f.depth == 0) {
-        Pop();
-        top().wordStart = false;
-        return;
-      }
-      --f.depth;
     }
     if (c == '\n' && !f.pending.empty()) return StartBodies(f);
     if (c == '<' && ++f.less == 2) {
@@ -240,7 +181,6 @@ struct ShellReferences::Tracker {
     f.wordStart = false;
     if (c == '\'') return Push(Place::kSingle);
     if (c == '"') return Push(Place::kDouble);
-    if (c == '$') f.dollar = true;
   }
 
   void StepDouble(Frame& f, char c) {
@@ -250,40 +190,7 @@ struct ShellReferences::Tracker {
     }
     if (c == '\\') f.backslash = true;
     if (c == '"') return Pop();
-    if (c == '$') f.dollar = true;
     if (c == '`') PushBackquote(true);
-  }
-
-  void StepBrace(Frame& f, char c) {
-    if (f.backslash) {
-      f.backslash = false;
-      return;
-    }
-    if (c == '\\') f.backslash = true;
-    if (c == '}') return Pop();
-    if (c == '$') f.dollar = true;
-    if (c == '"') return Push(Place::kDouble);
-    if (c == '\'' && !f.quotedParent) return Push(Place::kSingle);
-    if (c == '`') PushBackquote(f.quotedParent);
-  }
-
-  void StepArith(Frame& f, char c) {
-    if (f.closing) {
-      f.closing = false;
-      if (c == ')') {
-        Pop();
-        return;
-      }
-    }
-    if (c == '(') ++f.depth;
-    if (c == ')') {
-      if (f.depth == 0) {
-        f.closing = true;
-      } else {
-        --f.depth;
-      }
-    }
-    if (c == '$') f.dollar = true;
   }
 
   // The delimiter word after <<: an optional -, blanks, then the word up to
@@ -361,7 +268,6 @@ struct ShellReferences::Tracker {
         f.backslash = true;
         return;
       }
-      if (c == '$') f.dollar = true;
       if (c == '`') {
         f.lineDirty = true;  // it holds a command
         return PushBackquote(true);
@@ -380,19 +286,17 @@ struct ShellReferences::Tracker {
   }
 
   // The reference to value n as the innermost frame must read it.
-  std::string ReferenceInFrame(std::size_t n, std::string_view value) {
+  std::string ReferenceInFrame(std::size_t n) {
     Frame& f = top();
     const std::string bare = "${VELTRANO_VALUE_" + std::to_string(n) + "}";
     const std::string word = "\"" + bare + "\"";
     std::string prefix;
     if (f.backslash) prefix = f.place == Place::kDouble ? "\\" : "\n";
     f.backslash = false;
-    f.dollar = false;
     switch (f.place) {
       case Place::kCommand:
         f.wordStart = false;
         f.less = 0;
-        f.mayBeArith = false;
         return prefix + word;
       case Place::kDouble:
         return prefix + bare;
@@ -400,10 +304,6 @@ struct ShellReferences::Tracker {
         return "'" + word + "'";
       case Place::kComment:
         return word;
-      case Place::kBrace:
-        return prefix + (f.quotedParent ? bare : word);
-      case Place::kArith:
-        return IsDecimalInteger(value) ? bare : "0";
       case Place::kDelimiter:
         f.here.quoted = true;
         f.here.unmatched = true;
@@ -418,8 +318,8 @@ struct ShellReferences::Tracker {
   // The reference to value n, written so that every backquote layer hands
   // it on unchanged to the frame inside: backslashes doubled, and a
   // backslash the layer holds made a line continuation first.
-  std::string Reference(std::size_t n, std::string_view value) {
-    std::string text = ReferenceInFrame(n, value);
+  std::string Reference(std::size_t n) {
+    std::string text = ReferenceInFrame(n);
     for (std::size_t i = stack.size(); i-- > 1;) {
       if (!stack[i].inBackquote) continue;
       std::string layered = stack[i].layerBackslash ? "\n" : "";
@@ -445,7 +345,7 @@ void ShellReferences::Literal(std::string_view text, std::string& out) {
 std::size_t ShellReferences::Replacement(std::string_view value, std::string& out) {
   const std::size_t n = environment_.size() + 1;
   environment_.emplace_back("VELTRANO_VALUE_" + std::to_string(n), std::string(value));
-  out += tracker_->Reference(n, value);
+  out += tracker_->Reference(n);
   return value.size();
 }
 

@@ -10,24 +10,22 @@
 //   outside quotes, in a comment       "${VELTRANO_VALUE_n}"
 //   inside "...", a here-document body ${VELTRANO_VALUE_n}
 //   inside '...'                       '"${VELTRANO_VALUE_n}"'
-//   inside `...` or $(...)             as outside quotes, for the inner command
+//   inside `...`                       as outside quotes, for the inner command
 // A backslash that ends the literal text would escape the reference's first
 // character: outside quotes and in a here-document body it becomes a line
 // continuation (a newline is put after it, and the shell removes both),
 // inside "..." a literal backslash (a second backslash is put after it).
 //
 // The tracking of the literal text (quotes, comments, line continuations,
-// here-documents with their delimiters, command substitutions) follows dash,
+// here-documents with their delimiters, backquoted commands) follows dash,
 // Debian's /bin/sh, and only decides the wrapping. The text between
 // backquotes is what the shell parses after it has removed the backslashes
 // of \\, \` and \$ (and of \" inside "..."), so a reference there is written
 // for that inner text and escaped for each pair of backquotes around it.
 // The shell never re-reads the result of an expansion, so a misjudged place
-// can give a wrong text, never run a visitor's one. (A "$" can't stand in
-// the literal text, it always separates placeholders, so $(...) and ${...}
-// are tracked only for texts built by other means.) In arithmetic $((...)),
-// where a shell may evaluate a value as an expression, only a value that is
-// a decimal integer is referred to; another gives 0.
+// can give a wrong text, never run a visitor's one. A "$" never stands in the
+// literal text (it always separates placeholders), so no $(...), ${...} or
+// $((...)) can surround a reference.
 #pragma once
 
 #include <cstddef>

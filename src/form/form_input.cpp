@@ -98,23 +98,6 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
   return FormInput{std::move(*pairs)};
 }
 
-void AppendFormValue(std::vector<FormPair>& pairs, std::string_view name,
-                     std::optional<std::string> value) {
-  // A pair whose value is none was ended by an empty value.
-  if (pairs.empty() || !pairs.back().value || pairs.back().name != name) {
-    pairs.push_back({std::string(name), std::nullopt});
-  }
-  FormPair& current = pairs.back();
-  if (!value) {
-    current.value.reset();
-  } else if (current.value) {
-    *current.value += ", ";
-    *current.value += *value;
-  } else {
-    current.value = std::move(value);
-  }
-}
-
 Result<std::vector<FormPair>> ParseFormData(std::string_view body) {
   std::vector<FormPair> pairs;
   // Every value ends at an "&", the last one at this appended one.

@@ -11,9 +11,10 @@
 // Pairs keep their names exactly as sent ("+" and %XX are not decoded in
 // names); values are URL-decoded, and a bad escape in any value, declared by
 // the template or not, is a failure. Only consecutive repeats of a name are
-// joined (", " between the values); a repeat that comes back after another
-// name makes a second pair that lookups never reach. Everything here is
-// untrusted visitor text: callers escape it for where it goes.
+// joined (", " between the values: AppendFormValue, form_pairs.hpp); a
+// repeat that comes back after another name makes a second pair that
+// lookups never reach. Everything here is untrusted visitor text: callers
+// escape it for where it goes.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "form/form_pairs.hpp"
 #include "model/notices.hpp"
 #include "model/result.hpp"
 #include "platform/system.hpp"
@@ -31,11 +33,6 @@ namespace veltrano {
 // A body above this is refused: the whole body is held in memory, and no
 // form a person fills in comes near it.
 inline constexpr std::size_t kMaxBodyLength = 1024 * 1024;
-
-struct FormPair {
-  std::string name;                  // as sent, undecoded
-  std::optional<std::string> value;  // decoded; none when sent as "name=" with nothing after
-};
 
 struct FormInput {
   std::vector<FormPair> pairs;  // in the order names first appear
@@ -57,13 +54,6 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
 // Splits a body into pairs, decoding each value. A last piece without "="
 // (an empty body is one) is dropped.
 Result<std::vector<FormPair>> ParseFormData(std::string_view body);
-
-// Adds one submitted value to `pairs` the way every body format joins them:
-// a name sent again right after itself (same bytes) adds ", " and the value
-// to that pair; an empty value (none) drops what the pair held, and the name
-// after it always starts a new pair.
-void AppendFormValue(std::vector<FormPair>& pairs, std::string_view name,
-                     std::optional<std::string> value);
 
 // The decoded form of a URL-encoded value: "+" is a space and %XX the byte
 // with that hexadecimal value; a "%" without two hexadecimal digits after it

@@ -1,5 +1,6 @@
 #include "form/multipart.hpp"
 
+#include "form/multipart_internal.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -61,6 +62,12 @@ std::optional<Delimiter> NextDelimiter(std::string_view body, std::string_view d
   }
 }
 
+struct MultipartPart {
+  std::string name;
+  std::string content;
+  std::optional<std::string> fileName;  // set for a file part
+};
+
 Result<MultipartPart> ParsePart(std::string_view part) {
   const std::size_t headersEnd = part.find("\r\n\r\n");
   if (part.starts_with("\r\n") || headersEnd == std::string_view::npos) {
@@ -92,6 +99,29 @@ std::optional<std::string> FormValue(std::string text) {
   if (text.empty()) return std::nullopt;
   CutAtNul(text);
   return text;
+}
+
+// The parts of a body in order, before values are joined.
+Result<std::vector<MultipartPart>> SplitMultipart(std::string_view contentType,
+                                                  std::string_view body) {
+  std::optional<std::string> boundary = HeaderParameter(contentType, "boundary");
+  if (!boundary || boundary->empty() || boundary->size() > kMaxBoundaryLength ||
+      boundary->find_first_of("\r\n") != std::string::npos) {
+    return Malformed("no usable boundary in CONTENT_TYPE");
+  }
+  const std::string dashBoundary = "--" + *boundary;
+  std::optional<Delimiter> delimiter = NextDelimiter(body, dashBoundary, 0);
+  if (!delimiter) return Malformed("no delimiter line");
+  std::vector<MultipartPart> parts;
+  while (!delimiter->closing) {
+    const std::size_t start = delimiter->next;
+    delimiter = NextDelimiter(body, dashBoundary, start);
+    if (!delimiter) return Malformed("no closing delimiter");
+    Result<MultipartPart> part = ParsePart(body.substr(start, delimiter->start - start));
+    if (!part) return part.failure();
+    parts.push_back(std::move(*part));
+  }
+  return parts;
 }
 
 }  // namespace
@@ -126,28 +156,6 @@ std::optional<std::string> HeaderParameter(std::string_view value, std::string_v
     if (EqualsNoCase(key, name)) return std::string(text);
   }
   return std::nullopt;
-}
-
-Result<std::vector<MultipartPart>> SplitMultipart(std::string_view contentType,
-                                                  std::string_view body) {
-  std::optional<std::string> boundary = HeaderParameter(contentType, "boundary");
-  if (!boundary || boundary->empty() || boundary->size() > kMaxBoundaryLength ||
-      boundary->find_first_of("\r\n") != std::string::npos) {
-    return Malformed("no usable boundary in CONTENT_TYPE");
-  }
-  const std::string dashBoundary = "--" + *boundary;
-  std::optional<Delimiter> delimiter = NextDelimiter(body, dashBoundary, 0);
-  if (!delimiter) return Malformed("no delimiter line");
-  std::vector<MultipartPart> parts;
-  while (!delimiter->closing) {
-    const std::size_t start = delimiter->next;
-    delimiter = NextDelimiter(body, dashBoundary, start);
-    if (!delimiter) return Malformed("no closing delimiter");
-    Result<MultipartPart> part = ParsePart(body.substr(start, delimiter->start - start));
-    if (!part) return part.failure();
-    parts.push_back(std::move(*part));
-  }
-  return parts;
 }
 
 Result<MultipartForm> ParseMultipartForm(std::string_view contentType, std::string_view body) {

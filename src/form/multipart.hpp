@@ -9,7 +9,7 @@
 // filename parameter) is not kept: its value is the file's name. The files
 // dropped are counted and the first is named, for the caller to report
 // once: a body may hold thousands of them. Values join as AppendFormValue
-// (form_input.hpp) says. Part headers other than Content-Disposition are
+// (form_pairs.hpp) says. Part headers other than Content-Disposition are
 // ignored; nothing is decoded.
 //
 // The framing is strict: a boundary parameter of 1 to 70 bytes, delimiter
@@ -22,12 +22,11 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "form/form_input.hpp"
+#include "form/form_pairs.hpp"
 #include "model/result.hpp"
 
 namespace veltrano {
@@ -49,22 +48,5 @@ struct MultipartForm {
 
 // The pairs of a multipart/form-data body; `contentType` carries its boundary.
 Result<MultipartForm> ParseMultipartForm(std::string_view contentType, std::string_view body);
-
-// End of public API. Implementation details follow.
-
-struct MultipartPart {
-  std::string name;
-  std::string content;
-  std::optional<std::string> fileName;  // set for a file part
-};
-
-// The parts of a body in order, before values are joined.
-Result<std::vector<MultipartPart>> SplitMultipart(std::string_view contentType,
-                                                  std::string_view body);
-
-// The value of parameter `name` (letters compared without regard to case) in
-// a header value such as `form-data; name="a"; filename=b`, or none. A quoted
-// value runs to the next '"': browsers send a '"' in a name as %22.
-std::optional<std::string> HeaderParameter(std::string_view value, std::string_view name);
 
 }  // namespace veltrano

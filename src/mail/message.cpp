@@ -1,6 +1,7 @@
 #include "mail/message.hpp"
 
 #include <algorithm>
+#include <chrono>
 
 #include "mail/mime.hpp"
 #include "text/text.hpp"
@@ -77,23 +78,22 @@ std::string SubjectLine(std::string_view subject) {
   return line + "\r\n";
 }
 
-int DayOfWeek(int year, int month, int day) {  // 0 = Sunday
-  static const int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  if (month < 3) year -= 1;
-  int m = (month >= 1 && month <= 12) ? month - 1 : 0;
-  return ((year + year / 4 - year / 100 + year / 400 + kMonthOffset[m] + day) % 7 + 7) % 7;
-}
-
 }  // namespace
 
 std::string MailDate(const platform::LocalTime& t) {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  // RFC 5322 names days and months in English, whatever the locale.
+  static constexpr std::string_view kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  namespace chrono = std::chrono;
+  const chrono::year_month_day ymd{chrono::year{t.year},
+                                   chrono::month{static_cast<unsigned>(t.month)},
+                                   chrono::day{static_cast<unsigned>(t.day)}};
+  const chrono::weekday weekday{chrono::sys_days{ymd}};
   long offset = t.utcOffsetSeconds / 60;
   char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
-  std::string date = kDays[DayOfWeek(t.year, t.month, t.day)];
+  std::string date(kDays[weekday.c_encoding()]);
   date += ", ";
   AppendPadded(date, t.day, 2);
   date += ' ';

@@ -10,6 +10,7 @@
 // command and reply. SMTP failures carry the conversation so far.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +21,8 @@ enum class FailureKind {
   // Start-up
   kWrongProgramName,  // the program's path does not hold "veltrano2.exe"
   kNoCgiEnvironment,  // REQUEST_METHOD unset: started by hand, gets a console message
-  kOutOfResources,    // anything unexpected, e.g. memory exhausted
+  kOutOfResources,    // memory exhausted (std::bad_alloc)
+  kUnexpected,        // any other exception; detail: its what()
   // Template
   kNoTemplateName,
   kTemplateNameRefused,   // absolute, or holding ".."
@@ -64,8 +66,12 @@ enum class FailureKind {
   kPgpNotStarted,
   // Side outputs
   kNoDataFileFormat,
-  kNoShell,
+  kNoShell,  // the last kind: kFailureKindCount counts up to it
 };
+
+// How many kinds there are; the catalogue has one row for each.
+inline constexpr std::size_t kFailureKindCount =
+    static_cast<std::size_t>(FailureKind::kNoShell) + 1;
 
 // One step of the SMTP conversation, as the error and debug pages show it.
 struct TranscriptEntry {

@@ -4,6 +4,7 @@
 // sink that the request driver provides.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace veltrano {
@@ -21,8 +22,12 @@ enum class NoticeKind {
   kLongLineKept,        // detail: which mail, how long its longest body line
   kRcptRefused,         // detail: server, RCPT TO and the reply; the mail went on without it
   kResponseFailed,      // detail: address, server, command and reply; the request went on
-  kLogLinesDropped,     // detail: how many notices of the request were not logged
+  kLogLinesDropped,     // detail: how many notices of the request were not logged; the last kind
 };
+
+// How many kinds there are; the catalogue words each one.
+inline constexpr std::size_t kNoticeKindCount =
+    static_cast<std::size_t>(NoticeKind::kLogLinesDropped) + 1;
 
 class Notices {
  public:

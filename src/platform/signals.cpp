@@ -10,7 +10,7 @@ namespace veltrano::platform {
 
 namespace {
 
-constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // An encryption holds two files at a time (the plain file and its armour)
 // in one directory of its own.
@@ -24,9 +24,7 @@ Slot files[kSlots];
 Slot directories[kSlots];
 std::atomic<pid_t> childGroup{0};
 
-void OnTermination(int signal, siginfo_t* info, void*) {
-  // Our own write to a reader that has gone: let the write fail instead.
-  if (signal == SIGPIPE && info != nullptr && info->si_pid == ::getpid()) return;
+void OnTermination(int signal) {
   for (Slot& slot : files) {
     if (char* path = slot.load()) ::unlink(path);
   }
@@ -51,11 +49,18 @@ sigset_t TerminationSet() {
 
 void InstallTerminationCleanup() {
   struct sigaction action {};
-  action.sa_sigaction = OnTermination;
-  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  action.sa_handler = OnTermination;
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int s : kTerminationSignals) sigaddset(&action.sa_mask, s);
   for (int s : kTerminationSignals) ::sigaction(s, &action, nullptr);
+  // A write to a reader that has gone (the web server stopped reading) fails
+  // with EPIPE instead of ending the program; sockets send with MSG_NOSIGNAL
+  // too (net.cpp).
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 HoldTermination::HoldTermination() {

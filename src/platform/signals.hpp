@@ -6,10 +6,10 @@
 // mail to be encrypted among them), then every temporary directory it has
 // registered (one that still holds a file nobody registered stays), sends
 // SIGTERM to the process group of the child it is waiting for, and ends by
-// the same signal. SIGPIPE sent by
-// another process is handled the same way; a SIGPIPE that the program's own
-// write raises (the web server stopped reading) is ignored, so that write
-// just fails and the request goes on: its mails and records are not lost.
+// the same signal. SIGPIPE is ignored: a write to a web server that stopped
+// reading just fails, and the request goes on, so its mails and records are
+// not lost (the temporary files then go at the end of the run as always).
+// Children start with every signal at its default action (process.hpp).
 //
 // The handlers do only async-signal-safe work; the registry holds a few
 // paths of any length, and a registration never allocates inside a handler.

@@ -23,8 +23,6 @@ class TextModeDecoder {
   bool Feed(std::string_view bytes, std::string& out);
   // Flushes a held-back CR at the end of the input.
   void Finish(std::string& out);
-  bool HasPendingCr() const { return pendingCr_; }
-  bool ended() const { return ended_; }
 
  private:
   bool pendingCr_ = false;

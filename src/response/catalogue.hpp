@@ -1,13 +1,21 @@
 // What the visitor and the administrator are told, for every way a request
 // can end early and every output it skips.
 //
-// PageFor gives a failure's page: its title (none for the two pages that
-// have none) and its message, an HTML fragment with fixed wording. Of the
-// failure's text, template text (entries, tokens, field names, tags) is shown
-// as it stands, since the administrator wrote it; query-string text and
-// addresses are HTML-escaped; the SMTP transcript is rendered with every
-// command and reply escaped. LogText gives the words of the administrator's
-// log line for a failure or a notice: what happened, then the detail.
+// One table holds a row for each failure kind: the page's title (none for
+// the pages that have none), its message (fixed HTML around what the page
+// shows of the case), how that is shown, the words of the administrator's
+// log line, and the HTTP status. Of the failure's text, template text
+// (entries, tokens, field names, tags) is shown as it stands, since the
+// administrator wrote it; query-string text and addresses are HTML-escaped;
+// the SMTP transcript is rendered with every command and reply escaped.
+// The status is 503 Service Unavailable when the mail server could not be
+// reached or did not take a mail, 500 Internal Server Error for every fault
+// the administrator must fix, 429 Too Many Requests over the rate limit,
+// and none (the web server's 200 OK) for a page caused by what the visitor
+// sent. A second table words the log line of each notice.
+//
+// LogText gives the words of the administrator's log line for a failure or
+// a notice: what happened, then the detail.
 #pragma once
 
 #include <optional>
@@ -22,7 +30,9 @@ namespace veltrano {
 struct PageText {
   std::optional<std::string> title;
   std::string message;
-  std::string status = "200 OK";  // the HTTP status the page goes out with
+  // The HTTP status the page goes out with, e.g. "503 Service Unavailable";
+  // empty: no Status line, the web server answers 200 OK.
+  std::string_view status{};
 };
 
 PageText PageFor(const Failure& failure);

@@ -11,18 +11,9 @@ namespace veltrano {
 
 namespace {
 
-constexpr std::string_view kOk = "200 OK";
 constexpr std::string_view kServerTestWord = "microsoft";
 constexpr std::string_view kErrorMarker = "$err$";
 constexpr std::string_view kItemTag = "<li>";
-
-// For a person who starts the program by hand: no CGI environment, so no
-// header and no HTML.
-constexpr std::string_view kConsoleMessage =
-    "Error occured while collecting some environment variables.\n"
-    "Chances are you are trying to run this program from the\n"
-    "command line prompt.  It must be run as part of a cgi call\n"
-    "from the web server.";
 
 void WritePage(platform::Output& output, const platform::Environment& env, const PageText& page) {
   std::optional<std::string> server = env.Get("SERVER_SOFTWARE");
@@ -31,9 +22,15 @@ void WritePage(platform::Output& output, const platform::Environment& env, const
   // need none for 200.
   std::string text;
   if (microsoft) {
-    text = "HTTP/1.0 " + page.status + "\nContent-type: text/html\n\n\n";
+    text = "HTTP/1.0 ";
+    text += page.status.empty() ? "200 OK" : page.status;
+    text += "\nContent-type: text/html\n\n\n";
   } else {
-    if (page.status != kOk) text = "Status: " + page.status + "\n";
+    if (!page.status.empty()) {
+      text = "Status: ";
+      text += page.status;
+      text += "\n";
+    }
     text += "Content-type: text/html\n\n";
   }
   text += "<HTML>\n";
@@ -46,11 +43,13 @@ void WritePage(platform::Output& output, const platform::Environment& env, const
 
 void WriteFatalPage(platform::Output& output, const platform::Environment& env,
                     const Failure& failure) {
+  PageText page = PageFor(failure);
+  // Started by hand: the console gets the message alone, no header, no HTML.
   if (failure.kind == FailureKind::kNoCgiEnvironment) {
-    output.Write(kConsoleMessage);
+    output.Write(page.message);
     return;
   }
-  WritePage(output, env, PageFor(failure));
+  WritePage(output, env, page);
 }
 
 void WriteDebugPage(platform::Output& output, const platform::Environment& env,

@@ -1,12 +1,13 @@
 // Everything the program writes as its response.
 //
-// Fatal pages get a CGI header from the program: the full status header
-// when SERVER_SOFTWARE contains "microsoft" (any case), the plain one
-// otherwise (with a Status line before it when the status is not 200, as
-// for too many submissions), then "<HTML>\n", the title line when there is
-// a title, and the message. The debug page is one of them, with the SMTP transcript as its
-// message. A run without a CGI environment gets the plain console message
-// instead, with no header.
+// Fatal pages get a CGI header from the program: when SERVER_SOFTWARE
+// contains "microsoft" (any case), the full status header, whose first line
+// carries the page's status ("HTTP/1.0 503 Service Unavailable"); otherwise
+// the plain one, after a Status line when the catalogue gives the page a
+// status (500, 503, 429). Then "<HTML>\n", the title line when there is a
+// title, and the message. The debug page is one of them (200 OK), with the
+// SMTP transcript as its message. A run without a CGI environment gets the
+// plain console message instead, with no header.
 //
 // The success and error pages come from files the template names; each file
 // holds the whole response, its CGI header lines included, so nothing is

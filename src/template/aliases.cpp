@@ -36,21 +36,6 @@ std::optional<AliasSplit> SplitAlias(std::string_view name) {
   return AliasSplit{name.substr(start, length), end};
 }
 
-// The directory of the first alias-file line whose key contains `alias`.
-// The key is the text before the line's first "=" (leading "=" skipped).
-std::optional<std::string> LookUpAlias(std::string_view aliasFile, std::string_view alias) {
-  for (std::string_view line : SplitLines(aliasFile)) {
-    std::size_t keyStart = std::min(line.find_first_not_of('='), line.size());
-    std::size_t equals = line.find('=', keyStart);
-    if (equals == std::string_view::npos) continue;
-    if (!FindNoCase(line.substr(keyStart, equals - keyStart), alias)) continue;
-    std::string directory(line.substr(equals + 1));
-    Trim(directory);
-    return directory;
-  }
-  return std::nullopt;
-}
-
 // True when a "/" or "\" separated component of `path` is "..".
 bool HasParentComponent(std::string_view path) {
   std::size_t start = 0;
@@ -66,12 +51,35 @@ bool HasParentComponent(std::string_view path) {
 
 }  // namespace
 
+std::string AliasFilePath(std::string_view workingDirectory) {
+  if (workingDirectory.empty()) return std::string(kAliasFileName);
+  return std::string(workingDirectory) + "/" + std::string(kAliasFileName);
+}
+
 PathAliases::PathAliases(std::string workingDirectory)
     : workingDirectory_(std::move(workingDirectory)) {}
 
-std::string PathAliases::AliasFilePath() const {
-  if (workingDirectory_.empty()) return std::string(kAliasFileName);
-  return workingDirectory_ + "/" + std::string(kAliasFileName);
+std::optional<std::string> PathAliases::LookUp(std::string_view alias) const {
+  if (!lines_) {
+    // A file that can't be read has no lines: every name stays as it is.
+    lines_.emplace();
+    const std::string file =
+        platform::ReadTextFile(AliasFilePath(workingDirectory_)).value_or(std::string());
+    for (std::string_view line : SplitLines(file)) {
+      // The key is the text before the line's first "=" (leading "=" skipped).
+      std::size_t keyStart = std::min(line.find_first_not_of('='), line.size());
+      std::size_t equals = line.find('=', keyStart);
+      if (equals == std::string_view::npos) continue;
+      AliasLine& kept =
+          lines_->emplace_back(AliasLine{std::string(line.substr(keyStart, equals - keyStart)),
+                                         std::string(line.substr(equals + 1))});
+      Trim(kept.directory);
+    }
+  }
+  for (const AliasLine& line : *lines_) {
+    if (FindNoCase(line.key, alias)) return line.directory;
+  }
+  return std::nullopt;
 }
 
 Result<PathAliases::Resolution> PathAliases::Map(std::string_view name,
@@ -79,9 +87,7 @@ Result<PathAliases::Resolution> PathAliases::Map(std::string_view name,
   Resolution unchanged{std::string(name), false, {}};
   std::optional<AliasSplit> split = SplitAlias(name);
   if (!split) return unchanged;
-  std::optional<std::string> aliasFile = platform::ReadTextFile(AliasFilePath());
-  if (!aliasFile) return unchanged;
-  std::optional<std::string> directory = LookUpAlias(*aliasFile, split->alias);
+  std::optional<std::string> directory = LookUp(split->alias);
   if (!directory) return unchanged;
 
   if (split->aliasEnd == std::string_view::npos || split->aliasEnd + 1 == name.size()) {

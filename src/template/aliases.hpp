@@ -8,7 +8,9 @@
 // trimmed. A missing alias file, no matching line, or a line without "="
 // leaves the name unchanged, and a relative name then resolves against the
 // current (program's) directory. Alias-file lines are held whole. A name
-// made only of separators is used unchanged.
+// made only of separators is used unchanged. The alias file is read once, at
+// the first name that holds a separator, and its lines kept for every name
+// after it: one request reads it once.
 //
 // The template name comes from the visitor and may only reach files below
 // the program's directory or below an alias directory: an absolute name
@@ -20,10 +22,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/result.hpp"
 
 namespace veltrano {
+
+// The alias file's path in `workingDirectory`; the file name alone for an
+// empty one (the current directory).
+std::string AliasFilePath(std::string_view workingDirectory);
 
 class PathAliases {
  public:
@@ -40,11 +47,6 @@ class PathAliases {
   // name after it gives "Template name missing" naming `templatePath`.
   Result<std::string> Resolve(std::string_view name, std::string_view templatePath) const;
 
-  // End of public API. Implementation details follow.
-
-  // The alias file's path.
-  std::string AliasFilePath() const;
-
  private:
   struct Resolution {
     std::string path;
@@ -55,7 +57,18 @@ class PathAliases {
   // to its alias.
   Result<Resolution> Map(std::string_view name, std::optional<std::string_view> shownName) const;
 
+  // A line "key=directory" of the alias file: the key without the leading
+  // "=", the directory trimmed.
+  struct AliasLine {
+    std::string key;
+    std::string directory;
+  };
+  // The directory of the first line whose key contains `alias`; the file is
+  // read at the first call.
+  std::optional<std::string> LookUp(std::string_view alias) const;
+
   std::string workingDirectory_;
+  mutable std::optional<std::vector<AliasLine>> lines_;  // none: not read yet
 };
 
 }  // namespace veltrano

@@ -1,6 +1,7 @@
 #include "template/sections.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <vector>
 
 #include "template/field_definitions.hpp"
@@ -130,14 +131,14 @@ std::optional<RateLimit> ParseRateLimit(std::string_view text) {
     text = text.substr(0, start);
     return word;
   };
+  // Digits only, at most 12 of them: far beyond any count or period.
   auto positive = [](std::string_view word) -> std::optional<long long> {
-    if (word.empty() || word.size() > 12) return std::nullopt;
-    for (char c : word) {
-      if (c < '0' || c > '9') return std::nullopt;
+    unsigned long long n = 0;
+    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), n);
+    if (error != std::errc() || end != word.data() + word.size() || word.size() > 12 || n == 0) {
+      return std::nullopt;
     }
-    long long n = LeadingInteger(word, 999999999999);
-    if (n <= 0) return std::nullopt;
-    return n;
+    return static_cast<long long>(n);
   };
   std::optional<long long> seconds = positive(lastWord());
   std::optional<long long> count = positive(lastWord());

@@ -2,9 +2,9 @@
 //
 // The name is checked and resolved (aliases.hpp), and the file read in text
 // mode; then the template loses every "//" comment tail: the text is cut
-// into pieces of at most kTemplatePieceLength characters, each up to and
-// including its LF, and each piece ends before its first "//" (dropping that
-// piece's LF too).
+// into pieces of at most 499 characters (kTemplatePieceLength), each up to
+// and including its LF, and each piece ends before its first "//" (dropping
+// that piece's LF too).
 //
 // Failures: no template name, a name a visitor may not use, an alias without
 // a file name, a template that can't be read (the log gets its path and the
@@ -29,14 +29,13 @@ struct TemplateFile {
 Result<TemplateFile> LoadTemplate(const std::optional<std::string>& name,
                                   const PathAliases& aliases);
 
-// End of public API. Implementation details follow.
-
 // The comment rule works on pieces of this many characters; a "//" split
 // across two pieces is not a comment. Kept because templates in use were
 // written against it.
 inline constexpr std::size_t kTemplatePieceLength = 499;
 
-// `text` with every comment tail removed, piece by piece as described above.
+// `text` with every comment tail removed, piece by piece as described
+// above (veltrano-check reads a template itself, as the web server's user).
 std::string StripComments(std::string_view text);
 
 }  // namespace veltrano

@@ -90,7 +90,10 @@ long long LeadingInteger(std::string_view text, long long ceiling) {
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   long long value = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = std::min(ceiling, value * 10 + (text[i] - '0'));
+    const int digit = text[i] - '0';
+    // value * 10 + digit would pass the ceiling: stop there, before any
+    // arithmetic that could overflow.
+    value = value > (ceiling - digit) / 10 ? ceiling : value * 10 + digit;
   }
   return negative ? -value : value;
 }

@@ -44,8 +44,8 @@ std::vector<std::string_view> SplitLines(std::string_view text);
 
 // The number at the start of `text` the way C's atoi reads it (white space
 // skipped, an optional sign, the digits up to the first other byte; 0
-// without digits), with its magnitude held at `ceiling` so that it never
-// overflows.
+// without digits), with its magnitude held at `ceiling` (0 or more, up to
+// LLONG_MAX) so that it never overflows.
 long long LeadingInteger(std::string_view text, long long ceiling);
 
 // Appends `value` (not negative) in decimal, with leading zeros to at least

@@ -76,7 +76,8 @@ TEST(RunProgramTest, WrongExecutableNameGivesCriticalErrorPage) {
   FakeSystem fake;
   RunAt("/srv/cgi-bin/veltrano.exe", fake);
   EXPECT_EQ(fake.output.bytes,
-            "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Critical error</TITLE>"
+            "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n"
+            "<TITLE>Critical error</TITLE>"
             "A problem was encountered determining the working directory for Veltrano 2.0.  "
             "Please make sure the veltrano 2.0 executable is called 'veltrano2.exe'.  If the name "
             "is correct and problems remain, please contact the administrator of this web site.  "
@@ -90,10 +91,11 @@ TEST(RunProgramTest, MissingTemplateNameIsReportedAfterCheck) {
     fake.env.vars["QUERY_STRING"] = query;
     fake.env.vars["SERVER_SOFTWARE"] = "Microsoft-IIS/3.0";
     RunAt("veltrano2.exe", fake);
-    EXPECT_EQ(fake.output.bytes,
-              "HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n\r\n<HTML>\r\n"
-              "<TITLE>Template error</TITLE>A template filename was not specified in the form "
-              "ACTION.  Please recheck html file");
+    EXPECT_EQ(
+        fake.output.bytes,
+        "HTTP/1.0 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n\r\n"
+        "<HTML>\r\n<TITLE>Template error</TITLE>A template filename was not specified in the form "
+        "ACTION.  Please recheck html file");
   }
 }
 
@@ -151,13 +153,16 @@ TEST(RunProgramTest, OutputsComeFirstInTheirOrder) {
       {"success_page", true, false, true, "Content-type: text/html\r\n\r\nThanks a\r\n",
        "record a\r\n"},
       {"tag_missing_after_outputs", false, false, true,
-       "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Tag missing</TITLE>&lt;SUCCEEDMSGFILE&gt;",
+       "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Tag "
+       "missing</TITLE>&lt;SUCCEEDMSGFILE&gt;",
        "record a\r\n"},
       {"debug_page_after_outputs", true, true, true,
        "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>rfc821 mail transaction process</TITLE>",
        "record a\r\n"},
       {"missing_format_after_command", true, false, false,
-       "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Error writing to file</TITLE>", "(none)"},
+       "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Error "
+       "writing to file</TITLE>",
+       "(none)"},
   };
   for (const auto& c : cases) {
     TempDir dir;

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 TEST(AdminE2eTest, FailureLeavesOneLogLine) {
   Site site;
   CgiResult result = RunCgi(site, PostRequest("nosuch.tpl&debug", "a=1"));
-  EXPECT_EQ(result.output.rfind(kPlain + "<TITLE>Error loading template file</TITLE>", 0), 0u);
+  EXPECT_EQ(result.output.rfind(kPlain500 + "<TITLE>Error loading template file</TITLE>", 0), 0u);
   EXPECT_EQ(result.errors,
             "veltrano2.exe: nosuch.tpl: cannot read the template: nosuch.tpl: No such file or "
             "directory\n");

@@ -31,7 +31,8 @@ TEST_P(Argv0Test, ExecutableNameCheck) {
   CgiResult result = RunCgi(site, request);
   EXPECT_EQ(result.exitStatus, 0);
   std::string title = GetParam().passes ? "Template error" : "Critical error";
-  EXPECT_EQ(result.output.rfind(kPlain + "<TITLE>" + title + "</TITLE>", 0), 0u) << result.output;
+  EXPECT_EQ(result.output.rfind(kPlain500 + "<TITLE>" + title + "</TITLE>", 0), 0u)
+      << result.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Argv0Test,
@@ -48,7 +49,8 @@ TEST(DriverE2eTest, HeaderFollowsServerSoftware) {
   request.env["SERVER_SOFTWARE"] = "Microsoft-IIS/3.0";
   CgiResult result = RunCgi(site, request);
   EXPECT_EQ(
-      result.output.rfind("HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n\r\n<HTML>\r\n", 0),
+      result.output.rfind(
+          "HTTP/1.0 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n\r\n<HTML>\r\n", 0),
       0u);
 }
 

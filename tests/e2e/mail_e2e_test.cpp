@@ -197,7 +197,7 @@ struct PageCase {
   const char* name;
   SmtpScript script;
   bool closedPort;
-  std::string page;      // after the plain header: all of it, or how it starts
+  std::string page;      // after the header: all of it, or how it starts
   std::string contains;  // empty: `page` is the whole page
   friend void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -219,9 +219,9 @@ TEST_P(MailPageTest, TellsTheVisitor) {
   server.Finish();
   EXPECT_EQ(result.exitStatus, 0);
   if (p.contains.empty()) {
-    EXPECT_EQ(result.output, kPlain + p.page);
+    EXPECT_EQ(result.output, kPlain503 + p.page);
   } else {
-    EXPECT_EQ(result.output.rfind(kPlain + p.page, 0), 0u) << result.output;
+    EXPECT_EQ(result.output.rfind(kPlain503 + p.page, 0), 0u) << result.output;
     EXPECT_NE(result.output.find(p.contains), std::string::npos) << result.output;
   }
 }
@@ -269,6 +269,7 @@ struct OutcomeCase {
   bool recorded;                      // the data line was written
   std::vector<std::string> sent;      // texts the server received
   std::vector<std::string> notSent;
+  std::string status = {};  // the page's Status line; none when empty
   friend void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -292,7 +293,8 @@ TEST_P(MailOutcomeTest, PageLogAndRecord) {
   CgiResult result = RunCgi(site, PostRequest("t.tpl", p.body));
   const std::string wire = server.Finish();
 
-  const std::string header = "Content-type: text/html\r\n\r\n";
+  const std::string header =
+      (p.status.empty() ? "" : "Status: " + p.status + "\r\n") + "Content-type: text/html\r\n\r\n";
   EXPECT_EQ(result.output.rfind(header + p.page, 0), 0u) << result.output;
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = result.errors.find('\n', at)) != std::string::npos;
@@ -368,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"no mail sent to an empty recipient field: owner",
              "SMTP server refused: server 127.0.0.1:*: DATA: 554 no valid recipients; "
              "before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
-            false, {}, {"QUIT"}}),
+            false, {}, {"QUIT"}, "503 Service Unavailable"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -17,7 +17,7 @@ const std::string kTemplate =
     "<ERRMSGFILE>error.htm</ERRMSGFILE> // the page for failed fields\r\n"
     "<FORMDATA>\r\n<NAME=\"name\">\r\n</FORMDATA>\r\n";
 const std::string kReachedTheEnd =
-    kPlain +
+    kPlain500 +
     "<TITLE>Tag missing</TITLE>&lt;SUCCEEDMSGFILE&gt; is missing, please recheck your "
     "template file";
 
@@ -79,7 +79,7 @@ TEST_P(TemplateErrorTest, ReportedBeforeTheSubmission) {
   request.env.erase("CONTENT_LENGTH");
   CgiResult result = RunCgi(site, request);
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output, kPlain + GetParam().page);
+  EXPECT_EQ(result.output, kPlain500 + GetParam().page);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "form/form_input.hpp"
+#include "form/multipart_internal.hpp"
 #include "response/failure_page.hpp"
 #include "support/fake_system.hpp"
 

@@ -233,8 +233,10 @@ TEST(LoadPageFileTest, ReadsTextModeOrFailsWithTheGivenKind) {
   EXPECT_FALSE(LoadPageFile(dir.path(), FailureKind::kSuccessPageUnreadable));
 }
 
-TEST(WriteFatalPageTest, FullHeaderOnlyForMicrosoftServers) {
-  const std::pair<std::optional<std::string>, bool> cases[] = {
+// The status goes into IIS's status line, or into a Status line for other
+// servers; a page the visitor caused has none (200 OK).
+TEST(WriteFatalPageTest, FullHeaderOnlyForMicrosoftServersBothWithTheStatus) {
+  const std::pair<std::optional<std::string>, bool> servers[] = {
       {"Microsoft-IIS/3.0", true},
       {"MICROSOFT-IIS/4.0", true},
       {"x mIcRoSoFt y", true},
@@ -242,15 +244,23 @@ TEST(WriteFatalPageTest, FullHeaderOnlyForMicrosoftServers) {
       {"", false},
       {std::nullopt, false},
   };
-  for (const auto& [server, full] : cases) {
-    FakeSystem fake;
-    if (server) fake.env.vars["SERVER_SOFTWARE"] = *server;
-    WriteFatalPage(fake.output, fake.env, Fail(FailureKind::kNotPost));
-    std::string header = full ? "HTTP/1.0 200 OK\nContent-type: text/html\n\n\n" : kHeader;
-    EXPECT_EQ(fake.output.bytes,
-              testing::Crlf(header + "<HTML>\n<TITLE>Form Submit Error</TITLE>You must submit a "
-                                     "form with a POST method."))
-        << server.value_or("(unset)");
+  const std::pair<FailureKind, std::string> statuses[] = {
+      {FailureKind::kNotPost, ""},
+      {FailureKind::kNoShell, "500 Internal Server Error"},
+      {FailureKind::kSmtpConnect, "503 Service Unavailable"},
+      {FailureKind::kTooManySubmissions, "429 Too Many Requests"},
+  };
+  for (const auto& [server, full] : servers) {
+    for (const auto& [kind, status] : statuses) {
+      FakeSystem fake;
+      if (server) fake.env.vars["SERVER_SOFTWARE"] = *server;
+      WriteFatalPage(fake.output, fake.env, Fail(kind));
+      std::string header = full ? "HTTP/1.0 " + (status.empty() ? "200 OK" : status) +
+                                      "\nContent-type: text/html\n\n\n"
+                                : (status.empty() ? "" : "Status: " + status + "\n") + kHeader;
+      EXPECT_TRUE(fake.output.bytes.starts_with(testing::Crlf(header + "<HTML>\n<TITLE>")))
+          << server.value_or("(unset)") << ", " << status << ": " << fake.output.bytes;
+    }
   }
 }
 
@@ -259,7 +269,7 @@ TEST(WriteFatalPageTest, WritesTitleAndMessageByteForByte) {
   struct Case {
     const char* name;
     Failure failure;
-    std::string want;  // bytes after the plain header and "<HTML>"
+    std::string want;  // bytes after the header and "<HTML>"
   };
   const Case cases[] = {
       {"untitled", Fail(FailureKind::kPgpNotStarted), "pgp didn't run"},
@@ -273,7 +283,10 @@ TEST(WriteFatalPageTest, WritesTitleAndMessageByteForByte) {
   for (const Case& c : cases) {
     FakeSystem fake;
     WriteFatalPage(fake.output, fake.env, c.failure);
-    EXPECT_EQ(fake.output.bytes, "Content-type: text/html\r\n\r\n<HTML>\r\n" + c.want) << c.name;
+    EXPECT_EQ(
+        fake.output.bytes,
+        "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n" + c.want)
+        << c.name;
   }
 }
 

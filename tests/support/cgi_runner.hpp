@@ -34,8 +34,12 @@ class Site : public TempDir {
   std::string programPath() const { return path() + "/veltrano2.exe"; }
 };
 
-// How a fatal page starts under a server other than IIS.
+// How a fatal page starts under a server other than IIS: without a status
+// when the visitor caused it, with 500 for a fault the administrator must
+// fix, with 503 when the mail server did not serve.
 inline const std::string kPlain = "Content-type: text/html\r\n\r\n<HTML>\r\n";
+inline const std::string kPlain500 = "Status: 500 Internal Server Error\r\n" + kPlain;
+inline const std::string kPlain503 = "Status: 503 Service Unavailable\r\n" + kPlain;
 
 struct CgiRequest {
   std::string argv0;                       // empty: the program's full path

@@ -181,7 +181,8 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
 }
 
 TEST(ReadSectionsTest, MalformedRateLimitIsATemplateError) {
-  for (const char* limit : {"", "/s 5", "s 5 60", "/s 0 60", "/s 5 -1", "/s 5 1e3", "/s five 60"}) {
+  for (const char* limit : {"", "/s 5", "s 5 60", "/s 0 60", "/s 5 -1", "/s 5 1e3", "/s five 60",
+                            "/s +5 60", "/s 5 1234567890123"}) {
     Result<Template> t = ReadSections(
         TemplateFile{"t.tpl", kRequired + "<RATELIMIT>" + std::string(limit) + "</RATELIMIT>"});
     ASSERT_FALSE(t) << limit;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace veltrano {
 namespace {
 
@@ -89,6 +91,24 @@ TEST(TextTest, HtmlEscapeCoversMarkupAndQuotes) {
   EXPECT_EQ(HtmlEscape("<script>alert('x\"&')</script>"),
             "&lt;script&gt;alert(&#39;x&quot;&amp;&#39;)&lt;/script&gt;");
   EXPECT_EQ(HtmlEscape("plain 100%"), "plain 100%");
+}
+
+// Held at any ceiling, the largest included, without overflowing on the way.
+TEST(LeadingIntegerTest, HoldsTheMagnitudeAtTheCeiling) {
+  constexpr long long kMax = std::numeric_limits<long long>::max();
+  const struct {
+    std::string text;
+    long long ceiling;
+    long long want;
+  } cases[] = {
+      {" +12x", 100, 12},
+      {"123", 100, 100},
+      {"9223372036854775807", kMax, kMax},
+      {"9223372036854775808", kMax, kMax},
+      {"-99999999999999999999999", kMax, -kMax},
+      {"922337203685477580", kMax, 922337203685477580},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LeadingInteger(c.text, c.ceiling), c.want) << c.text;
 }
 
 TEST(IsValidUtf8Test, RefusesWhatNoEncoderWrites) {
