@@ -2,7 +2,6 @@
 
 #include "check/files.hpp"
 #include "check/rules.hpp"
-#include "driver/request.hpp"
 #include "mail/smtp_client.hpp"
 #include "mail/transport.hpp"
 #include "platform/files.hpp"

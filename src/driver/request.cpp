@@ -221,20 +221,6 @@ std::optional<std::string> WorkingDirectoryOf(std::string_view programPath) {
   return std::string(programPath.substr(0, *at));
 }
 
-QueryTokens SplitQuery(std::string_view query) {
-  QueryTokens tokens;
-  std::size_t pos = 0;
-  for (std::optional<std::string>* slot : {&tokens.templateName, &tokens.debugToken}) {
-    while (pos < query.size() && query[pos] == '&') ++pos;
-    if (pos == query.size()) break;
-    std::size_t end = query.find('&', pos);
-    if (end == std::string_view::npos) end = query.size();
-    *slot = std::string(query.substr(pos, end - pos));
-    pos = end;
-  }
-  return tokens;
-}
-
 int RunProgram(std::string_view programPath, platform::System& system,
                const RunSettings& settings) {
   RunLog log(system.log);

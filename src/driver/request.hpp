@@ -77,13 +77,4 @@ int RunProgram(std::string_view programPath, platform::System& system,
 // when the path does not hold the name.
 std::optional<std::string> WorkingDirectoryOf(std::string_view programPath);
 
-// The template name and debug switch of a query string. "&" separates; runs
-// of separators count as one, so no token is empty; tokens after the second
-// are ignored.
-struct QueryTokens {
-  std::optional<std::string> templateName;
-  std::optional<std::string> debugToken;
-};
-QueryTokens SplitQuery(std::string_view query);
-
 }  // namespace veltrano

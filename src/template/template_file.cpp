@@ -29,4 +29,18 @@ Result<TemplateFile> LoadTemplate(const std::optional<std::string>& name,
   return TemplateFile{std::move(*path), StripComments(*text)};
 }
 
+QueryTokens SplitQuery(std::string_view query) {
+  QueryTokens tokens;
+  std::size_t pos = 0;
+  for (std::optional<std::string>* slot : {&tokens.templateName, &tokens.debugToken}) {
+    while (pos < query.size() && query[pos] == '&') ++pos;
+    if (pos == query.size()) break;
+    std::size_t end = query.find('&', pos);
+    if (end == std::string_view::npos) end = query.size();
+    *slot = std::string(query.substr(pos, end - pos));
+    pos = end;
+  }
+  return tokens;
+}
+
 }  // namespace veltrano

@@ -1,5 +1,9 @@
 // Loading the template named in the query string.
 //
+// SplitQuery takes the template name and the debug switch from the query
+// string (veltrano-check reads a name as the form's ACTION gives it the
+// same way).
+//
 // The name is checked and resolved (aliases.hpp), and the file read in text
 // mode; then the template loses every "//" comment tail: the text is cut
 // into pieces of at most 499 characters (kTemplatePieceLength), each up to
@@ -20,6 +24,15 @@
 #include "template/aliases.hpp"
 
 namespace veltrano {
+
+// The template name and debug switch of a query string. "&" separates; runs
+// of separators count as one, so no token is empty; tokens after the second
+// are ignored.
+struct QueryTokens {
+  std::optional<std::string> templateName;
+  std::optional<std::string> debugToken;
+};
+QueryTokens SplitQuery(std::string_view query);
 
 struct TemplateFile {
   std::string path;  // as resolved and read

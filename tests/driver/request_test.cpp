@@ -35,26 +35,6 @@ TEST(WorkingDirectoryTest, TakesTextBeforeNameInOriginalCase) {
   for (const auto& c : cases) EXPECT_EQ(WorkingDirectoryOf(c.path), c.want) << c.path;
 }
 
-TEST(SplitQueryTest, SkipsEmptyTokensAndKeepsTwo) {
-  const struct {
-    std::string query;
-    std::optional<std::string> templateName;
-    std::optional<std::string> debugToken;
-  } cases[] = {{"contact.tpl", "contact.tpl", std::nullopt},
-               {"contact.tpl&debug", "contact.tpl", "debug"},
-               {"contact.tpl&x&debug", "contact.tpl", "x"},
-               {"&&contact.tpl&&debug", "contact.tpl", "debug"},
-               {"forms/contact.tpl&DeBuG", "forms/contact.tpl", "DeBuG"},
-               {"", std::nullopt, std::nullopt},
-               {"&&&", std::nullopt, std::nullopt},
-               {std::string(5000, 'a') + "&debug", std::string(5000, 'a'), "debug"}};
-  for (const auto& c : cases) {
-    QueryTokens t = SplitQuery(c.query);
-    EXPECT_EQ(t.templateName, c.templateName) << c.query;
-    EXPECT_EQ(t.debugToken, c.debugToken) << c.query;
-  }
-}
-
 // Runs the program as if it stood in `dir`, and comes back to the current
 // directory afterwards.
 void RunAt(const std::string& programPath, FakeSystem& fake) {
