@@ -114,30 +114,6 @@ bool CollectUntilExit(pid_t pid, int fd, const Deadline& deadline, std::string& 
   }
 }
 
-ChildOutcome Ended(int status) {
-  ChildOutcome outcome;
-  if (WIFEXITED(status)) {
-    outcome.ending = ChildOutcome::Ending::kExited;
-    outcome.code = WEXITSTATUS(status);
-  } else {
-    outcome.ending = ChildOutcome::Ending::kSignaled;
-    outcome.code = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-  return outcome;
-}
-
-void StopGroup(pid_t pid, const ChildLimits& limits, int& status) {
-  ::kill(-pid, SIGTERM);
-  const Deadline grace(limits.grace);
-  while (!grace.Passed()) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) return;
-    ::poll(nullptr, 0, std::min(kPollSliceMs, grace.MillisecondsLeft()));
-  }
-  ::kill(-pid, SIGKILL);
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-}
-
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (std::string& s : strings) out.push_back(s.data());
@@ -214,11 +190,11 @@ ChildReport RunAs(const std::optional<Account>& identity, const std::function<in
     return report;
   }
   if (!started || !CollectUntilExit(pid, outputRead.get(), deadline, report.output, status)) {
-    StopGroup(pid, limits, status);
+    StopChildGroup(pid, Deadline(limits.grace), status);
     report.outcome.ending = ChildOutcome::Ending::kTimedOut;
     return report;
   }
-  report.outcome = Ended(status);
+  report.outcome = EndedWith(status);
   return report;
 }
 

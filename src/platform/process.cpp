@@ -90,18 +90,6 @@ ChildOutcome TimedOut(bool budgetSpent) {
   return outcome;
 }
 
-ChildOutcome FromStatus(int status) {
-  ChildOutcome outcome;
-  if (WIFEXITED(status)) {
-    outcome.ending = ChildOutcome::Ending::kExited;
-    outcome.code = WEXITSTATUS(status);
-  } else {
-    outcome.ending = ChildOutcome::Ending::kSignaled;
-    outcome.code = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-  return outcome;
-}
-
 // Reaps `pid` if it ends before the deadline. A pidfd wakes the wait the
 // moment the child ends; without one (old kernels) the wait polls.
 bool WaitUntil(pid_t pid, const Deadline& deadline, int& status) {
@@ -129,16 +117,9 @@ ChildOutcome Wait(pid_t pid, const ChildLimits& limits) {
   int status = 0;
   const bool ended = WaitUntil(pid, limits.budget.Within(limits.run), status);
   const bool budgetSpent = !ended && limits.budget.Passed();
-  if (!ended) {
-    ::kill(-pid, SIGTERM);
-    if (!WaitUntil(pid, limits.budget.Within(limits.grace), status)) {
-      ::kill(-pid, SIGKILL);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-  }
+  if (!ended) StopChildGroup(pid, limits.budget.Within(limits.grace), status);
   SetChildGroup(0);
-  if (ended) return FromStatus(status);
+  if (ended) return EndedWith(status);
   return TimedOut(budgetSpent);
 }
 
@@ -183,6 +164,26 @@ std::vector<std::string> ProgramEnvironment(const ExtraEnvironment& extra) {
 }
 
 }  // namespace
+
+ChildOutcome EndedWith(int status) {
+  ChildOutcome outcome;
+  if (WIFEXITED(status)) {
+    outcome.ending = ChildOutcome::Ending::kExited;
+    outcome.code = WEXITSTATUS(status);
+  } else {
+    outcome.ending = ChildOutcome::Ending::kSignaled;
+    outcome.code = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  return outcome;
+}
+
+void StopChildGroup(int pid, const Deadline& grace, int& status) {
+  ::kill(-pid, SIGTERM);
+  if (WaitUntil(pid, grace, status)) return;
+  ::kill(-pid, SIGKILL);
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
 
 std::string ChildOutcome::Describe(const ChildLimits& limits) const {
   switch (ending) {

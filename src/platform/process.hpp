@@ -52,6 +52,14 @@ struct ChildOutcome {
 // of the program's own environment with the same name is left out.
 using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
 
+// How a child ended, from the status waitpid(2) gave for it.
+ChildOutcome EndedWith(int status);
+
+// Ends the process group of the child `pid`, which has outlived its time:
+// SIGTERM first, SIGKILL when the child has not ended by `grace`; the child
+// is reaped either way and `status` says how it ended.
+void StopChildGroup(int pid, const Deadline& grace, int& status);
+
 // Starts argv[0] (searched on PATH) with the arguments `argv` and waits for it.
 ChildOutcome RunQuietly(const std::vector<std::string>& argv, const ChildLimits& limits = {});
 

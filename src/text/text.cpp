@@ -200,4 +200,18 @@ std::size_t CharacterCount(std::string_view text) {
   }));
 }
 
+void AppendPrintable(std::string& out, std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  for (char c : text) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b < 0x7F && c != '\\') {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    }
+  }
+}
+
 }  // namespace veltrano

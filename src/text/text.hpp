@@ -63,6 +63,11 @@ std::string CollapseLineBreaks(std::string_view text);
 // Escapes & < > " ' for HTML text and attribute values.
 std::string HtmlEscape(std::string_view text);
 
+// Appends `text` with every byte outside printable ASCII, and the
+// backslash, written as \xNN: a line for a log or a terminal that no
+// outside text can break or fill with terminal sequences.
+void AppendPrintable(std::string& out, std::string_view text);
+
 // Whether any byte is 0x80 or above.
 bool HasHighBytes(std::string_view text);
 
