@@ -48,14 +48,9 @@ std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server) {
   // The section is not trimmed; white space after the port is let through
   // as it is after a dotted address.
   while (!digits.empty() && IsTrimSpace(digits.back())) digits.remove_suffix(1);
-  if (digits.empty() || digits.size() > 5) return std::nullopt;
-  unsigned port = 0;
-  for (char c : digits) {
-    if (!IsDigit(c)) return std::nullopt;
-    port = port * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (port == 0 || port > 65535) return std::nullopt;
-  return SmtpServerAddress{std::string(server.substr(0, colon)), static_cast<std::uint16_t>(port)};
+  std::optional<unsigned long long> port = ParseDecimal(digits);
+  if (!port || digits.size() > 5 || *port == 0 || *port > 65535) return std::nullopt;
+  return SmtpServerAddress{std::string(server.substr(0, colon)), static_cast<std::uint16_t>(*port)};
 }
 
 std::optional<int> CompleteReplyCode(std::string_view reply) {

@@ -1,6 +1,6 @@
 #include "template/field_definitions.hpp"
 
-#include <charconv>
+#include <limits>
 #include <optional>
 
 #include "text/text.hpp"
@@ -178,10 +178,9 @@ Status TakeMaxLen(Entry& e, std::string_view token) {
   std::string_view value = token.substr(kMaxLenKey.size());
   if (value.size() > 2 && value.front() == '"' && value.back() == '"') {
     std::string_view digits = value.substr(1, value.size() - 2);
-    std::size_t n = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-    if (error == std::errc() && end == digits.data() + digits.size() && n > 0) {
-      e.field.maxLength = n;
+    std::optional<unsigned long long> n = ParseDecimal(digits);
+    if (n && *n > 0 && *n <= std::numeric_limits<std::size_t>::max()) {
+      e.field.maxLength = static_cast<std::size_t>(*n);
       return {};
     }
   }

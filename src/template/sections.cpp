@@ -1,7 +1,6 @@
 #include "template/sections.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <vector>
 
 #include "template/field_definitions.hpp"
@@ -133,12 +132,9 @@ std::optional<RateLimit> ParseRateLimit(std::string_view text) {
   };
   // Digits only, at most 12 of them: far beyond any count or period.
   auto positive = [](std::string_view word) -> std::optional<long long> {
-    unsigned long long n = 0;
-    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), n);
-    if (error != std::errc() || end != word.data() + word.size() || word.size() > 12 || n == 0) {
-      return std::nullopt;
-    }
-    return static_cast<long long>(n);
+    std::optional<unsigned long long> n = ParseDecimal(word);
+    if (!n || word.size() > 12 || *n == 0) return std::nullopt;
+    return static_cast<long long>(*n);
   };
   std::optional<long long> seconds = positive(lastWord());
   std::optional<long long> count = positive(lastWord());

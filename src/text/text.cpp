@@ -1,6 +1,7 @@
 #include "text/text.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace veltrano {
@@ -212,6 +213,15 @@ void AppendPrintable(std::string& out, std::string_view text) {
       out += kHex[b & 0xF];
     }
   }
+}
+
+std::optional<unsigned long long> ParseDecimal(std::string_view text) {
+  unsigned long long n = 0;
+  const char* end = text.data() + text.size();
+  // from_chars takes no sign for an unsigned type and stops at any other byte.
+  auto [stop, error] = std::from_chars(text.data(), end, n);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return n;
 }
 
 }  // namespace veltrano

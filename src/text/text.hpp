@@ -48,6 +48,10 @@ std::vector<std::string_view> SplitLines(std::string_view text);
 // LLONG_MAX) so that it never overflows.
 long long LeadingInteger(std::string_view text, long long ceiling);
 
+// `text` as a decimal number when it is one or more ASCII digits and
+// nothing else (no sign, no white space) and fits; else none.
+std::optional<unsigned long long> ParseDecimal(std::string_view text);
+
 // Appends `value` (not negative) in decimal, with leading zeros to at least
 // `width` digits: dates and times without the cost of printf.
 void AppendPadded(std::string& out, long long value, int width);

@@ -30,12 +30,11 @@ std::string ClientKey(std::string_view client) {
   return key;
 }
 
+// At most 18 digits: far beyond any time or window, and always a long long.
 std::optional<long long> Number(std::string_view word) {
-  if (word.empty() || word.size() > 18) return std::nullopt;
-  for (char c : word) {
-    if (c < '0' || c > '9') return std::nullopt;
-  }
-  return LeadingInteger(word, 999999999999999999);
+  std::optional<unsigned long long> n = ParseDecimal(word);
+  if (!n || word.size() > 18) return std::nullopt;
+  return static_cast<long long>(*n);
 }
 
 // A line with its LF, or the text of one without it.

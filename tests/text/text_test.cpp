@@ -111,6 +111,23 @@ TEST(LeadingIntegerTest, HoldsTheMagnitudeAtTheCeiling) {
   for (const auto& c : cases) EXPECT_EQ(LeadingInteger(c.text, c.ceiling), c.want) << c.text;
 }
 
+TEST(ParseDecimalTest, TakesDigitsAndNothingElse) {
+  const struct {
+    std::string text;
+    std::optional<unsigned long long> want;
+  } cases[] = {{"0", 0},
+               {"0042", 42},
+               {"18446744073709551615", 18446744073709551615ULL},
+               {"18446744073709551616", std::nullopt},
+               {"", std::nullopt},
+               {"+1", std::nullopt},
+               {"-1", std::nullopt},
+               {" 1", std::nullopt},
+               {"1 ", std::nullopt},
+               {"1x", std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(ParseDecimal(c.text), c.want) << c.text;
+}
+
 TEST(IsValidUtf8Test, RefusesWhatNoEncoderWrites) {
   const struct {
     std::string text;
