@@ -1,6 +1,9 @@
 #include "expand/placeholders.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
+#include <type_traits>
 
 #include "text/text.hpp"
 
@@ -15,31 +18,36 @@ std::string TwoDigits(int a, int b, int c, char separator) {
   return text;
 }
 
+// Orders names by their bytes with ASCII letters lower-cased, so that
+// names equal without regard to case stand together.
+bool LessNoCase(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(AsciiToLower(x)) <
+           static_cast<unsigned char>(AsciiToLower(y));
+  });
+}
+
 }  // namespace
 
-std::size_t PlaceholderValues::NoCaseHash::operator()(std::string_view name) const {
-  std::size_t hash = 14695981039346656037u;  // FNV-1a
-  for (char c : name) {
-    hash ^= static_cast<unsigned char>(AsciiToLower(c));
-    hash *= 1099511628211u;
-  }
-  return hash;
-}
-
-bool PlaceholderValues::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
-  return EqualsNoCase(a, b);
-}
-
-const std::vector<std::size_t>& PlaceholderValues::PositionsOf(std::string_view name) const {
+std::span<const std::size_t> PlaceholderValues::PositionsOf(std::string_view name) const {
+  auto nameOf = [this](std::size_t position) -> std::string_view { return fields_[position].name; };
   if (indexed_ != fields_.size()) {
-    byName_.clear();
-    byName_.reserve(fields_.size());
-    for (std::size_t i = 0; i < fields_.size(); ++i) byName_[fields_[i].name].push_back(i);
+    byName_.resize(fields_.size());
+    std::iota(byName_.begin(), byName_.end(), std::size_t{0});
+    std::stable_sort(byName_.begin(), byName_.end(), [&](std::size_t a, std::size_t b) {
+      return LessNoCase(nameOf(a), nameOf(b));
+    });
     indexed_ = fields_.size();
   }
-  static const std::vector<std::size_t> kNone;
-  auto found = byName_.find(name);
-  return found == byName_.end() ? kNone : found->second;
+  auto [first, last] =
+      std::equal_range(byName_.begin(), byName_.end(), name, [&](const auto& a, const auto& b) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(a)>, std::size_t>) {
+          return LessNoCase(nameOf(a), b);
+        } else {
+          return LessNoCase(a, nameOf(b));
+        }
+      });
+  return {first, last};
 }
 
 std::optional<std::string> PlaceholderValues::Find(std::string_view name,
@@ -48,7 +56,19 @@ std::optional<std::string> PlaceholderValues::Find(std::string_view name,
   // other field, then the clock and the environment (asked once, at the
   // first field with another name, if there is one), then the later fields
   // of this name. A field without a value never ends the walk.
-  const std::vector<std::size_t>& same = PositionsOf(name);
+  if (fields_.size() <= kFieldsWalked) {
+    bool askedOthers = false;
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+      if (EqualsNoCase(fields_[i].name, name)) {
+        if (values_[i]) return values_[i];
+      } else if (!askedOthers) {
+        askedOthers = true;
+        if (std::optional<std::string> other = FindOther(name, now)) return other;
+      }
+    }
+    return std::nullopt;
+  }
+  const std::span<const std::size_t> same = PositionsOf(name);
   std::size_t leading = 0;
   while (leading < same.size() && same[leading] == leading) ++leading;
   for (std::size_t k = 0; k < leading; ++k) {

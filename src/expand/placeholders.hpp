@@ -27,9 +27,9 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "model/fields.hpp"
@@ -60,23 +60,20 @@ class PlaceholderValues {
   std::optional<std::string> FindOther(std::string_view name,
                                        std::optional<platform::LocalTime>& now) const;
 
-  // Names compared without regard to ASCII case; found by a view of the name.
-  struct NoCaseHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const;
-  };
-  struct NoCaseEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
-  };
-  using NameIndex =
-      std::unordered_map<std::string, std::vector<std::size_t>, NoCaseHash, NoCaseEqual>;
+  // Up to this many fields a lookup walks them all, which costs less than
+  // building the index below for the few lookups of a request; past it the
+  // index keeps a request's lookups from growing with fields times names.
+  static constexpr std::size_t kFieldsWalked = 16;
 
-  // The positions of the fields of `name`, in template order.
-  const std::vector<std::size_t>& PositionsOf(std::string_view name) const;
+  // The positions of the fields of `name` (ASCII case ignored), in
+  // template order.
+  std::span<const std::size_t> PositionsOf(std::string_view name) const;
 
   const std::vector<FieldDefinition>& fields_;
-  mutable NameIndex byName_;
+  // Every field's position, ordered by name (ASCII case ignored) and then by
+  // position: built at the first lookup, one allocation for any number of
+  // fields, and each lookup a binary search.
+  mutable std::vector<std::size_t> byName_;
   mutable std::size_t indexed_ = 0;  // how many fields byName_ holds
   const FieldValues& values_;
   const platform::Environment& env_;

@@ -237,6 +237,33 @@ TEST(ExpandPlaceholdersTest, ManyFieldsFindTheirValues) {
   EXPECT_EQ(*out, " last" + std::string(kNamed, ' '));
 }
 
+// Past a handful of fields names are found through an index; the order of
+// precedence stays the walk's: the leading fields of the name, then the
+// clock and the environment, then its later fields.
+TEST(ExpandPlaceholdersTest, IndexKeepsTheWalksOrder) {
+  auto fields = [](std::initializer_list<std::pair<const char*, const char*>> head) {
+    Fields out;
+    for (const auto& [name, value] : head) {
+      out.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    while (out.size() < 20) out.emplace_back("pad" + std::to_string(out.size()), "p");
+    return out;
+  };
+  const ExpandCase cases[] = {
+      {"leading_value", "[$b$]", "[lead]", fields({{"B", "lead"}, {"b", "later"}})},
+      {"environment_before_later", "[$b$]", "[env-b]", fields({{"x", "1"}, {"b", "later"}})},
+      {"empty_leading_then_environment", "[$b$]", "[env-b]", fields({{"b", nullptr}})},
+      {"later_without_environment", "[$q$]", "[later]", fields({{"x", "1"}, {"Q", "later"}})},
+  };
+  for (const ExpandCase& c : cases) {
+    Result<std::string> out = Expand(c);
+    ASSERT_TRUE(out.ok()) << c.name;
+    EXPECT_EQ(*out, c.want) << c.name;
+  }
+  Fields same(20, {"b", std::nullopt});  // only fields of the name: nothing else is asked
+  EXPECT_EQ(*Expand({"", "[$b$]", "", same}), "[]");
+}
+
 struct LimitCase {
   const char* name;
   std::string text;
