@@ -137,6 +137,7 @@ plan_inside() {
   section "Checking the site"
   doc install.md "Checking the site"
   refute ": error: "
+  refute ": warning: "
 
   section "Running at scale"
   doc scale.md "Collecting the data files"
