@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "expand/placeholders.hpp"
+#include "mail/deliver_mail.hpp"
 #include "mail/smtp_client.hpp"
 #include "model/failure.hpp"
 #include "response/catalogue.hpp"
@@ -98,18 +99,6 @@ void CheckSwitch(std::string_view text, std::string_view tag, Findings& out) {
   }
 }
 
-// The mails a template asks for, as a list for a line; empty for none.
-std::string MailAskedFor(const Template& t) {
-  std::string asked;
-  auto add = [&asked](const std::string& what) { asked += (asked.empty() ? "" : ", ") + what; };
-  for (const FieldDefinition& field : t.fields) {
-    if (field.sendTo) add("sendto field " + Shown(field.name));
-    if (field.respondTo && t.responseBody) add("respondto field " + Shown(field.name));
-  }
-  if (t.addressFile) add("ADRFILE");
-  return asked;
-}
-
 // Response mails go to any address a visitor types; a field quoted in them
 // carries the visitor's words to it. Without RSUBJECT they are the main
 // subject and body.
@@ -140,7 +129,7 @@ void CheckAbuseWarnings(const CheckedTemplate& checked, Findings& out) {
     out.Warning("DEBUG is not off: any visitor can add &debug and read the SMTP conversation");
   }
   if (!t.mail) {
-    if (std::string asked = MailAskedFor(t); !asked.empty()) {
+    if (std::string asked = UnsentMail(t); !asked.empty()) {
       out.Warning("no SMTPSERVER, so no mail is sent, though the template asks for it: " + asked);
     }
     return;
@@ -153,7 +142,7 @@ void CheckAbuseWarnings(const CheckedTemplate& checked, Findings& out) {
                   "relay)");
     }
   }
-  if (MailAskedFor(t).empty()) return;
+  if (UnsentMail(t).empty()) return;
   // A honeypot may hide in an entry that could not be read.
   if (checked.fieldsComplete && std::none_of(t.fields.begin(), t.fields.end(),
                                              [](const FieldDefinition& f) { return f.honeypot; })) {
