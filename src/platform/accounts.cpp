@@ -59,15 +59,6 @@ std::string TakeIdentity(const Account& account) {
   return "cannot become " + account.name + ": " + step + ": " + ErrorText(errno);
 }
 
-void WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 // Reads what `fd` has now into `out` (at most kMaxChildOutput kept); false
 // at its end or on an error.
 bool ReadAvailable(int fd, std::string& out) {
@@ -112,13 +103,6 @@ bool CollectUntilExit(pid_t pid, int fd, const Deadline& deadline, std::string& 
       ::poll(nullptr, 0, slice);
     }
   }
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (std::string& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
 }
 
 }  // namespace
@@ -203,7 +187,7 @@ ChildReport RunProgramAs(const std::optional<Account>& identity,
                          const std::vector<std::string>& environment, const ChildLimits& limits) {
   if (argv.empty()) return ChildReport{};
   std::vector<std::string> args = argv, env = environment;
-  std::vector<char*> argp = Pointers(args), envp = Pointers(env);
+  std::vector<char*> argp = CStringArray(args), envp = CStringArray(env);
   const char* path = nullptr;
   for (const std::string& entry : environment) {
     if (entry.starts_with("PATH=")) path = entry.c_str() + 5;

@@ -2,6 +2,7 @@
 // copied. Every descriptor the platform layer opens lives in one of these.
 #pragma once
 
+#include <string_view>
 #include <utility>
 
 namespace veltrano::platform {
@@ -29,5 +30,9 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// Writes every byte of `bytes` to `fd`, resuming after interruptions and
+// short writes; false when a write fails or writes nothing.
+bool WriteAll(int fd, std::string_view bytes);
 
 }  // namespace veltrano::platform

@@ -68,14 +68,6 @@ class ChildAttributes {
   bool ok_ = false;
 };
 
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  out.reserve(strings.size() + 1);
-  for (std::string& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
 ChildOutcome NotStarted(int error) {
   ChildOutcome outcome;
   outcome.code = error;
@@ -130,8 +122,8 @@ ChildOutcome Spawn(const char* path, bool searchPath, std::vector<std::string> a
   if (limits.budget.Passed()) return TimedOut(true);
   ChildAttributes attributes;
   if (!attributes.ok()) return NotStarted(ENOMEM);
-  std::vector<char*> args = Pointers(argv);
-  std::vector<char*> envp = Pointers(env);
+  std::vector<char*> args = CStringArray(argv);
+  std::vector<char*> envp = CStringArray(env);
   pid_t pid = -1;
   int error = 0;
   {
@@ -164,6 +156,14 @@ std::vector<std::string> ProgramEnvironment(const ExtraEnvironment& extra) {
 }
 
 }  // namespace
+
+std::vector<char*> CStringArray(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  out.reserve(strings.size() + 1);
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
 
 ChildOutcome EndedWith(int status) {
   ChildOutcome outcome;

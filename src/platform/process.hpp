@@ -52,6 +52,10 @@ struct ChildOutcome {
 // of the program's own environment with the same name is left out.
 using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
 
+// The argv or envp array of `strings` for exec: a pointer to each, then a
+// null pointer. The strings must outlive it.
+std::vector<char*> CStringArray(std::vector<std::string>& strings);
+
 // How a child ended, from the status waitpid(2) gave for it.
 ChildOutcome EndedWith(int status);
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/fd.hpp"
 #include "platform/text_mode.hpp"
 
 namespace veltrano::platform {
@@ -73,13 +74,8 @@ void StdoutOutput::Write(std::string_view text) {
 }
 
 void StdoutOutput::Flush() {
-  std::size_t done = 0;
-  while (done < buffer_.size()) {
-    ssize_t n = ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // output errors are not reported: the web server has gone
-    done += static_cast<std::size_t>(n);
-  }
+  // Output errors are not reported: the web server has gone.
+  WriteAll(STDOUT_FILENO, buffer_);
   buffer_.clear();
 }
 
@@ -87,13 +83,7 @@ void StderrLog::WriteLine(std::string_view line) {
   // One write, so that lines of concurrent requests do not mix in the log.
   std::string text(line);
   text += '\n';
-  std::string_view left = text;
-  while (!left.empty()) {
-    ssize_t n = ::write(STDERR_FILENO, left.data(), left.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    left.remove_prefix(static_cast<std::size_t>(n));
-  }
+  WriteAll(STDERR_FILENO, text);
 }
 
 LocalTime SystemClock::Now() const {
