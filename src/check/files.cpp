@@ -13,6 +13,7 @@
 #include "platform/files.hpp"
 #include "platform/temp_file.hpp"
 #include "response/catalogue.hpp"
+#include "response/pages.hpp"
 #include "text/address.hpp"
 #include "text/text.hpp"
 
@@ -22,8 +23,6 @@ namespace {
 
 using platform::AccessKind;
 
-// Where the error page's list of failed fields goes (response/pages.hpp).
-constexpr std::string_view kErrorMarker = "$err$";
 constexpr std::string_view kPgpProgram = "pgp.exe";
 // gpg answers about a local key at once; one that hangs (a keyring on a
 // dead network file system, a lock another gpg holds) gets this long.
@@ -188,10 +187,8 @@ class FileCheck {
   // start among the uses.
   std::size_t PgpUses() {
     if (KeyFields().empty()) return uses_.size();
-    std::optional<std::string> temp = s_.env->Get("TEMP");
-    if (!temp) temp = s_.env->Get("temp");
     Use(AccessKind::kCreateIn,
-        platform::ChooseTempDirectory({s_.env->Get("TMP"), temp, s_.env->Get("TMPDIR")}),
+        platform::ChooseTempDirectory(platform::TempDirectoryCandidates(*s_.env)),
         "the temporary directory for PGP");
     const std::size_t first = uses_.size();
     if (!s_.pgpDirectory.empty()) {

@@ -20,11 +20,9 @@ Encryption Without(std::string problem) {
 
 PgpEncryptor::PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits,
                            std::string programDirectory)
-    : limits_(limits), programDirectory_(std::move(programDirectory)) {
-  std::optional<std::string> temp = env.Get("TEMP");
-  if (!temp) temp = env.Get("temp");
-  tempDirectories_ = {env.Get("TMP"), temp, env.Get("TMPDIR")};
-}
+    : tempDirectories_(platform::TempDirectoryCandidates(env)),
+      limits_(limits),
+      programDirectory_(std::move(programDirectory)) {}
 
 Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_view body) {
   std::string error;

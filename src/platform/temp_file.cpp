@@ -59,6 +59,12 @@ TempDirectory::~TempDirectory() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+std::vector<std::optional<std::string>> TempDirectoryCandidates(const Environment& env) {
+  std::optional<std::string> temp = env.Get("TEMP");
+  if (!temp) temp = env.Get("temp");
+  return {env.Get("TMP"), temp, env.Get("TMPDIR")};
+}
+
 std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& candidates) {
   for (const std::optional<std::string>& dir : candidates) {
     if (dir && !dir->empty() && IsDirectory(*dir)) return *dir;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/signals.hpp"
+#include "platform/system.hpp"
 
 namespace veltrano::platform {
 
@@ -63,6 +64,10 @@ class TempDirectory {
   std::string path_;
   RemovedOnTermination onSignal_;
 };
+
+// The temporary-directory variables in the order they count: $TMP, $TEMP
+// (or $temp), $TMPDIR.
+std::vector<std::optional<std::string>> TempDirectoryCandidates(const Environment& env);
 
 // The first of `candidates` (empty ones skipped) that names an existing
 // directory, else /tmp, else "." (the current directory).

@@ -12,7 +12,6 @@ namespace veltrano {
 namespace {
 
 constexpr std::string_view kServerTestWord = "microsoft";
-constexpr std::string_view kErrorMarker = "$err$";
 constexpr std::string_view kItemTag = "<li>";
 
 void WritePage(platform::Output& output, const platform::Environment& env, const PageText& page) {

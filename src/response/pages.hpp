@@ -33,6 +33,9 @@
 
 namespace veltrano {
 
+// Where an error page file takes the list of failed fields (any letter case).
+inline constexpr std::string_view kErrorMarker = "$err$";
+
 void WriteFatalPage(platform::Output& output, const platform::Environment& env,
                     const Failure& failure);
 
