@@ -29,6 +29,28 @@ bool LessNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::string IsoDateTime(const platform::LocalTime& t) {
+  std::string text;
+  AppendPadded(text, t.year, 4);
+  text += '-';
+  AppendPadded(text, t.month, 2);
+  text += '-';
+  AppendPadded(text, t.day, 2);
+  text += 'T';
+  AppendPadded(text, t.hour, 2);
+  text += ':';
+  AppendPadded(text, t.minute, 2);
+  text += ':';
+  AppendPadded(text, t.second, 2);
+  long minutes = t.utcOffsetSeconds / 60;  // zones in use today are whole minutes
+  text += minutes < 0 ? '-' : '+';
+  if (minutes < 0) minutes = -minutes;
+  AppendPadded(text, minutes / 60, 2);
+  text += ':';
+  AppendPadded(text, minutes % 60, 2);
+  return text;
+}
+
 std::span<const std::size_t> PlaceholderValues::PositionsOf(std::string_view name) const {
   auto nameOf = [this](std::size_t position) -> std::string_view { return fields_[position].name; };
   if (indexed_ != fields_.size()) {
@@ -85,10 +107,11 @@ std::optional<std::string> PlaceholderValues::Find(std::string_view name,
 
 std::optional<std::string> PlaceholderValues::FindOther(
     std::string_view name, std::optional<platform::LocalTime>& now) const {
-  if (name == "systemtime" || name == "systemdate") {
+  if (name == kTimePlaceholder || name == kDatePlaceholder || name == kDateTimePlaceholder) {
     if (!now) now = clock_.Now();
-    return name == "systemtime" ? TwoDigits(now->hour, now->minute, now->second, ':')
-                                : TwoDigits(now->month, now->day, now->year, '/');
+    if (name == kTimePlaceholder) return TwoDigits(now->hour, now->minute, now->second, ':');
+    if (name == kDatePlaceholder) return TwoDigits(now->month, now->day, now->year, '/');
+    return IsoDateTime(*now);
   }
   // No variable name holds "=" or a zero byte; such a name would otherwise
   // reach getenv cut short and find some other variable.
