@@ -9,8 +9,9 @@
 # whose table of pages has every page of the catalogue's table (title,
 # message, status and log words);
 # every shell block parses; every block introduced as one for a real host
-# says so; every `sh` block is run by the plan below; and the guide's
-# template is examples/contact.tpl without its notes.
+# says so; every `sh` block is run by the plan below; the guide's
+# template is examples/contact.tpl without its notes; and a package file
+# named in the docs or README has the version this source builds.
 #
 # Then the commands. Every ```sh block of docs/ is run, in the order of the
 # plan at the end of this file, as root in the Debian 12 tree that
@@ -128,8 +129,8 @@ plan_inside() {
   doc install.md "Building from source" /root/veltrano
   expect_newer /usr/lib/cgi-bin/veltrano2.exe
   expect_file /usr/local/libexec/veltrano/pgp.exe
-  expect "/root/veltrano/build-deb/veltrano_2.1_amd64.deb"
-  expect_file /root/veltrano/build-deb/veltrano_2.1_amd64.deb
+  expect "/root/veltrano/build-deb/veltrano_${version}_amd64.deb"
+  expect_file "/root/veltrano/build-deb/veltrano_${version}_amd64.deb"
   reset_rate_limit
   submit_ok contact.tpl
   submit_encrypted_ok
@@ -163,6 +164,7 @@ inside_main() {
   : >"$ran"
   started=$(date +%s)
   docs_run=0
+  version=$(sed -n 's/^project(Veltrano VERSION \([^ ]*\) .*/\1/p' /root/veltrano/CMakeLists.txt)
   plan_inside
   echo "== all documented commands ran as the docs say ($(($(date +%s) - started)) s)"
 }
@@ -624,8 +626,16 @@ else:
                 f"section {n + 1} is {a!r} in the guide, {b!r} in the example")
             break
 
-# Links between the pages, and from the top README into them.
+# The package file the docs name is the one this source builds.
+version = re.search(r"^project\(Veltrano VERSION (\S+) ", open(os.path.join(src, "CMakeLists.txt"),
+                    encoding="utf-8").read(), re.M).group(1)
 readme = open(os.path.join(src, "README.md"), encoding="utf-8").read()
+for name, text in list(pages.items()) + [("../README.md", readme)]:
+    for named in re.findall(r"veltrano_([0-9][^_\s]*)_amd64\.deb", text):
+        if named != version:
+            err(f"{name}: names veltrano_{named}_amd64.deb, but this source builds version {version}")
+
+# Links between the pages, and from the top README into them.
 for name, text, base in [(n, t, docs) for n, t in pages.items()] + [("../README.md", readme, src)]:
     prose = re.sub(r"```.*?```", "", text, flags=re.S)
     for target in re.findall(r"\]\(([^)\s]+)\)", prose):
