@@ -30,24 +30,12 @@ bool LessNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::string IsoDateTime(const platform::LocalTime& t) {
-  std::string text;
-  AppendPadded(text, t.year, 4);
-  text += '-';
-  AppendPadded(text, t.month, 2);
-  text += '-';
-  AppendPadded(text, t.day, 2);
-  text += 'T';
-  AppendPadded(text, t.hour, 2);
-  text += ':';
-  AppendPadded(text, t.minute, 2);
-  text += ':';
-  AppendPadded(text, t.second, 2);
   long minutes = t.utcOffsetSeconds / 60;  // zones in use today are whole minutes
-  text += minutes < 0 ? '-' : '+';
+  const char sign = minutes < 0 ? '-' : '+';
   if (minutes < 0) minutes = -minutes;
-  AppendPadded(text, minutes / 60, 2);
-  text += ':';
-  AppendPadded(text, minutes % 60, 2);
+  char text[128];  // room for any values, though each part has its width
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", t.year, t.month,
+                t.day, t.hour, t.minute, t.second, sign, minutes / 60, minutes % 60);
   return text;
 }
 

@@ -45,8 +45,8 @@ inline constexpr std::size_t kMaxExpandedLength = 15359;
 
 // The names the local clock answers to: the time (hh:mm:ss), the date
 // (mm/dd/yy), and both as ISO 8601 with the zone offset
-// (2026-12-07T18:02:11+01:00), which sorts as text and which spreadsheets
-// and scripts read without guessing the order of day and month.
+// (2026-12-07T18:02:11+01:00), which spreadsheets and scripts read without
+// guessing the order of day and month.
 inline constexpr std::string_view kTimePlaceholder = "systemtime";
 inline constexpr std::string_view kDatePlaceholder = "systemdate";
 inline constexpr std::string_view kDateTimePlaceholder = "systemdatetime";

@@ -26,9 +26,9 @@ namespace veltrano {
 
 inline constexpr std::size_t kMaxLogLine = 1000;
 
-// Each of the fields that start a line. REMOTE_ADDR is at most an IPv6
-// address with a zone; a template name longer than this is a visitor's
-// doing, and must not push the message out of the line.
+// The most bytes of each field that starts a line. REMOTE_ADDR is at most
+// an IPv6 address with a zone; a template name longer than this is a
+// visitor's doing, and must not push the message out of the line.
 inline constexpr std::size_t kMaxLogField = 200;
 
 // Lines of skipped outputs that one run writes; the request driver counts
