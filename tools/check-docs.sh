@@ -183,7 +183,7 @@ inside_main() {
   : >"$ran"
   started=$(date +%s)
   docs_run=0
-  version=$(sed -n 's/^project(Veltrano VERSION \([^ ]*\) .*/\1/p' /root/veltrano/CMakeLists.txt)
+  version=$(cat "$blocks/version")
   plan_inside
   echo "== all documented commands ran as the docs say ($(($(date +%s) - started)) s)"
 }
@@ -678,7 +678,8 @@ else:
                 f"section {n + 1} is {a!r} in the guide, {b!r} in the example")
             break
 
-# The package file the docs name is the one this source builds.
+# The package file the docs name is the one this source builds; the run
+# expects that version too.
 version = re.search(r"^project\(Veltrano VERSION (\S+) ", open(os.path.join(src, "CMakeLists.txt"),
                     encoding="utf-8").read(), re.M).group(1)
 readme = open(os.path.join(src, "README.md"), encoding="utf-8").read()
@@ -686,6 +687,8 @@ for name, text in list(pages.items()) + [("../README.md", readme)]:
     for named in re.findall(r"veltrano_([0-9][^_\s]*)_amd64\.deb", text):
         if named != version:
             err(f"{name}: names veltrano_{named}_amd64.deb, but this source builds version {version}")
+with open(os.path.join(blocks_dir, "version"), "w") as f:
+    f.write(version)
 
 # The comment example of template-reference.md, and the subject it says the
 # example gives, for the run (check_comment_example).

@@ -22,7 +22,7 @@ rc=0
 ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --output-junit "$results" || rc=$?
 
 # The counts are attributes of the report's <testsuite>, one per line.
-count() { sed -n "s/^[[:space:]]*$1=\"\([0-9]*\)\".*/\1/p" "$results" 2>/dev/null | head -n 1; }
+count() { { sed -n "s/^[[:space:]]*$1=\"\([0-9]*\)\".*/\1/p" "$results" 2>/dev/null || true; } | head -n 1; }
 took=$((SECONDS - started))
 run=$(count tests) failed=$(count failures) skipped=$(count skipped) disabled=$(count disabled)
 if [ -n "$run" ]; then
