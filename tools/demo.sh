@@ -3,10 +3,11 @@
 # what the demo needs (build tools, Postfix, GnuPG), builds the program,
 # starts a private Postfix instance (tools/postfix-start.sh), puts the
 # program and the example site in a site directory and submits the contact
-# form to it as a web server would: an accepted submission (its page, the two
-# mails delivered to root@localhost and the data-file line), one that fails
-# its checks (its page, and that it sent and wrote nothing), and one whose
-# message is encrypted with GnuPG for a throwaway key.
+# form to it as a web server would: an accepted submission (the fields it
+# sends, its page, the two mails delivered to root and the data-file line),
+# one that fails its checks (its page, and that it sent and wrote nothing),
+# and one whose message is encrypted with GnuPG for a throwaway key (both
+# mails, and the message decrypted). The last line names what to read next.
 #
 # Each step is one line with the time it took; what apt and the build print
 # goes to a log that is shown only when its step fails. The private Postfix
@@ -102,15 +103,40 @@ sed -i -e "s|<SMTPSERVER>.*</SMTPSERVER>|<SMTPSERVER>$VELTRANO_SMTP</SMTPSERVER>
   "$site/cgi-bin/contact.tpl" "$site/cgi-bin/secure.tpl"
 done_ "$site: the program and examples/ in cgi-bin/, the data file in data/"
 
-# submit TEMPLATE BODY [VAR=VALUE...]: one CGI run, started from / with a
-# clean environment, as a web server starts it; the page goes to $run/page.
+# fields NAME VALUE ...: shows the fields a submission sends, one a line (a
+# value's CR LF line ends as further lines), and sets $body to their URL
+# encoding, as a browser sends a form.
+fields() {
+  local name value c i
+  body=
+  echo "  The fields it sends:"
+  while [ $# -gt 0 ]; do
+    name=$1 value=$2
+    shift 2
+    printf '    %-8s %s\n' "$name" "${value//$'\r\n'/$'\n'             }"
+    [ -z "$body" ] || body+='&'
+    body+="$name="
+    for ((i = 0; i < ${#value}; i++)); do
+      c=${value:i:1}
+      case $c in
+      [a-zA-Z0-9._~-]) body+=$c ;;
+      ' ') body+=+ ;;
+      *) body+=$(printf '%%%02X' "'$c") ;;
+      esac
+    done
+  done
+}
+
+# submit TEMPLATE [VAR=VALUE...]: one CGI run with $body, started from / with
+# a clean environment, as a web server starts it (VAR=VALUE adds to it or
+# replaces a variable, CONTENT_TYPE say); the page goes to $run/page.
 submit() {
-  local template=$1 body=$2
-  shift 2
-  (cd / && printf '%s' "$body" | env -i PATH="$site/bin:/usr/bin:/bin" "$@" \
+  local template=$1
+  shift
+  (cd / && printf '%s' "$body" | env -i PATH="$site/bin:/usr/bin:/bin" \
     QUERY_STRING="$template" REQUEST_METHOD=POST CONTENT_LENGTH=${#body} \
     CONTENT_TYPE=application/x-www-form-urlencoded SERVER_SOFTWARE='Apache/2.4' \
-    REMOTE_ADDR=192.0.2.1 "$site/cgi-bin/veltrano2.exe") >"$run/page" 2>"$log"
+    REMOTE_ADDR=192.0.2.1 "$@" "$site/cgi-bin/veltrano2.exe") >"$run/page" 2>"$log"
 }
 page_title() { sed -n 's/.*<TITLE>\(.*\)<\/TITLE>.*/\1/p' "$run/page" | head -n 1; }
 show_page() {
@@ -134,7 +160,7 @@ wait_for_mails() {
 }
 # The headers a reader looks at, and the body, of each new mail.
 show_mails() {
-  echo "  The mails in root's mailbox:"
+  echo "  The $(count_new_mails) mails in root's mailbox:"
   new_mails | awk '
     /^From / { if (n++) print ""; head = 1; blank = 0; next }
     head && /^$/ { head = 0; print ""; next }
@@ -148,19 +174,23 @@ data_lines() { if [ -f "$site/data/contact.csv" ]; then wc -l <"$site/data/conta
 
 mails_total=0
 # 1. An accepted submission. The hidden field "to" receives the message; the
-# visitor (here root too) gets the confirmation.
+# visitor (here root too) gets the confirmation. The message holds a line
+# of a lone dot, which SMTP would read as the end of the mail.
 begin "Submission 1, contact.tpl: a message from Ann"
 mail_mark
-submit contact.tpl \
-  'name=Ann+Example&email=root%40localhost.localdomain&message=Hello+there.%0D%0A.%0D%0ABye&to=root%40localhost' ||
-  failed "veltrano2.exe failed"
+fields name 'Ann Example' email root@localhost.localdomain message $'Hello there.\r\n.\r\nBye' \
+  to root@localhost >"$run/fields"
+submit contact.tpl || failed "veltrano2.exe failed"
 [ "$(page_title)" = "Thank you" ] || failed "the page is not the thank-you page: $(page_title)"
 wait_for_mails 2 || failed "$(count_new_mails) of 2 mails arrived in $mailbox within 20 s"
 [ "$(data_lines)" -eq 1 ] || failed "no line in $site/data/contact.csv"
 mails_total=$((mails_total + 2))
 done_ "thank-you page, 2 mails delivered, 1 data line"
+cat "$run/fields"
+echo "  (The visitor's address, root@localhost.localdomain, is root's, with the dot the check wants.)"
 show_page
 show_mails
+echo "  (The lone \".\" went out as \"..\", as a lone dot ends a mail; the mail server took one off.)"
 echo "  The data file's line ($site/data/contact.csv):"
 tr -d '\r' <"$site/data/contact.csv" | indent
 
@@ -168,23 +198,27 @@ tr -d '\r' <"$site/data/contact.csv" | indent
 # ends before any mail or record, so neither a mail nor a line may come.
 begin "Submission 2, contact.tpl: no name and a bad e-mail address"
 mail_mark
-submit contact.tpl 'name=&email=not-an-address&message=Hi&to=root%40localhost' || failed "veltrano2.exe failed"
+fields name '' email not-an-address message Hi to root@localhost >"$run/fields"
+submit contact.tpl || failed "veltrano2.exe failed"
 [ "$(page_title)" = "Please check the form" ] || failed "the page is not the error page: $(page_title)"
 sleep 1
 [ "$(count_new_mails)" -eq 0 ] || failed "a refused submission sent mail"
 [ "$(data_lines)" -eq 1 ] || failed "a refused submission wrote a data line"
 done_ "error page; 1 s later no mail has arrived and the data file still has 1 line"
+cat "$run/fields"
 show_page
 
-# 3. The same message, encrypted for root@localhost with a throwaway key.
+# 3. The same message, encrypted for root@localhost with a throwaway key;
+# the confirmation to the visitor goes out in plain text.
 begin "Submission 3, secure.tpl: Ann's message encrypted with GnuPG"
 export GNUPGHOME=$site/gnupg
 mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'Veltrano demo <root@localhost>' \
   default default never >"$log" 2>&1 || failed "gpg could not make a key"
 mail_mark
-submit secure.tpl 'name=Ann+Example&email=root%40localhost.localdomain&message=Secret&to=root%40localhost' \
-  GNUPGHOME="$GNUPGHOME" || failed "veltrano2.exe failed"
+fields name 'Ann Example' email root@localhost.localdomain message Secret to root@localhost \
+  >"$run/fields"
+submit secure.tpl GNUPGHOME="$GNUPGHOME" || failed "veltrano2.exe failed"
 [ "$(page_title)" = "Thank you" ] || failed "the page is not the thank-you page: $(page_title)"
 wait_for_mails 2 || failed "$(count_new_mails) of 2 mails arrived in $mailbox within 20 s"
 new_mails | sed -n '/^-----BEGIN PGP MESSAGE/,/^-----END PGP MESSAGE/p' >"$run/armour"
@@ -192,10 +226,11 @@ new_mails | sed -n '/^-----BEGIN PGP MESSAGE/,/^-----END PGP MESSAGE/p' >"$run/a
 gpg --batch --quiet --decrypt "$run/armour" >"$run/decrypted" 2>"$log" || failed "the message does not decrypt"
 mails_total=$((mails_total + 2))
 done_ "thank-you page, 2 mails delivered, the message encrypted"
-echo "  The encrypted message as delivered:"
-indent <"$run/armour"
-echo "  ... decrypted with root@localhost's key:"
+cat "$run/fields"
+show_mails
+echo "  The first one's message, decrypted with root@localhost's key:"
 tr -d '\r' <"$run/decrypted" | indent
 
 echo "Done in $(elapsed "$started"): 3 submissions, $mails_total mails delivered (1 encrypted)," \
   "1 data line; the refused submission sent and wrote nothing."
+echo "Next: docs/install.md puts this form behind a web server (Apache, nginx or lighttpd) with the Debian package."

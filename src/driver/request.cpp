@@ -24,10 +24,11 @@ namespace {
 
 // The administrator's log of one run. Notices past kMaxNoticeLines are
 // counted instead of written, and Finish gives their count one line; the
-// failure that ends a run always has its line.
+// failure that ends a run always has its line. The clock is read for each
+// line written, and only then.
 class RunLog final : public Notices {
  public:
-  explicit RunLog(platform::ErrorLog& log) : log_(log) {}
+  explicit RunLog(platform::System& system) : system_(system) {}
   void SetTemplateName(std::string name) { templateName_ = std::move(name); }
   void Note(NoticeKind kind, std::string detail) override {
     if (written_ == kMaxNoticeLines) {
@@ -43,9 +44,13 @@ class RunLog final : public Notices {
   }
 
  private:
-  void Write(std::string_view text) { log_.WriteLine(LogLine(templateName_, text)); }
+  void Write(std::string_view text) {
+    const std::string client = system_.env.Get("REMOTE_ADDR").value_or("");
+    const LogOrigin origin{system_.clock.Now(), client, templateName_, system_.log.ProcessId()};
+    system_.log.WriteLine(LogLine(origin, text));
+  }
 
-  platform::ErrorLog& log_;
+  platform::System& system_;
   std::string templateName_;
   std::size_t written_ = 0;
   std::size_t dropped_ = 0;
@@ -57,6 +62,9 @@ class Request {
       : system_(system), settings_(settings), log_(log) {}
 
   Status Run(std::string_view programPath) {
+    // Every log line of the run names the template, the first one too.
+    QueryTokens query = SplitQuery(system_.env.Get("QUERY_STRING").value_or(""));
+    log_.SetTemplateName(query.templateName.value_or(""));
     std::optional<std::string> directory = WorkingDirectoryOf(programPath);
     if (!directory) {
       return Fail(FailureKind::kWrongProgramName, {}, "path " + std::string(programPath));
@@ -68,8 +76,6 @@ class Request {
     if (!directory->empty() && platform::ChangeDirectory(*directory) && directory->front() != '/') {
       workingDirectory.clear();
     }
-    QueryTokens query = SplitQuery(system_.env.Get("QUERY_STRING").value_or(""));
-    log_.SetTemplateName(query.templateName.value_or(""));
     debug_ = query.debugToken && FindNoCase(*query.debugToken, "debug");
     PathAliases aliases(std::move(workingDirectory));
 
@@ -223,7 +229,7 @@ std::optional<std::string> WorkingDirectoryOf(std::string_view programPath) {
 
 int RunProgram(std::string_view programPath, platform::System& system,
                const RunSettings& settings) {
-  RunLog log(system.log);
+  RunLog log(system);
   std::optional<Failure> failure;
   try {
     Request request(system, settings, log);

@@ -29,6 +29,16 @@ bool LessNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::string IsoDateTime(const platform::LocalTime& t) {
+  long minutes = t.utcOffsetSeconds / 60;  // zones in use today are whole minutes
+  const char sign = minutes < 0 ? '-' : '+';
+  if (minutes < 0) minutes = -minutes;
+  char text[128];  // room for any values, though each part has its width
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", t.year, t.month,
+                t.day, t.hour, t.minute, t.second, sign, minutes / 60, minutes % 60);
+  return text;
+}
+
 std::span<const std::size_t> PlaceholderValues::PositionsOf(std::string_view name) const {
   auto nameOf = [this](std::size_t position) -> std::string_view { return fields_[position].name; };
   if (indexed_ != fields_.size()) {
@@ -85,10 +95,11 @@ std::optional<std::string> PlaceholderValues::Find(std::string_view name,
 
 std::optional<std::string> PlaceholderValues::FindOther(
     std::string_view name, std::optional<platform::LocalTime>& now) const {
-  if (name == "systemtime" || name == "systemdate") {
+  if (name == kTimePlaceholder || name == kDatePlaceholder || name == kDateTimePlaceholder) {
     if (!now) now = clock_.Now();
-    return name == "systemtime" ? TwoDigits(now->hour, now->minute, now->second, ':')
-                                : TwoDigits(now->month, now->day, now->year, '/');
+    if (name == kTimePlaceholder) return TwoDigits(now->hour, now->minute, now->second, ':');
+    if (name == kDatePlaceholder) return TwoDigits(now->month, now->day, now->year, '/');
+    return IsoDateTime(*now);
   }
   // No variable name holds "=" or a zero byte; such a name would otherwise
   // reach getenv cut short and find some other variable.

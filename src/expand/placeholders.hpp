@@ -8,14 +8,14 @@
 //
 // A name is replaced by, in this order: the value of a matching field (name
 // compared without regard to ASCII case) that stands before every field with
-// another name; else, tried once at the first field whose name differs,
-// "systemtime" (hh:mm:ss) or "systemdate" (mm/dd/yy), exactly in lower case,
-// or the environment variable of the upper-cased name; else the value of a
-// later matching field. A name nothing answers to vanishes. The clock is read
-// at most once per expansion, and only when a time or date is asked for.
-// The fields are found by name through an index built at the first lookup
-// (again should the number of fields change), so a lookup costs the same
-// however many fields the template declares.
+// another name; else, tried once at the first field whose name differs, one
+// of the clock's names below, exactly in lower case, or the environment
+// variable of the upper-cased name; else the value of a later matching
+// field. A name nothing answers to vanishes. The clock is read at most once
+// per expansion, and only when a time or date is asked for. The fields are
+// found by name through an index built at the first lookup (again should the
+// number of fields change), so a lookup costs the same however many fields
+// the template declares.
 //
 // Where the expanded text goes decides how replacements (untrusted field and
 // environment values) are written: an Escaper does that, and sees the
@@ -42,6 +42,18 @@ namespace veltrano {
 // one form submission never need more, and the bound keeps a runaway
 // template or a flood of long values from growing a response without end.
 inline constexpr std::size_t kMaxExpandedLength = 15359;
+
+// The names the local clock answers to: the time (hh:mm:ss), the date
+// (mm/dd/yy), and both as ISO 8601 with the zone offset
+// (2026-12-07T18:02:11+01:00), which spreadsheets and scripts read without
+// guessing the order of day and month.
+inline constexpr std::string_view kTimePlaceholder = "systemtime";
+inline constexpr std::string_view kDatePlaceholder = "systemdate";
+inline constexpr std::string_view kDateTimePlaceholder = "systemdatetime";
+
+// `time` as ISO 8601 with its zone offset: the text of $systemdatetime$, and
+// the time at the start of every log line.
+std::string IsoDateTime(const platform::LocalTime& time);
 
 // What the names of placeholders stand for: the fields with their values (as
 // they are when an expansion runs), the clock and the environment.

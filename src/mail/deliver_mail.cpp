@@ -116,9 +116,10 @@ class OutboxBuilder {
   }
 
   // REPLYTO on one line and trimmed; none when that leaves nothing, or when
-  // it is not one plain address (the log says so: a mail without Reply-To
-  // still reaches its reader). A reader's "reply" must not go to a list, a
-  // quoted or routed address the visitor slipped in.
+  // it is not one plain address without a route in its local part (the log
+  // says so: a mail without Reply-To still reaches its reader). A reader's
+  // "reply" must not go to a list, a quoted or routed address the visitor
+  // slipped in.
   Result<std::optional<std::string>> ReplyTo() {
     const std::optional<std::string> none;
     if (!order_.sections.replyTo) return none;
@@ -127,7 +128,7 @@ class OutboxBuilder {
     std::string address = CollapseLineBreaks(*expanded);
     Trim(address);
     if (address.empty()) return none;
-    if (!IsPlainAddress(address)) {
+    if (!IsPlainAddress(address) || HasRoutedLocalPart(address)) {
       pending_.Note(NoticeKind::kReplyToInvalid, address);
       return none;
     }

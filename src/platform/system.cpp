@@ -86,6 +86,10 @@ void StderrLog::WriteLine(std::string_view line) {
   WriteAll(STDERR_FILENO, text);
 }
 
+int StderrLog::ProcessId() const {
+  return static_cast<int>(::getpid());
+}
+
 LocalTime SystemClock::Now() const {
   std::time_t now = std::time(nullptr);
   struct tm tm {};

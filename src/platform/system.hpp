@@ -61,6 +61,9 @@ class ErrorLog {
   // Writes one line (the LF is added) to standard error, which web servers
   // put in their error log.
   virtual void WriteLine(std::string_view line) = 0;
+  // The id of the process whose lines these are, which each line names:
+  // lines of concurrent requests stand side by side in a shared log.
+  virtual int ProcessId() const = 0;
 };
 
 struct LocalTime {
@@ -130,6 +133,7 @@ class StdoutOutput final : public Output {
 class StderrLog final : public ErrorLog {
  public:
   void WriteLine(std::string_view line) override;
+  int ProcessId() const override;
 };
 
 class SystemClock final : public Clock {

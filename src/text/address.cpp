@@ -31,6 +31,10 @@ bool IsPlainAddress(std::string_view address) {
   return IsDotAtom(address.substr(0, at)) && IsDotAtom(address.substr(at + 1));
 }
 
+bool HasRoutedLocalPart(std::string_view address) {
+  return address.substr(0, address.find('@')).find_first_of("%!") != std::string_view::npos;
+}
+
 bool IsOverlongAddress(std::string_view address) {
   if (address.size() > kMaxAddressLength) return true;
   const std::size_t at = address.rfind('@');

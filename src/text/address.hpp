@@ -29,6 +29,11 @@ inline constexpr std::size_t kMaxAddressLength = 254;
 
 bool IsPlainAddress(std::string_view address);
 
+// True when the local part (the text before the first '@') holds '%' or
+// '!': the percent hack and bang paths name another host inside it, and
+// mail servers that honour them relay there (a stock Postfix does for '%').
+bool HasRoutedLocalPart(std::string_view address);
+
 // True for an address longer than kMaxAddressLength, or whose local part
 // (the text before the last '@'; the whole text without one) is longer than
 // kMaxLocalPartLength. Such an address makes command and header lines

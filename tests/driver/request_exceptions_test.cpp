@@ -38,14 +38,15 @@ TEST(RunProgramTest, ExceptionsGiveAPageAndALogLine) {
     std::string logLine;
   } cases[] = {
       {"out_of_memory", [] { throw std::bad_alloc(); }, "Please try again later.",
-       "veltrano2.exe: t.tpl: out of resources, the request could not be completed"},
+       testing::LogStart("-", "t.tpl") + "out of resources, the request could not be completed"},
       {"logic_error", [] { throw std::out_of_range("vector::_M_range_check"); },
        "Please contact the administrator of this web site.",
-       "veltrano2.exe: t.tpl: internal error, the request could not be completed: "
-       "vector::_M_range_check"},
+       testing::LogStart("-", "t.tpl") + "internal error, the request could not be completed: "
+                                         "vector::_M_range_check"},
       {"no_standard_type", [] { throw 7; }, "Please contact the administrator of this web site.",
-       "veltrano2.exe: t.tpl: internal error, the request could not be completed: an exception "
-       "of no standard type"},
+       testing::LogStart("-", "t.tpl") +
+           "internal error, the request could not be completed: an exception "
+           "of no standard type"},
   };
   for (const auto& c : cases) {
     testing::TempDir dir;

@@ -54,6 +54,7 @@ FakeSystem& Post(FakeSystem& fake, const std::string& query, const std::string& 
 
 TEST(RunProgramTest, WrongExecutableNameGivesCriticalErrorPage) {
   FakeSystem fake;
+  fake.env.vars["QUERY_STRING"] = "forms/contact.tpl";
   RunAt("/srv/cgi-bin/veltrano.exe", fake);
   EXPECT_EQ(fake.output.bytes,
             "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n"
@@ -63,6 +64,10 @@ TEST(RunProgramTest, WrongExecutableNameGivesCriticalErrorPage) {
             "is correct and problems remain, please contact the administrator of this web site.  "
             "Be sure to specify the type of web server you are running.");
   EXPECT_GE(fake.output.flushes, 1);
+  EXPECT_EQ(fake.log.lines,
+            std::vector<std::string>{testing::LogStart("-", "forms/contact.tpl") +
+                                     "the program's path does not hold the name "
+                                     "veltrano2.exe: path /srv/cgi-bin/veltrano.exe"});
 }
 
 TEST(RunProgramTest, MissingTemplateNameIsReportedAfterCheck) {
@@ -173,28 +178,37 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
     std::string body;
     std::vector<std::string> want;  // "{dir}" stands for the site directory
   } cases[] = {
+      {"nothing_to_say",
+       "t.tpl",
+       "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
+       "<DFILE "
+       "APPEND>data</DFILE><DFILEFORMAT>x</DFILEFORMAT><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
+       "a=1",
+       {}},
       {"missing_template",
        "nosuch.tpl",
        "",
        "",
-       {"veltrano2.exe: nosuch.tpl: cannot read the template: nosuch.tpl: No such file or "
+       {testing::LogStart("-", "nosuch.tpl") +
+        "cannot read the template: nosuch.tpl: No such file or "
         "directory"}},
       {"missing_tag",
        "t.tpl",
        "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
        "",
-       {"veltrano2.exe: t.tpl: template tag missing: ERRMSGFILE"}},
+       {testing::LogStart("-", "t.tpl") + "template tag missing: ERRMSGFILE"}},
       {"bad_escape",
        "t.tpl",
        "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
        "a=%zz",
-       {"veltrano2.exe: t.tpl: invalid %-escape in the form body"}},
+       {testing::LogStart("-", "t.tpl") + "invalid %-escape in the form body"}},
       {"mail_without_server",
        "t.tpl",
        "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
        "<ADRFILE>list</ADRFILE><FORMDATA>\n<NAME=\"to\" sendto>\n</FORMDATA>",
        "to=x%40example.org",
-       {"veltrano2.exe: t.tpl: no mail sent, the template has no SMTPSERVER, but asks for mail "
+       {testing::LogStart("-", "t.tpl") +
+        "no mail sent, the template has no SMTPSERVER, but asks for mail "
         "with: sendto field to, ADRFILE"}},
       {"empty_recipient",
        "t.tpl",
@@ -202,16 +216,16 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
        "<MSGBODY>b</MSGBODY><ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
        "<FORMDATA>\n<NAME=\"to\" sendto>\n</FORMDATA>",
        "to=+",
-       {"veltrano2.exe: t.tpl: no mail sent to an empty recipient field: to"}},
+       {testing::LogStart("-", "t.tpl") + "no mail sent to an empty recipient field: to"}},
       {"command_and_data_file",
        "t.tpl&debug",
        "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
        "<EXECUTE>exit 3</EXECUTE><DFILE APPEND>nodir/data</DFILE><DFILEFORMAT>x</DFILEFORMAT>"
        "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
        "a=1",
-       {"veltrano2.exe: t.tpl: EXECUTE command failed: exit status 3",
-        "veltrano2.exe: t.tpl: data file line not written: nodir/data: No such file or "
-        "directory"}},
+       {testing::LogStart("-", "t.tpl") + "EXECUTE command failed: exit status 3",
+        testing::LogStart("-", "t.tpl") + "data file line not written: nodir/data: No such file or "
+                                          "directory"}},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -221,6 +235,8 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
     Post(fake, c.query, c.body);
     RunAt(dir.path() + "/veltrano2.exe", fake);
     EXPECT_EQ(fake.log.lines, c.want) << c.name;
+    // The clock is read for each line, and a run without a line pays nothing.
+    EXPECT_EQ(fake.clock.readings, static_cast<int>(c.want.size())) << c.name;
   }
 }
 
@@ -256,10 +272,10 @@ TEST(RunProgramTest, BoundsTheLinesOfOneRun) {
     RunAt(dir.path() + "/veltrano2.exe", fake);
     ASSERT_EQ(fake.log.lines.size(), kMaxNoticeLines + c.tail.size()) << c.name;
     EXPECT_EQ(fake.log.lines[kMaxNoticeLines - 1],
-              "veltrano2.exe: t.tpl: no mail sent to an empty recipient field: t19")
+              testing::LogStart("-", "t.tpl") + "no mail sent to an empty recipient field: t19")
         << c.name;
     for (std::size_t i = 0; i < c.tail.size(); ++i) {
-      EXPECT_EQ(fake.log.lines[kMaxNoticeLines + i], "veltrano2.exe: t.tpl: " + c.tail[i])
+      EXPECT_EQ(fake.log.lines[kMaxNoticeLines + i], testing::LogStart("-", "t.tpl") + c.tail[i])
           << c.name;
     }
   }
@@ -293,26 +309,30 @@ TEST(RunProgramTest, AbuseControls) {
       {"empty_honeypot", "", "t.tpl", "a=x&url=", 1, success, "\"x\"\r\n", ""},
       {"filled_honeypot", mail, "t.tpl", "a=x&url=http%3A%2F%2Fspam&to=v%40example.org", 1, success,
        "(none)",
-       "veltrano2.exe: t.tpl: honeypot filled in, submission discarded (no mail, command or "
-       "record): field url, client 192.0.2.7"},
+       testing::LogStart("192.0.2.7", "t.tpl") +
+           "honeypot filled in, submission discarded (no mail, command or "
+           "record): field url, client 192.0.2.7"},
       {"recipient_refused", mail + "<RECIPIENTS>owner@example.org\n@example.net</RECIPIENTS>",
        "t.tpl", "a=x&to=Victim+%3Cv%40example.com%3E", 1,
        "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Mail send error</TITLE>Recipient not "
        "allowed: Victim &lt;v@example.com&gt;",
        "(none)",
-       "veltrano2.exe: t.tpl: sendto address not in RECIPIENTS, no mail sent: field to: Victim "
-       "<v@example.com>"},
+       testing::LogStart("192.0.2.7", "t.tpl") +
+           "sendto address not in RECIPIENTS, no mail sent: field to: Victim "
+           "<v@example.com>"},
       {"debug_off", "<DEBUG>off</DEBUG>", "t.tpl&debug", "a=x", 1, success, "\"x\"\r\n", ""},
       {"spreadsheet_guard", "<DFILEGUARD>on</DFILEGUARD>", "t.tpl", "a=%3D1%2B2", 1, success,
        "\"'=1+2\"\r\n", ""},
       {"rate_limit", "<RATELIMIT>{dir}/rate 2 3600</RATELIMIT>", "t.tpl", "a=x", 3, tooMany,
        "\"x\"\r\n\"x\"\r\n",
-       "veltrano2.exe: t.tpl: submission refused, over the rate limit: client 192.0.2.7, 2 in "
-       "3600 s"},
+       testing::LogStart("192.0.2.7", "t.tpl") +
+           "submission refused, over the rate limit: client 192.0.2.7, 2 in "
+           "3600 s"},
       {"rate_limit_unusable", "<RATELIMIT>/nonexistent/dir/rate 2 3600</RATELIMIT>", "t.tpl", "a=x",
        1, success, "\"x\"\r\n",
-       "veltrano2.exe: t.tpl: rate limit not applied, the state file cannot be used: "
-       "/nonexistent/dir/rate: No such file or directory"},
+       testing::LogStart("192.0.2.7", "t.tpl") +
+           "rate limit not applied, the state file cannot be used: "
+           "/nonexistent/dir/rate: No such file or directory"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -347,7 +367,7 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
   SKIP_WITHOUT_SERVER(server);
   const std::string success = "Content-type: text/html\r\n\r\nok\r\n";
   const std::string within = "within the request's time budget of 300 ms";
-  const std::string prefix = "veltrano2.exe: t.tpl: ";
+  const std::string prefix = testing::LogStart("-", "t.tpl");
   const struct {
     const char* name;
     std::string sections;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "support/cgi_runner.hpp"
@@ -16,13 +17,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The line starts with the local time (ISO 8601 with the zone's offset),
+// the visitor's address, the template and the process id.
 TEST(AdminE2eTest, FailureLeavesOneLogLine) {
   Site site;
-  CgiResult result = RunCgi(site, PostRequest("nosuch.tpl&debug", "a=1"));
+  CgiRequest request = PostRequest("nosuch.tpl&debug", "a=1");
+  request.env["REMOTE_ADDR"] = "192.0.2.1";
+  request.env["TZ"] = "XST3:30";  // 3 h 30 min west of UTC, no zone file needed
+  CgiResult result = RunCgi(site, request);
   EXPECT_EQ(result.output.rfind(kPlain500 + "<TITLE>Error loading template file</TITLE>", 0), 0u);
-  EXPECT_EQ(result.errors,
-            "veltrano2.exe: nosuch.tpl: cannot read the template: nosuch.tpl: No such file or "
-            "directory\n");
+  const std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d-03:30 192\.0\.2\.1 nosuch\.tpl )" +
+                        std::to_string(result.pid) +
+                        " veltrano2\\.exe: cannot read the template: nosuch\\.tpl: No such file or "
+                        "directory\n");
+  EXPECT_TRUE(std::regex_match(result.errors, line)) << result.errors;
 }
 
 // A pgp that hangs, then the web server's SIGTERM: the plain text of the

@@ -108,6 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ExpandCase{"time_and_date", "Sent at $systemtime$ on $systemdate$",
                    "Sent at 14:05:09 on 03/07/98"},
+        ExpandCase{"iso_date_and_time", "Sent $systemdatetime$", "Sent 1998-03-07T14:05:09+01:00"},
         ExpandCase{"environment_upper_cased", "Port $server_port$", "Port 80"},
         ExpandCase{"field_name_ignores_case", "Hi $NAME$!", "Hi Ann!"},
         ExpandCase{"unknown_name", "Hi $nickname$!", "Hi !"},
@@ -214,8 +215,21 @@ TEST(ExpandPlaceholdersTest, ReadsClockOnlyWhenAsked) {
   int readings = -1;
   ASSERT_TRUE(Expand({"", "$name$ $path$ $nothing$", ""}, &readings).ok());
   EXPECT_EQ(readings, 0);
-  ASSERT_TRUE(Expand({"", "$systemdate$ $systemtime$ $systemtime$", ""}, &readings).ok());
+  ASSERT_TRUE(Expand({"", "$systemdate$ $systemtime$ $systemdatetime$", ""}, &readings).ok());
   EXPECT_EQ(readings, 1);
+}
+
+TEST(IsoDateTimeTest, ShowsTheZoneOffsetInHoursAndMinutes) {
+  const struct {
+    long offset;
+    const char* want;
+  } cases[] = {{0, "2026-12-07T08:02:11+00:00"},
+               {3600, "2026-12-07T08:02:11+01:00"},
+               {-(3 * 3600 + 1800), "2026-12-07T08:02:11-03:30"},
+               {13 * 3600 + 45 * 60, "2026-12-07T08:02:11+13:45"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsoDateTime({2026, 12, 7, 8, 2, 11, c.offset, 0}), c.want);
+  }
 }
 
 // A template of many fields and a text that names the last of them, as

@@ -307,6 +307,10 @@ TEST(DeliverMailTest, ReplyToOnMainAndAddressFileMails) {
       {"angle_brackets", "Ann <$visitor$>", "a@x", std::nullopt, "Ann <a@x>"},
       {"control_byte", "$visitor$", "a\x01@x", std::nullopt, "a\x01@x"},
       {"delete_byte", "$visitor$", "a\x7f@x", std::nullopt, "a\x7f@x"},
+      {"percent_route", "$visitor$", "x%evil.example@example.org", std::nullopt,
+       "x%evil.example@example.org"},
+      {"bang_path", "$visitor$", "x!evil.example@example.org", std::nullopt,
+       "x!evil.example@example.org"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

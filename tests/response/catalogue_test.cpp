@@ -187,29 +187,51 @@ TEST(LogTextTest, SaysWhatHappenedThenTheDetail) {
             "data file line not written: /d/x.txt: Permission denied");
 }
 
-TEST(LogLineTest, NamesTheTemplateAndKeepsToPrintableAscii) {
-  EXPECT_EQ(LogLine("forms/contact.tpl", "cannot read the template: x"),
-            "veltrano2.exe: forms/contact.tpl: cannot read the template: x");
-  EXPECT_EQ(LogLine("", "no template name in the query string"),
-            "veltrano2.exe: (none): no template name in the query string");
+const platform::LocalTime kAt{2026, 12, 7, 18, 2, 11, 3600, 0};
+
+// The fields before the message: each without a space, "-" for none, and
+// short enough to leave the message its room.
+TEST(LogLineTest, StartsWithTimeClientTemplateAndPid) {
+  const std::string t = "2026-12-07T18:02:11+01:00 ";
+  const std::string m = " 4242 veltrano2.exe: m";
+  const struct {
+    const char* name;
+    std::string client, tpl, want;
+  } cases[] = {
+      {"both", "203.0.113.9", "forms/contact.tpl", t + "203.0.113.9 forms/contact.tpl" + m},
+      {"none", "", "", t + "- -" + m},
+      {"a_dash_is_not_none", "-", "-", t + "\\x2d \\x2d" + m},
+      {"spaces_and_controls", "::1 x", "a b\r\n\\", t + "::1\\x20x a\\x20b\\x0d\\x0a\\x5c" + m},
+      {"long_template_cut", "", std::string(300, 'a'),
+       t + "- " + std::string(197, 'a') + "..." + m},
+      {"cut_before_an_escape", "", std::string(196, 'a') + " b",
+       t + "- " + std::string(196, 'a') + "..." + m},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LogLine({kAt, c.client, c.tpl, 4242}, "m"), c.want) << c.name;
+  }
+}
+
+TEST(LogLineTest, KeepsTheMessageToPrintableAscii) {
   // Control bytes, DEL, bytes above 0x7F and the backslash are escaped;
   // space and '~' are printable.
-  EXPECT_EQ(LogLine("a\r\nb", std::string("\x1b[31m \\x ~\x7f\xff\0!", 14)),
-            "veltrano2.exe: a\\x0d\\x0ab: \\x1b[31m \\x5cx ~\\x7f\\xff\\x00!");
+  EXPECT_EQ(LogLine({kAt, "", "t", 1}, std::string("\x1b[31m \\x ~\x7f\xff\0!", 14)),
+            "2026-12-07T18:02:11+01:00 - t 1 veltrano2.exe: \\x1b[31m \\x5cx ~\\x7f\\xff\\x00!");
 }
 
 TEST(LogLineTest, CutsAtTheLimitWithoutSplittingAnEscape) {
-  const std::string prefix = "veltrano2.exe: t: ";
+  const std::string prefix = "2026-12-07T18:02:11+01:00 - t 4242 veltrano2.exe: ";
+  auto line = [](std::string_view text) { return LogLine({kAt, "", "t", 4242}, text); };
   // Exactly at the limit: kept whole.
   std::string exact(kMaxLogLine - prefix.size(), 'a');
-  EXPECT_EQ(LogLine("t", exact), prefix + exact);
+  EXPECT_EQ(line(exact), prefix + exact);
   // An escape ending at or after every position around the cut.
   for (std::size_t at = kMaxLogLine - 8; at <= kMaxLogLine + 2; ++at) {
     std::string text = std::string(at - prefix.size(), 'a') + "\n" + std::string(50, 'b');
-    std::string line = LogLine("t", text);
-    ASSERT_LE(line.size(), kMaxLogLine) << at;
-    ASSERT_TRUE(line.ends_with("...")) << at;
-    std::string kept = line.substr(0, line.size() - 3);
+    std::string got = line(text);
+    ASSERT_LE(got.size(), kMaxLogLine) << at;
+    ASSERT_TRUE(got.ends_with("...")) << at;
+    std::string kept = got.substr(0, got.size() - 3);
     EXPECT_EQ(kept, (prefix + std::string(at - prefix.size(), 'a') + "\\x0a" + std::string(50, 'b'))
                         .substr(0, kept.size()))
         << at;

@@ -109,6 +109,7 @@ CgiResult RunCgi(const Site& site, const CgiRequest& request) {
     ::_exit(127);
   }
   CgiResult result;
+  result.pid = pid;
   std::thread writer;
   if (request.bodyThroughPipe) {
     ::close(pipeFds[0]);

@@ -54,6 +54,7 @@ struct CgiResult {
   std::string output;              // standard output, byte for byte
   std::string errors;              // standard error
   int exitStatus = -1;             // -1 when it did not exit normally
+  int pid = -1;                    // the program's process id
   std::size_t bodyBytesTaken = 0;  // with bodyThroughPipe: how much of the body it read
 };
 

@@ -1,7 +1,8 @@
 // An in-memory System for running requests inside a test: a map for the
 // environment, a string for standard input, the response captured as the
-// bytes that would leave the process, the log lines kept, and a clock that
-// reads what it is told; and a sink that keeps a phase's notices.
+// bytes that would leave the process, the log lines kept (pid 4242), and a
+// clock that reads what it is told and counts its readings; and a sink that
+// keeps a phase's notices.
 #pragma once
 
 #include <algorithm>
@@ -57,13 +58,18 @@ class CapturedOutput final : public platform::Output {
 class CapturedLog final : public platform::ErrorLog {
  public:
   void WriteLine(std::string_view line) override { lines.emplace_back(line); }
+  int ProcessId() const override { return 4242; }
   std::vector<std::string> lines;
 };
 
 class FixedClock final : public platform::Clock {
  public:
-  platform::LocalTime Now() const override { return time; }
+  platform::LocalTime Now() const override {
+    ++readings;
+    return time;
+  }
   platform::LocalTime time{1998, 3, 7, 14, 5, 9, 3600, 889275909};
+  mutable int readings = 0;
 };
 
 // The notices a phase reported, in order.
@@ -84,6 +90,13 @@ struct FakeSystem {
   NoticeLog notices;
   platform::System system{env, input, output, log, clock};
 };
+
+// The start of a log line that a run in a FakeSystem writes, up to its
+// message: the fixed clock's time and the pid 4242.
+inline std::string LogStart(std::string_view client, std::string_view templateName) {
+  return "1998-03-07T14:05:09+01:00 " + std::string(client) + " " + std::string(templateName) +
+         " 4242 veltrano2.exe: ";
+}
 
 // Turns the LF line ends of a readable expectation into the CR LF that
 // standard output carries.

@@ -408,12 +408,14 @@ http {
 # stopping, nginx keeping a large body in a file.
 BENIGN = re.compile(r"\b(AH00489|AH00094|AH00491|AH00492|AH00163|AH00169|AH00170)\b"
                     r"|\[warn\] .* a client request body is buffered to a temporary file ")
-# A line of the program's standard error as each server logs it: mod_cgid
-# writes it as it is, mod_cgi after "AH01215: stderr from SCRIPT: ", nginx
-# after 'FastCGI sent in stderr: "', with further lines of the same record as
-# they are.
-PROGRAM_LINE = re.compile(r'^veltrano2\.exe: |AH01215: stderr from \S+: veltrano2\.exe: '
-                          r'|FastCGI sent in stderr: "veltrano2\.exe: ')
+# The start of a line of the program's standard error: the time (ISO 8601
+# with the zone offset), the client's address, the template and the pid.
+PROGRAM_START = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d \S+ \S+ \d+ veltrano2\.exe: "
+# Such a line as each server logs it: mod_cgid writes it as it is, mod_cgi
+# after "AH01215: stderr from SCRIPT: ", nginx after 'FastCGI sent in
+# stderr: "', with further lines of the same record as they are.
+PROGRAM_LINE = re.compile(r"^%s|AH01215: stderr from \S+: %s|FastCGI sent in stderr: \"%s"
+                          % ((PROGRAM_START,) * 3))
 
 
 class Server:

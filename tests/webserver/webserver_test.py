@@ -13,7 +13,8 @@ server would) holds one CGI program all along; afterwards exactly the two mails 
 one multipart/form-data in UTF-8 with a file) are in the mailbox, read as a
 mail reader shows them, and their lines in the data file, and the server's
 logs hold nothing but the program's own standard error lines (no reset,
-broken pipe or time-out).
+broken pipe or time-out), each starting with its time, the visitor's
+address, the template and the process id.
 """
 
 import os
@@ -181,6 +182,16 @@ def check_data_file(site):
     return problems
 
 
+def check_failure_line(server):
+    """The misspelt template's line names its time, the visitor's address,
+    the template and the process, as the server wrote it."""
+    line = re.compile(harness.PROGRAM_START.replace(r"\S+ \S+", r"127\.0\.0\.1 contcat\.tpl")
+                      + "cannot read the template: contcat.tpl")
+    if any(line.search(text) for text in server.log_lines()):
+        return []
+    return ["no log line like %r among %r" % (line.pattern, server.log_lines())]
+
+
 def start_slow(server, site):
     """Starts the slow submission in the background, once its command runs;
     answers a function that waits for it and returns its problems."""
@@ -230,6 +241,7 @@ def main():
         problems += check_data_file(site)
         server.stop()  # the log is complete once the server is gone
         problems += ["log: " + line for line in server.unexpected_log_lines()]
+        problems += check_failure_line(server)
     if problems:
         raise Failure("%s:\n  %s" % (server.name, "\n  ".join(problems)))
     print("%s: %d requests answered in time, %d mails, 2 data lines, clean logs"
