@@ -71,7 +71,7 @@ class Request {
     QueryTokens query = SplitQuery(system_.env.Get("QUERY_STRING").value_or(""));
     log_.SetTemplateName(query.templateName.value_or(""));
     debug_ = query.debugToken && FindNoCase(*query.debugToken, "debug");
-    PathAliases aliases(std::move(workingDirectory));
+    PathAliases aliases(std::move(workingDirectory), &log_);
 
     Result<TemplateFile> file = LoadTemplate(query.templateName, aliases);
     if (!file) return file.failure();

@@ -213,7 +213,7 @@ class OutboxBuilder {
     Result<std::string> path = sources_.aliases.Resolve(*order_.addressFile, sources_.templatePath);
     if (!path) return path.failure();
     std::string error;
-    std::optional<std::string> list = platform::ReadTextFile(*path, &error);
+    std::optional<std::string> list = platform::ReadTextFile(*path, &error, kMaxAddressFileSize);
     if (!list) return Fail(FailureKind::kAddressFileUnreadable, {}, *path + ": " + error);
 
     Result<Draft> draft = Start(/*response=*/false);

@@ -29,8 +29,9 @@
 // gives no header and a notice. Response mails carry no Reply-To and are
 // marked as automatic replies.
 //
-// Address file: read whole in text mode, one address per line, each trimmed;
-// blank lines give no recipient and lines have no length limit.
+// Address file: read in text mode, one address per line, each trimmed;
+// blank lines give no recipient and lines have no length limit. A file whose
+// text is over kMaxAddressFileSize is not read: it fails as an unreadable one.
 //
 // BuildOutbox fails before anything is sent: "Veltrano AdrFile error" when
 // the address file cannot be read, an expansion's failure, a sender or
@@ -83,6 +84,10 @@ struct MailSources {
   PgpEncryptor& pgp;
   std::string_view localHostName;  // Message-IDs; empty: "localhost"
 };
+
+// The longest address file read: some 4,000 addresses of the longest kind,
+// far more than one mail's recipients a mail server takes (Postfix: 1,000).
+inline constexpr std::size_t kMaxAddressFileSize = 1024 * 1024;
 
 // What a template without SMTPSERVER asks to be mailed (its recipient
 // fields, ADRFILE, RMSGBODY), for the log; empty when it asks for nothing.

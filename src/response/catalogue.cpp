@@ -210,6 +210,7 @@ constexpr NoticeRow kNotices[] = {
     {NoticeKind::kRcptRefused, "recipient refused by the SMTP server, the mail went on without it"},
     {NoticeKind::kResponseFailed,
      "response mail not delivered, the submission went on (an earlier mail was accepted)"},
+    {NoticeKind::kAliasFileUnusable, "alias file not used, names are taken as they stand"},
     {NoticeKind::kLogLinesDropped, "log lines dropped after the first 20 of this request"},
 };
 

@@ -24,9 +24,15 @@ Result<TemplateFile> LoadTemplate(const std::optional<std::string>& name,
   Result<std::string> path = aliases.ResolveTemplateName(*name);
   if (!path) return path.failure();
   std::string error;
-  std::optional<std::string> text = platform::ReadTextFile(*path, &error);
+  std::optional<std::string> text = ReadTemplateText(*path, &error);
   if (!text) return Fail(FailureKind::kTemplateUnreadable, {}, *path + ": " + error);
-  return TemplateFile{std::move(*path), StripComments(*text)};
+  return TemplateFile{std::move(*path), std::move(*text)};
+}
+
+std::optional<std::string> ReadTemplateText(const std::string& path, std::string* error) {
+  std::optional<std::string> text = platform::ReadTextFile(path, error, kMaxTemplateSize);
+  if (!text) return std::nullopt;
+  return StripComments(*text);
 }
 
 QueryTokens SplitQuery(std::string_view query) {
