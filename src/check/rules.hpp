@@ -33,6 +33,7 @@ struct CheckedTemplate {
   // False when bad entries left fields out: a placeholder may then name one
   // of those, and is not told about.
   bool fieldsComplete = true;
+  bool errorPageNamed = true;  // false: ERRMSGFILE is missing, and reported so
 };
 
 void CheckRules(const CheckedTemplate& checked, Findings& out);

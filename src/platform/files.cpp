@@ -82,8 +82,10 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& path,
   return names;
 }
 
-bool ChangeDirectory(const std::string& path) {
-  return ::chdir(path.c_str()) == 0;
+bool ChangeDirectory(const std::string& path, std::string* error) {
+  if (::chdir(path.c_str()) == 0) return true;
+  Fail(error, ErrorText(errno));
+  return false;
 }
 
 }  // namespace veltrano::platform

@@ -22,8 +22,9 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string* er
 std::optional<std::vector<std::string>> ListDirectory(const std::string& path,
                                                       std::size_t maxEntries);
 
-// Makes `path` the current directory; false on failure.
-bool ChangeDirectory(const std::string& path);
+// Makes `path` the current directory; false on failure, with `error`, when
+// given, saying why.
+bool ChangeDirectory(const std::string& path, std::string* error = nullptr);
 
 // The operating system's text for an errno value, e.g. "No such file or
 // directory".

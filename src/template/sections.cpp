@@ -256,6 +256,9 @@ TemplateReport ReadSectionsReportingAll(TemplateFile file) {
   ReadInto(read, report.parsed, &report.fieldsComplete);
   if (report.parsed.successPageMissing)
     report.problems.push_back(*report.parsed.successPageMissing);
+  Result<std::optional<std::string>> errorPage =
+      ExtractSection(file.text, "<ERRMSGFILE>", "</ERRMSGFILE>", false);
+  report.errorPageNamed = errorPage && errorPage->has_value();
   return report;
 }
 

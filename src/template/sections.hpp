@@ -46,6 +46,7 @@ struct TemplateReport {
   Template parsed;
   std::vector<Failure> problems;
   bool fieldsComplete = true;  // false: a bad entry, or no FORMDATA, left fields out
+  bool errorPageNamed = true;  // false: ERRMSGFILE is missing (a problem above)
 };
 TemplateReport ReadSectionsReportingAll(TemplateFile file);
 

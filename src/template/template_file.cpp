@@ -18,10 +18,15 @@ std::string StripComments(std::string_view text) {
   return out;
 }
 
+Result<std::string> TemplatePath(const std::optional<std::string>& name,
+                                 const PathAliases& aliases) {
+  if (!name) return Fail(FailureKind::kNoTemplateName);
+  return aliases.ResolveTemplateName(*name);
+}
+
 Result<TemplateFile> LoadTemplate(const std::optional<std::string>& name,
                                   const PathAliases& aliases) {
-  if (!name) return Fail(FailureKind::kNoTemplateName);
-  Result<std::string> path = aliases.ResolveTemplateName(*name);
+  Result<std::string> path = TemplatePath(name, aliases);
   if (!path) return path.failure();
   std::string error;
   std::optional<std::string> text = ReadTemplateText(*path, &error);

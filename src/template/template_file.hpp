@@ -42,13 +42,19 @@ struct TemplateFile {
 Result<TemplateFile> LoadTemplate(const std::optional<std::string>& name,
                                   const PathAliases& aliases);
 
+// LoadTemplate's steps, for veltrano-check, which reports the reasons in
+// its own words. The path of the template `name` names (the name checked
+// and resolved)...
+Result<std::string> TemplatePath(const std::optional<std::string>& name,
+                                 const PathAliases& aliases);
+
 // The longest template text read. Templates are a few kilobytes of the
 // administrator's text; a larger file is a mistake (a data file or a log
 // named as a template) and is refused rather than read into memory whole.
 inline constexpr std::size_t kMaxTemplateSize = 1024 * 1024;
 
-// The text of the template at `path` without its comment tails, as
-// LoadTemplate reads it; none when it can't be read or is too large, with
+// ... and the text of the template at `path` without its comment tails;
+// none when it can't be read or is too large, with
 // `error` saying why.
 std::optional<std::string> ReadTemplateText(const std::string& path, std::string* error);
 
