@@ -57,9 +57,8 @@ void CheckTemplate(std::string_view name, const Settings& settings, Findings& ou
   TemplateReport report = ReadSectionsReportingAll(TemplateFile{*path, *text});
   for (const Failure& problem : report.problems) out.Error(LogText(problem));
   const Template& t = report.parsed;
-  const CheckedTemplate checked{t, *text, report.fieldsComplete, report.errorPageNamed};
-  CheckRules(checked, out);
-  CheckFiles(checked, aliases, settings, out);
+  CheckRules(report, out);
+  CheckFiles(report, aliases, settings, out);
   if (t.mail && !settings.offline && ParseSmtpServer(t.mail->server)) {
     CheckSmtpServer(t.mail->server, out);
   }

@@ -9,12 +9,12 @@
 
 #include "check/rules.hpp"
 #include "mail/deliver_mail.hpp"
+#include "mail/pgp_encryptor.hpp"
 #include "platform/access_probe.hpp"
 #include "platform/files.hpp"
 #include "platform/temp_file.hpp"
 #include "response/catalogue.hpp"
 #include "response/pages.hpp"
-#include "text/address.hpp"
 #include "text/text.hpp"
 
 namespace veltrano::check {
@@ -23,7 +23,6 @@ namespace {
 
 using platform::AccessKind;
 
-constexpr std::string_view kPgpProgram = "pgp.exe";
 // gpg answers about a local key at once; one that hangs (a keyring on a
 // dead network file system, a lock another gpg holds) gets this long.
 const platform::ChildLimits kGpgLimits{std::chrono::seconds(30), std::chrono::seconds(5)};
@@ -89,14 +88,14 @@ void ReportDenied(const Settings& s, const FileUse& use, Findings& out) {
 
 class FileCheck {
  public:
-  FileCheck(const CheckedTemplate& checked, const PathAliases& aliases, const Settings& settings,
+  FileCheck(const TemplateReport& report, const PathAliases& aliases, const Settings& settings,
             Findings& out)
-      : checked_(checked), t_(checked.t), aliases_(aliases), s_(settings), out_(out) {}
+      : report_(report), t_(report.parsed), aliases_(aliases), s_(settings), out_(out) {}
 
   void Run() {
     std::optional<std::size_t> errorPage, successPage, addressFile;
     // A missing section is reported already; a present one names a file.
-    if (checked_.errorPageNamed) {
+    if (report_.errorPageNamed) {
       errorPage = Read(t_.errorPageFile, "the error page (ERRMSGFILE)", kMaxPageFileSize);
     }
     if (t_.successPageFile) {
@@ -183,27 +182,14 @@ class FileCheck {
         platform::ChooseTempDirectory(platform::TempDirectoryCandidates(*s_.env)),
         "the temporary directory for PGP");
     const std::size_t first = uses_.size();
-    if (!s_.pgpDirectory.empty()) {
-      Use(AccessKind::kExecute, s_.pgpDirectory + "/" + std::string(kPgpProgram), "");
-    }
-    for (std::string_view directory : SplitOn(kWebServerPath, ':')) {
-      Use(AccessKind::kExecute, std::string(directory) + "/" + std::string(kPgpProgram), "");
-    }
+    const PgpPlaces places = PgpLookup(s_.pgpDirectory, kWebServerPath);
+    if (places.installed) Use(AccessKind::kExecute, *places.installed, "");
+    for (const std::string& path : places.onPath) Use(AccessKind::kExecute, path, "");
     return first;
   }
 
-  static std::vector<std::string_view> SplitOn(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    for (std::size_t at = 0; at <= text.size();) {
-      std::size_t end = std::min(text.find(separator, at), text.size());
-      parts.push_back(text.substr(at, end - at));
-      at = end + 1;
-    }
-    return parts;
-  }
-
-  // The install's pgp.exe is used whenever it is there; only when it is not
-  // does the web server's PATH count (mail/pgp_encryptor.hpp).
+  // The install's pgp.exe is used whenever anything is there; only when
+  // nothing is does the web server's PATH count (mail/pgp_encryptor.hpp).
   void ReportPgpProgram(std::size_t first) {
     std::size_t i = first;
     if (!s_.pgpDirectory.empty()) {
@@ -241,19 +227,16 @@ class FileCheck {
         text.erase(*marker, kErrorMarker.size());
       }
     }
-    CheckPlaceholders(text, named, checked_, out_);
+    CheckPlaceholders(text, named, report_, out_);
   }
 
   void CheckAddressFile(const FileUse& use) {
     if (!use.text) return;
-    std::size_t number = 0;
-    for (std::string_view line : SplitLines(*use.text)) {
-      ++number;
-      std::string address(line);
-      Trim(address);
-      if (address.empty() || (!IsUnsafeAddress(address) && !IsOverlongAddress(address))) continue;
+    for (const ListedAddress& listed : AddressFileEntries(*use.text)) {
+      if (CheckEnvelopeAddress(listed.address)) continue;
       out_.Error("the address file (ADRFILE) " + Shown(use.probe.path) + ", line " +
-                 std::to_string(number) + ": " + Shown(address) + " is not a usable mail address");
+                 std::to_string(listed.line) + ": " + Shown(listed.address) +
+                 " is not a usable mail address");
     }
   }
 
@@ -291,7 +274,7 @@ class FileCheck {
     }
   }
 
-  const CheckedTemplate& checked_;
+  const TemplateReport& report_;
   const Template& t_;
   const PathAliases& aliases_;
   const Settings& s_;
@@ -301,9 +284,9 @@ class FileCheck {
 
 }  // namespace
 
-void CheckFiles(const CheckedTemplate& checked, const PathAliases& aliases,
-                const Settings& settings, Findings& out) {
-  FileCheck(checked, aliases, settings, out).Run();
+void CheckFiles(const TemplateReport& report, const PathAliases& aliases, const Settings& settings,
+                Findings& out) {
+  FileCheck(report, aliases, settings, out).Run();
 }
 
 }  // namespace veltrano::check

@@ -20,12 +20,12 @@
 
 #include "check/check.hpp"
 #include "check/findings.hpp"
-#include "check/rules.hpp"
 #include "template/aliases.hpp"
+#include "template/sections.hpp"
 
 namespace veltrano::check {
 
-void CheckFiles(const CheckedTemplate& checked, const PathAliases& aliases,
-                const Settings& settings, Findings& out);
+void CheckFiles(const TemplateReport& report, const PathAliases& aliases, const Settings& settings,
+                Findings& out);
 
 }  // namespace veltrano::check

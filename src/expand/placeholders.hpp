@@ -107,4 +107,11 @@ Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderV
 // reads them; views into `text`.
 std::vector<std::string_view> PlaceholderNames(std::string_view text);
 
+// True when expansion leaves `text` as it stands, whatever the values: it
+// holds no "$".
+bool IsFixedText(std::string_view text);
+
+// The names that stand for a reading of the clock ("systemtime", ...).
+std::vector<std::string_view> ClockPlaceholderNames();
+
 }  // namespace veltrano

@@ -21,7 +21,13 @@
 // or "@domain" per line, trimmed, blank lines ignored), RATELIMIT ("PATH
 // COUNT SECONDS": an absolute path and two positive numbers, else a
 // template failure), DEBUG ("off", any case, turns the debug switch off) and
-// DFILEGUARD ("on", any case).
+// DFILEGUARD ("on", any case); each on/off section is kept as written too
+// (Template::switches).
+//
+// A SENDER without placeholders is what every mail is sent from: unless it
+// is empty (the null sender) or one plain address (text/address.hpp), it is
+// a template failure (kSenderNotAddress), found before any submission is
+// read.
 #pragma once
 
 #include <optional>
@@ -34,6 +40,10 @@
 #include "template/template_file.hpp"
 
 namespace veltrano {
+
+// The value of an on/off section's word: "on" or "off", any case; none for
+// any other text.
+std::optional<bool> SwitchWord(std::string_view word);
 
 // Every section of the template, its field definitions included.
 Result<Template> ReadSections(TemplateFile file);

@@ -31,6 +31,19 @@ bool IsPlainAddress(std::string_view address) {
   return IsDotAtom(address.substr(0, at)) && IsDotAtom(address.substr(at + 1));
 }
 
+bool RoutesOn(std::string_view plainAddress) {
+  return plainAddress.substr(0, plainAddress.find('@')).find_first_of("%!") !=
+         std::string_view::npos;
+}
+
+bool IsUsableSender(std::string_view address) {
+  return address.empty() || IsPlainAddress(address);
+}
+
+bool IsUsableReplyTo(std::string_view address) {
+  return IsPlainAddress(address) && !RoutesOn(address);
+}
+
 bool IsOverlongAddress(std::string_view address) {
   if (address.size() > kMaxAddressLength) return true;
   const std::size_t at = address.rfind('@');

@@ -307,6 +307,7 @@ TEST(DeliverMailTest, ReplyToOnMainAndAddressFileMails) {
       {"angle_brackets", "Ann <$visitor$>", "a@x", std::nullopt, "Ann <a@x>"},
       {"control_byte", "$visitor$", "a\x01@x", std::nullopt, "a\x01@x"},
       {"delete_byte", "$visitor$", "a\x7f@x", std::nullopt, "a\x7f@x"},
+      {"routes_on", "$visitor$", "x%evil@x.org", std::nullopt, "x%evil@x.org"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -463,6 +464,36 @@ TEST(DeliverMailTest, UnsafeAddressIsNeverSent) {
     for (Role role : {Role::kSender, Role::kRecipient, Role::kBlindCopy}) {
       // A line end would make two lines of the address file.
       if (role != Role::kBlindCopy || bad.find('\n') == std::string::npos) check(bad, role);
+    }
+  }
+}
+
+// SENDER, as expanded, is empty (the null sender) or one plain address;
+// anything else ends the phase before anything is sent.
+TEST(DeliverMailTest, SenderIsNullOrOnePlainAddress) {
+  const struct {
+    const char* sender;
+    std::optional<std::string> mailFrom;  // none: "Invalid mail address"
+  } cases[] = {
+      {" form@example.org\n", "form@example.org"},
+      {"", ""},
+      {"$visitor$", "ann@example.org"},
+      {"form@a@example.org", std::nullopt},
+      {"webmaster", std::nullopt},
+      {"\"a b\"@example.org", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sender);
+    MailRun r;
+    r.sections.sender = c.sender;
+    r.Field("visitor", "ann@example.org", true);
+    Status done = r.Deliver();
+    ASSERT_EQ(bool(done), c.mailFrom.has_value());
+    if (c.mailFrom) {
+      EXPECT_EQ(Captures(r.peer.sent, std::regex("MAIL FROM:<([^>]*)>")), Strings{*c.mailFrom});
+    } else {
+      EXPECT_EQ(done.failure().kind, FailureKind::kInvalidAddress);
+      EXPECT_EQ(r.peer.connections, 0);
     }
   }
 }
