@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "check/closest.hpp"
 #include "check/rules.hpp"
 #include "mail/deliver_mail.hpp"
 #include "mail/pgp_encryptor.hpp"
@@ -23,6 +24,9 @@ namespace {
 
 using platform::AccessKind;
 
+// A directory holding more names than this is not searched for a typo's
+// original (a spool, a cache).
+constexpr std::size_t kMaxDirectoryEntries = 10000;
 // gpg answers about a local key at once; one that hangs (a keyring on a
 // dead network file system, a lock another gpg holds) gets this long.
 const platform::ChildLimits kGpgLimits{std::chrono::seconds(30), std::chrono::seconds(5)};
@@ -76,14 +80,29 @@ bool Inside(const std::string& path, const std::string& directory) {
   return !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
+// The name in the directory of `path` that the missing file's name is most
+// likely a typo of: " (did you mean NAME?)", or nothing.
+std::string DidYouMean(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  const std::string directory = slash == 0 ? "/" : path.substr(0, slash);
+  std::optional<std::vector<std::string>> names =
+      platform::ListDirectory(directory, kMaxDirectoryEntries);
+  if (!names) return {};
+  const std::vector<std::string_view> candidates(names->begin(), names->end());
+  std::optional<std::string> meant = Closest(std::string_view(path).substr(slash + 1), candidates);
+  return meant ? " (did you mean " + Shown(*meant) + "?)" : "";
+}
+
 void ReportDenied(const Settings& s, const FileUse& use, Findings& out) {
   const platform::AccessOutcome& o = use.outcome;
   if (o.allowed) return;
   std::string verb = "read ";
   if (use.probe.kind == AccessKind::kWrite) verb = o.exists ? "write " : "create ";
   if (use.probe.kind == AccessKind::kCreateIn) verb = "create files in ";
+  const bool missing = use.probe.kind == AccessKind::kRead && !o.exists;
   out.Error(s.user.name + " cannot " + verb + use.what + " " + Shown(use.probe.path) + ": " +
-            o.reason);
+            o.reason + (missing ? DidYouMean(use.probe.path) : ""));
 }
 
 class FileCheck {
@@ -108,6 +127,15 @@ class FileCheck {
     if (t_.dataFile) {
       if (std::optional<std::string> data = Resolve(t_.dataFile->name)) {
         Use(AccessKind::kWrite, *data, "the data file (DFILE)");
+        // A data file that is not there yet is made by the first
+        // submission; one beside it with a name a typo away is likely the
+        // one meant.
+        const platform::AccessOutcome& outcome = uses_.back().outcome;
+        if (outcome.allowed && !outcome.exists) {
+          if (std::string meant = DidYouMean(*data); !meant.empty()) {
+            out_.Warning("the data file (DFILE) " + Shown(*data) + " does not exist yet" + meant);
+          }
+        }
         if (Inside(*data, s_.site)) {
           out_.Warning("the data file (DFILE) " + Shown(*data) +
                        " lies inside the site directory " + Shown(s_.site) +

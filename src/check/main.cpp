@@ -2,12 +2,13 @@
 // visitor finds it (check/check.hpp). Run by the administrator, never by a
 // web server.
 //
-//   veltrano-check [--site DIR] [--user USER] [--offline] NAME...
+//   veltrano-check [--site DIR] [--user USER] [--offline] [--strict] NAME...
 //
 // One line per finding on standard output, "NAME: error: ..." or
 // "NAME: warning: ...", a template's errors before its warnings. Exit
-// status 0 without errors, 1 with one, 2 for a bad command line (a usage
-// line on standard error) or a template that could not be checked.
+// status 0 without errors, 1 with one (or, with --strict, with a warning),
+// 2 for a bad command line (a usage line on standard error) or a template
+// that could not be checked.
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -23,13 +24,14 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: veltrano-check [--site DIR] [--user USER] [--offline] NAME...";
+    "usage: veltrano-check [--site DIR] [--user USER] [--offline] [--strict] NAME...";
 constexpr std::string_view kDefaultUser = "www-data";
 
 struct CommandLine {
   std::string site = ".";
   std::string user = std::string(kDefaultUser);
   bool offline = false;
+  bool strict = false;  // warnings count as problems
   bool help = false;
   std::vector<std::string> names;
 };
@@ -46,6 +48,8 @@ std::optional<CommandLine> Parse(const std::vector<std::string_view>& args) {
       options = false;
     } else if (arg == "--offline") {
       line.offline = true;
+    } else if (arg == "--strict") {
+      line.strict = true;
     } else if (arg == "--help" || arg == "-h") {
       line.help = true;
     } else if (arg == "--site" || arg == "--user") {
@@ -132,7 +136,7 @@ int main(int argc, char** argv) {
       for (const check::Finding& f : findings.list()) {
         const bool isError = f.kind != check::Finding::Kind::kWarning;
         if (isError != errors) continue;
-        failed = failed || isError;
+        failed = failed || isError || line->strict;
         unchecked = unchecked || f.kind == check::Finding::Kind::kUnchecked;
         std::cout << shownName << (isError ? ": error: " : ": warning: ")
                   << check::Printable(f.text) << "\n";

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "check/closest.hpp"
 #include "expand/placeholders.hpp"
 #include "mail/deliver_mail.hpp"
 #include "mail/smtp_client.hpp"
@@ -192,12 +193,20 @@ void CheckPlaceholders(std::string_view text, std::string_view where, const Temp
   const std::vector<FieldDefinition>& fields = report.parsed.fields;
   const FieldValues values(fields.size(), std::string("set"));
   const PlaceholderValues lookup(fields, values, env, clock);
+  std::vector<std::string_view> known;
+  for (const FieldDefinition& field : fields) known.push_back(field.name);
+  for (std::string_view name : ClockPlaceholderNames()) known.push_back(name);
+  known.insert(known.end(), kServerVariables.begin(), kServerVariables.end());
   std::set<std::string> told;
   for (std::string_view name : PlaceholderNames(text)) {
     std::optional<platform::LocalTime> now;
     if (lookup.Find(name, now) || !told.insert(AsciiUpper(name)).second) continue;
-    out.Warning("placeholder $" + Shown(name, kShownNameLength) + "$ in " + std::string(where) +
-                " names no field and no variable a web server sets");
+    std::string line = "placeholder $" + Shown(name, kShownNameLength) + "$ in " +
+                       std::string(where) + " names no field and no variable a web server sets";
+    if (std::optional<std::string> meant = Closest(name, known)) {
+      line += " (did you mean $" + *meant + "$?)";
+    }
+    out.Warning(std::move(line));
   }
 }
 

@@ -119,6 +119,7 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
     int status = 1;
     bool online = false;
     std::string query = "t.tpl";
+    bool strict = false;
   } cases[] = {
       {"good", "", "", "", 0},
       {"missing_section", "<SENDER>webform@example.org</SENDER>", "",
@@ -142,7 +143,7 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
       {"no_data_format", "<DFILEFORMAT>", "<XDFILEFORMAT>", "error: DFILE without DFILEFORMAT\n"},
       {"missing_page", "error.htm<", "eror.htm<",
        "error: {me} cannot read the error page (ERRMSGFILE) {site}/eror.htm: No such file or "
-       "directory\n"},
+       "directory (did you mean error.htm?)\n"},
       {"page_without_header", "success.htm<", "bare.htm<",
        "error: the success page (SUCCEEDMSGFILE) {site}/bare.htm has no header block: it must "
        "begin with CGI header lines such as Content-type: text/html and an empty line\n"},
@@ -170,8 +171,22 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
        false, "nosuch.tpl"},
       {"placeholder_typo", "$message$", "$mesage$",
        "warning: placeholder $mesage$ in MSGBODY names no field and no variable a web server "
+       "sets (did you mean $message$?)\n",
+       0},
+      {"strict", "$message$", "$mesage$",
+       "warning: placeholder $mesage$ in MSGBODY names no field and no variable a web server "
+       "sets (did you mean $message$?)\n",
+       1, false, "t.tpl", true},
+      {"placeholder_far_from_any", "$message$", "$remark$",
+       "warning: placeholder $remark$ in MSGBODY names no field and no variable a web server "
        "sets\n",
        0},
+      {"variable_typo", "$remote_addr$", "$remote_adr$",
+       "warning: placeholder $remote_adr$ in MSGBODY names no field and no variable a web server "
+       "sets (did you mean $REMOTE_ADDR$?)\n",
+       0},
+      {"data_file_typo", "/contact.csv", "/lnk",
+       "warning: the data file (DFILE) {data}/lnk does not exist yet (did you mean link?)\n", 0},
       {"open_relay", "<RECIPIENTS>\nteam@example.org\n</RECIPIENTS>", "",
        "warning: sendto field to without RECIPIENTS: the form mails to any address a visitor "
        "names (an open relay)\n",
@@ -213,7 +228,8 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
     std::string want;
     std::istringstream lines(Fill(c.lines, closed.address()));
     for (std::string line; std::getline(lines, line);) want += c.query + ": " + line + "\n";
-    CheckRun run = Check((c.online ? "" : "--offline ") + c.query);
+    CheckRun run =
+        Check((c.online ? "" : "--offline ") + std::string(c.strict ? "--strict " : "") + c.query);
     EXPECT_EQ(run.output, want);
     EXPECT_EQ(run.status, c.status);
   }
@@ -287,7 +303,7 @@ TEST_F(CheckTest, BadCommandLineGivesUsage) {
     CheckRun run = RunCheck(site_.path(), "", args);
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.output.ends_with(
-        "usage: veltrano-check [--site DIR] [--user USER] [--offline] NAME...\n"))
+        "usage: veltrano-check [--site DIR] [--user USER] [--offline] [--strict] NAME...\n"))
         << run.output;
   }
 }
