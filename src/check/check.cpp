@@ -29,40 +29,39 @@ void CheckSmtpServer(const std::string& server, Findings& out) {
 
 }  // namespace
 
-Findings CheckTemplate(std::string_view name, const Settings& settings) {
-  Findings out;
-  // The name as veltrano2.exe takes it from the query string, and its file
-  // as LoadTemplate finds it, read only when the user can read it.
-  QueryTokens query = SplitQuery(name);
-  if (!query.templateName) {
-    out.Error(LogText(Fail(FailureKind::kNoTemplateName)));
-    return out;
+void CheckTemplate(std::string_view name, const Settings& settings, Findings& out) {
+  const std::string& user = settings.user.name;
+  std::string error;
+  if (!platform::ChangeDirectory(settings.site, &error)) {
+    out.Error(user + " cannot enter the site directory " + Shown(settings.site) + ": " + error);
+    return;
   }
+  // The name as veltrano2.exe takes it from the query string, and its file
+  // as LoadTemplate finds it.
   PathAliases aliases(settings.site);
-  Result<std::string> path = aliases.ResolveTemplateName(*query.templateName);
+  Result<std::string> path = TemplatePath(SplitQuery(name).templateName, aliases);
   if (!path) {
     out.Error(LogText(path.failure()));
-    return out;
+    return;
+  }
+  // Without it, the CGI takes alias names as they stand.
+  if (const std::optional<std::string>& unusable = aliases.Unusable()) {
+    out.Error(user + " cannot read the alias file " + *unusable);
   }
   if (!path->starts_with('/')) *path = settings.site + "/" + *path;
-  if (!CheckTemplateReadable(*path, settings, out)) return out;
-  std::string error;
-  std::optional<std::string> content = platform::ReadTextFile(*path, &error);
-  if (!content) {
-    out.Error(LogText(Fail(FailureKind::kTemplateUnreadable, {}, *path + ": " + error)));
-    return out;
+  std::optional<std::string> text = ReadTemplateText(*path, &error);
+  if (!text) {
+    out.Error(user + " cannot read the template " + Shown(*path) + ": " + error);
+    return;
   }
-  const std::string text = StripComments(*content);
-  TemplateReport report = ReadSectionsReportingAll(TemplateFile{*path, text});
+  TemplateReport report = ReadSectionsReportingAll(TemplateFile{*path, *text});
   for (const Failure& problem : report.problems) out.Error(LogText(problem));
   const Template& t = report.parsed;
-  const CheckedTemplate checked{t, text, report.fieldsComplete};
-  CheckRules(checked, out);
-  CheckFiles(checked, aliases, settings, out);
+  CheckRules(report, out);
+  CheckFiles(report, aliases, settings, out);
   if (t.mail && !settings.offline && ParseSmtpServer(t.mail->server)) {
     CheckSmtpServer(t.mail->server, out);
   }
-  return out;
 }
 
 }  // namespace veltrano::check

@@ -1,15 +1,19 @@
 // veltrano-check: the problems of a deployed template that can be found
 // without a visitor, for the administrator.
 //
-// A template is named as the form's ACTION query string names it, and is
-// found as veltrano2.exe finds it: through the alias file of the site
-// directory, with the same refusals (absolute names, ".." components); the
-// current directory is the site directory, as it is for the CGI. Its
-// sections and field entries are parsed with every problem reported, not
-// only the first (template/sections.hpp). Then, in turn:
-//   - the template's own rules (rules.hpp): addresses, RECIPIENTS, DEBUG
-//     and DFILEGUARD, placeholders, and the warnings about abuse;
-//   - the files it uses, checked as the web server's user (files.hpp);
+// CheckTemplate runs in the checking process (confined.hpp), with the
+// rights of the web server's user: whatever it opens, reads, lists, runs or
+// connects to, it does as that user would, so nothing it reports shows what
+// the user could not see. The site directory becomes its current
+// directory, as it is for the CGI. A template is named as the form's ACTION
+// query string names it, and is found as veltrano2.exe finds it: through
+// the alias file of the site directory (when the user can read it), with
+// the same refusals (absolute names, ".." components). Its sections and
+// field entries are parsed with every problem reported, not only the first
+// (template/sections.hpp). Then, in turn:
+//   - the template's own rules (rules.hpp): addresses, RECIPIENTS, the
+//     on/off switches, placeholders, and the warnings about abuse;
+//   - the files and programs it uses (files.hpp);
 //   - unless offline, the SMTP server: connection, greeting, HELO and QUIT,
 //     each wait bounded by kSmtpWait; no mail is sent.
 // Nothing is created or changed, save what gpg itself keeps in the
@@ -17,7 +21,6 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,20 +39,19 @@ inline constexpr std::string_view kWebServerPath =
     "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 
 struct Settings {
-  std::string site;  // the site directory, absolute; the current directory
-  // Whose rights the files are checked with, and the identity the checking
-  // child takes (none: this program's own, when it is not root).
-  platform::Account checkedAs;
-  std::optional<platform::Account> identity;
+  std::string site;  // the site directory, absolute
+  // Who the checking process is: the web server's user, or this program's
+  // own when it is not run as root. Lines name it.
+  platform::Account user;
   bool offline = false;
   std::string pgpDirectory;  // looked in for pgp.exe before the PATH
-  // Where TMP, TEMP, TMPDIR and GNUPGHOME are read, as the web server would
-  // set them for the CGI.
+  // The checking process's environment: TMP, TEMP, TMPDIR and GNUPGHOME as
+  // the web server would set them for the CGI.
   const platform::Environment* env = nullptr;
 };
 
-// Every finding for the template `name`, errors and warnings in the order
-// they were found.
-Findings CheckTemplate(std::string_view name, const Settings& settings);
+// Adds every finding for the template `name` to `out`, errors and warnings
+// in the order they were found.
+void CheckTemplate(std::string_view name, const Settings& settings, Findings& out);
 
 }  // namespace veltrano::check

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "check/closest.hpp"
 #include "check/rules.hpp"
-#include "mail/smtp_client.hpp"
+#include "mail/deliver_mail.hpp"
+#include "mail/pgp_encryptor.hpp"
 #include "platform/access_probe.hpp"
 #include "platform/files.hpp"
 #include "platform/temp_file.hpp"
 #include "response/catalogue.hpp"
 #include "response/pages.hpp"
-#include "text/address.hpp"
 #include "text/text.hpp"
 
 namespace veltrano::check {
@@ -23,14 +24,19 @@ namespace {
 
 using platform::AccessKind;
 
-constexpr std::string_view kPgpProgram = "pgp.exe";
+// A directory holding more names than this is not searched for a typo's
+// original (a spool, a cache).
+constexpr std::size_t kMaxDirectoryEntries = 10000;
 // gpg answers about a local key at once; one that hangs (a keyring on a
 // dead network file system, a lock another gpg holds) gets this long.
 const platform::ChildLimits kGpgLimits{std::chrono::seconds(30), std::chrono::seconds(5)};
 
+// A file or program the template uses, and what the user may do with it.
 struct FileUse {
   platform::AccessProbe probe;
   std::string what;  // e.g. "the error page (ERRMSGFILE)"
+  platform::AccessOutcome outcome;
+  std::optional<std::string> text;  // kRead: what was read
 };
 
 // True when `page` begins with CGI header lines ("Name: value", folded
@@ -74,46 +80,62 @@ bool Inside(const std::string& path, const std::string& directory) {
   return !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
-std::optional<std::vector<platform::AccessOutcome>> ProbeAs(
-    const Settings& s, const std::vector<platform::AccessProbe>& probes, Findings& out) {
-  std::string error;
-  std::optional<std::vector<platform::AccessOutcome>> outcomes =
-      platform::ProbeAccessAs(s.identity, probes, error);
-  if (!outcomes) out.Error("cannot check the files as " + s.checkedAs.name + ": " + error);
-  return outcomes;
+// The name in the directory of `path` that the missing file's name is most
+// likely a typo of: " (did you mean NAME?)", or nothing.
+std::string DidYouMean(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  const std::string directory = slash == 0 ? "/" : path.substr(0, slash);
+  std::optional<std::vector<std::string>> names =
+      platform::ListDirectory(directory, kMaxDirectoryEntries);
+  if (!names) return {};
+  const std::vector<std::string_view> candidates(names->begin(), names->end());
+  std::optional<std::string> meant = Closest(std::string_view(path).substr(slash + 1), candidates);
+  return meant ? " (did you mean " + Shown(*meant) + "?)" : "";
 }
 
-void ReportDenied(const Settings& s, const FileUse& use, const platform::AccessOutcome& o,
-                  Findings& out) {
+void ReportDenied(const Settings& s, const FileUse& use, Findings& out) {
+  const platform::AccessOutcome& o = use.outcome;
   if (o.allowed) return;
   std::string verb = "read ";
   if (use.probe.kind == AccessKind::kWrite) verb = o.exists ? "write " : "create ";
   if (use.probe.kind == AccessKind::kCreateIn) verb = "create files in ";
-  out.Error(s.checkedAs.name + " cannot " + verb + use.what + " " + Shown(use.probe.path) + ": " +
-            o.reason);
+  const bool missing = use.probe.kind == AccessKind::kRead && !o.exists;
+  out.Error(s.user.name + " cannot " + verb + use.what + " " + Shown(use.probe.path) + ": " +
+            o.reason + (missing ? DidYouMean(use.probe.path) : ""));
 }
 
 class FileCheck {
  public:
-  FileCheck(const CheckedTemplate& checked, const PathAliases& aliases, const Settings& settings,
+  FileCheck(const TemplateReport& report, const PathAliases& aliases, const Settings& settings,
             Findings& out)
-      : checked_(checked), t_(checked.t), aliases_(aliases), s_(settings), out_(out) {}
+      : report_(report), t_(report.parsed), aliases_(aliases), s_(settings), out_(out) {}
 
   void Run() {
     std::optional<std::size_t> errorPage, successPage, addressFile;
     // A missing section is reported already; a present one names a file.
-    if (Section(checked_.text, "ERRMSGFILE")) {
-      errorPage = Named(t_.errorPageFile, "the error page (ERRMSGFILE)");
+    if (report_.errorPageNamed) {
+      errorPage = Read(t_.errorPageFile, "the error page (ERRMSGFILE)", kMaxPageFileSize);
     }
     if (t_.successPageFile) {
-      successPage = Named(*t_.successPageFile, "the success page (SUCCEEDMSGFILE)");
+      successPage =
+          Read(*t_.successPageFile, "the success page (SUCCEEDMSGFILE)", kMaxPageFileSize);
     }
     if (t_.mail && t_.addressFile) {
-      addressFile = Named(*t_.addressFile, "the address file (ADRFILE)");
+      addressFile = Read(*t_.addressFile, "the address file (ADRFILE)", kMaxAddressFileSize);
     }
     if (t_.dataFile) {
       if (std::optional<std::string> data = Resolve(t_.dataFile->name)) {
         Use(AccessKind::kWrite, *data, "the data file (DFILE)");
+        // A data file that is not there yet is made by the first
+        // submission; one beside it with a name a typo away is likely the
+        // one meant.
+        const platform::AccessOutcome& outcome = uses_.back().outcome;
+        if (outcome.allowed && !outcome.exists) {
+          if (std::string meant = DidYouMean(*data); !meant.empty()) {
+            out_.Warning("the data file (DFILE) " + Shown(*data) + " does not exist yet" + meant);
+          }
+        }
         if (Inside(*data, s_.site)) {
           out_.Warning("the data file (DFILE) " + Shown(*data) +
                        " lies inside the site directory " + Shown(s_.site) +
@@ -126,19 +148,12 @@ class FileCheck {
           /*followLinks=*/false);
     }
     const std::size_t firstProgram = PgpUses();
-    std::vector<platform::AccessProbe> probes;
-    for (const FileUse& use : uses_) probes.push_back(use.probe);
-    outcomes_ = ProbeAs(s_, probes, out_);
-    if (!outcomes_) return;
-    for (std::size_t i = 0; i < firstProgram; ++i) {
-      ReportDenied(s_, uses_[i], (*outcomes_)[i], out_);
-    }
+    for (std::size_t i = 0; i < firstProgram; ++i) ReportDenied(s_, uses_[i], out_);
     if (firstProgram < uses_.size()) ReportPgpProgram(firstProgram);
 
-    // What the user can't read is not read here either.
-    if (Readable(errorPage)) CheckPage(uses_[*errorPage], true);
-    if (Readable(successPage)) CheckPage(uses_[*successPage], false);
-    if (Readable(addressFile)) CheckAddressFile(uses_[*addressFile].probe.path);
+    if (errorPage) CheckPage(uses_[*errorPage], true);
+    if (successPage) CheckPage(uses_[*successPage], false);
+    if (addressFile) CheckAddressFile(uses_[*addressFile]);
     CheckKeys();
   }
 
@@ -159,18 +174,22 @@ class FileCheck {
     return Absolute(*path);
   }
 
-  // A file to read: where it stands among the uses.
-  std::optional<std::size_t> Named(const std::string& name, std::string what) {
+  // A file the template names, read now up to `limit` as the CGI reads it:
+  // where it stands among the uses.
+  std::optional<std::size_t> Read(const std::string& name, std::string what, std::size_t limit) {
     std::optional<std::string> path = Resolve(name);
     if (!path) return std::nullopt;
-    Use(AccessKind::kRead, *path, std::move(what));
+    FileUse& use = uses_.emplace_back(FileUse{{AccessKind::kRead, *path}, std::move(what), {}, {}});
+    std::string error;
+    use.text = platform::ReadTextFile(*path, &error, limit);
+    use.outcome = {use.text.has_value(), platform::PathExists(*path), error};
     return uses_.size() - 1;
   }
 
-  bool Readable(std::optional<std::size_t> use) const { return use && (*outcomes_)[*use].allowed; }
-
   void Use(AccessKind kind, std::string path, std::string what, bool followLinks = true) {
-    uses_.push_back({{kind, std::move(path), followLinks}, std::move(what)});
+    platform::AccessProbe probe{kind, std::move(path), followLinks};
+    platform::AccessOutcome outcome = platform::ProbeAccess({probe}).front();
+    uses_.push_back({std::move(probe), std::move(what), std::move(outcome), {}});
   }
 
   std::vector<std::string> KeyFields() const {
@@ -191,41 +210,28 @@ class FileCheck {
         platform::ChooseTempDirectory(platform::TempDirectoryCandidates(*s_.env)),
         "the temporary directory for PGP");
     const std::size_t first = uses_.size();
-    if (!s_.pgpDirectory.empty()) {
-      Use(AccessKind::kExecute, s_.pgpDirectory + "/" + std::string(kPgpProgram), "");
-    }
-    for (std::string_view directory : SplitOn(kWebServerPath, ':')) {
-      Use(AccessKind::kExecute, std::string(directory) + "/" + std::string(kPgpProgram), "");
-    }
+    const PgpPlaces places = PgpLookup(s_.pgpDirectory, kWebServerPath);
+    if (places.installed) Use(AccessKind::kExecute, *places.installed, "");
+    for (const std::string& path : places.onPath) Use(AccessKind::kExecute, path, "");
     return first;
   }
 
-  static std::vector<std::string_view> SplitOn(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    for (std::size_t at = 0; at <= text.size();) {
-      std::size_t end = std::min(text.find(separator, at), text.size());
-      parts.push_back(text.substr(at, end - at));
-      at = end + 1;
-    }
-    return parts;
-  }
-
-  // The install's pgp.exe is used whenever it is there; only when it is not
-  // does the web server's PATH count (mail/pgp_encryptor.hpp).
+  // The install's pgp.exe is used whenever anything is there; only when
+  // nothing is does the web server's PATH count (mail/pgp_encryptor.hpp).
   void ReportPgpProgram(std::size_t first) {
-    const std::vector<platform::AccessOutcome>& outcomes = *outcomes_;
     std::size_t i = first;
     if (!s_.pgpDirectory.empty()) {
-      if (outcomes[i].allowed) return;
-      if (outcomes[i].exists) {
-        out_.Error(s_.checkedAs.name + " cannot run " + Shown(uses_[i].probe.path) + ": " +
-                   outcomes[i].reason);
+      const platform::AccessOutcome& installed = uses_[i].outcome;
+      if (installed.allowed) return;
+      if (installed.exists) {
+        out_.Error(s_.user.name + " cannot run " + Shown(uses_[i].probe.path) + ": " +
+                   installed.reason);
         return;
       }
       ++i;
     }
-    for (; i < outcomes.size(); ++i) {
-      if (outcomes[i].allowed) return;
+    for (; i < uses_.size(); ++i) {
+      if (uses_[i].outcome.allowed) return;
     }
     std::string where = s_.pgpDirectory.empty() ? "" : "in " + Shown(s_.pgpDirectory) + ", then ";
     out_.Error("pgp.exe not found for the PGP keys of the template: looked for " + where +
@@ -233,15 +239,14 @@ class FileCheck {
   }
 
   void CheckPage(const FileUse& use, bool errorPage) {
-    std::optional<std::string> page = platform::ReadTextFile(use.probe.path);
-    if (!page) return;
+    if (!use.text) return;
     const std::string named = use.what + " " + Shown(use.probe.path);
-    if (!HasHeaderBlock(*page)) {
+    if (!HasHeaderBlock(*use.text)) {
       out_.Error(named +
                  " has no header block: it must begin with CGI header lines such as "
                  "Content-type: text/html and an empty line");
     }
-    std::string text = *page;
+    std::string text = *use.text;
     if (errorPage) {
       std::optional<std::size_t> marker = FindNoCase(text, kErrorMarker);
       if (!marker) {
@@ -250,20 +255,16 @@ class FileCheck {
         text.erase(*marker, kErrorMarker.size());
       }
     }
-    CheckPlaceholders(text, named, checked_, out_);
+    CheckPlaceholders(text, named, report_, out_);
   }
 
-  void CheckAddressFile(const std::string& path) {
-    std::optional<std::string> list = platform::ReadTextFile(path);
-    if (!list) return;
-    std::size_t number = 0;
-    for (std::string_view line : SplitLines(*list)) {
-      ++number;
-      std::string address(line);
-      Trim(address);
-      if (address.empty() || (!IsUnsafeAddress(address) && !IsOverlongAddress(address))) continue;
-      out_.Error("the address file (ADRFILE) " + Shown(path) + ", line " + std::to_string(number) +
-                 ": " + Shown(address) + " is not a usable mail address");
+  void CheckAddressFile(const FileUse& use) {
+    if (!use.text) return;
+    for (const ListedAddress& listed : AddressFileEntries(*use.text)) {
+      if (CheckEnvelopeAddress(listed.address)) continue;
+      out_.Error("the address file (ADRFILE) " + Shown(use.probe.path) + ", line " +
+                 std::to_string(listed.line) + ": " + Shown(listed.address) +
+                 " is not a usable mail address");
     }
   }
 
@@ -272,25 +273,26 @@ class FileCheck {
   void CheckKeys() {
     std::vector<std::string> done;
     const std::optional<std::string> gnupgHome = s_.env->Get("GNUPGHOME");
-    const std::string keyring = gnupgHome ? *gnupgHome : s_.checkedAs.home + "/.gnupg";
-    std::vector<std::string> env = {"PATH=" + std::string(kWebServerPath),
-                                    "HOME=" + s_.checkedAs.home, "LANG=C"};
-    if (gnupgHome) env.push_back("GNUPGHOME=" + *gnupgHome);
+    const std::string keyring = gnupgHome ? *gnupgHome : s_.user.home + "/.gnupg";
+    platform::ChildSetup gpgSetup;
+    gpgSetup.environment = {"PATH=" + std::string(kWebServerPath), "HOME=" + s_.user.home,
+                            "LANG=C"};
+    if (gnupgHome) gpgSetup.environment.push_back("GNUPGHOME=" + *gnupgHome);
     for (const std::string& key : KeyFields()) {
       if (std::find(done.begin(), done.end(), key) != done.end()) continue;
       done.push_back(key);
       platform::ChildReport gpg = platform::RunProgramAs(
-          s_.identity,
+          gpgSetup,
           {"gpg", "--batch", "--no-tty", "--quiet", "--trust-model", "always",
            "--no-auto-key-locate", "--no-auto-key-retrieve", "--armor", "--encrypt", "--recipient",
            key, "--output", "/dev/null"},
-          env, kGpgLimits);
+          kGpgLimits);
       if (gpg.outcome.Succeeded()) continue;
       const std::string named = "PGP key " + Shown(key);
       if (gpg.outcome.ending == platform::ChildOutcome::Ending::kExited &&
           gpg.outcome.code != 127) {
-        out_.Error(named + " cannot be used from " + s_.checkedAs.name + "'s keyring " +
-                   Shown(keyring) + ": " + Shown(FirstLine(gpg.output)));
+        out_.Error(named + " cannot be used from " + s_.user.name + "'s keyring " + Shown(keyring) +
+                   ": " + Shown(FirstLine(gpg.output)));
       } else {
         const std::string why = gpg.outcome.ending == platform::ChildOutcome::Ending::kExited
                                     ? FirstLine(gpg.output)
@@ -300,36 +302,19 @@ class FileCheck {
     }
   }
 
-  const CheckedTemplate& checked_;
+  const TemplateReport& report_;
   const Template& t_;
   const PathAliases& aliases_;
   const Settings& s_;
   Findings& out_;
   std::vector<FileUse> uses_;
-  std::optional<std::vector<platform::AccessOutcome>> outcomes_;  // of the uses, in order
 };
 
 }  // namespace
 
-bool CheckTemplateReadable(const std::string& path, const Settings& settings, Findings& out) {
-  std::vector<FileUse> uses;
-  // veltrano.cfg unreadable, the CGI would take alias names as they stand.
-  if (platform::PathExists(AliasFilePath(settings.site))) {
-    uses.push_back({{AccessKind::kRead, AliasFilePath(settings.site)}, "the alias file"});
-  }
-  uses.push_back({{AccessKind::kRead, path}, "the template"});
-  std::vector<platform::AccessProbe> probes;
-  for (const FileUse& use : uses) probes.push_back(use.probe);
-  std::optional<std::vector<platform::AccessOutcome>> outcomes = ProbeAs(settings, probes, out);
-  if (!outcomes) return false;
-  for (std::size_t i = 0; i < uses.size(); ++i)
-    ReportDenied(settings, uses[i], (*outcomes)[i], out);
-  return outcomes->back().allowed;
-}
-
-void CheckFiles(const CheckedTemplate& checked, const PathAliases& aliases,
-                const Settings& settings, Findings& out) {
-  FileCheck(checked, aliases, settings, out).Run();
+void CheckFiles(const TemplateReport& report, const PathAliases& aliases, const Settings& settings,
+                Findings& out) {
+  FileCheck(report, aliases, settings, out).Run();
 }
 
 }  // namespace veltrano::check

@@ -1,7 +1,8 @@
 // What veltrano-check found in one template: errors (the template fails
-// some or all submissions) and warnings (it works, but is open to abuse or
-// holds a likely mistake), each one line of text that names the section,
-// field, file or address concerned.
+// some or all submissions), warnings (it works, but is open to abuse or
+// holds a likely mistake), and, when the check itself failed part way, why
+// the template could not be checked. Each is one line of text that names
+// the section, field, file or address concerned.
 #pragma once
 
 #include <string>
@@ -11,14 +12,22 @@
 namespace veltrano::check {
 
 struct Finding {
-  bool error = false;
+  // The letters are the kinds of the records that carry findings from the
+  // checking process to the one that prints them.
+  enum class Kind : char { kError = 'E', kWarning = 'W', kUnchecked = 'U' };
+  Kind kind = Kind::kError;
   std::string text;
 };
 
 class Findings {
  public:
-  void Error(std::string text) { list_.push_back({true, std::move(text)}); }
-  void Warning(std::string text) { list_.push_back({false, std::move(text)}); }
+  void Error(std::string text) { Add(Finding::Kind::kError, std::move(text)); }
+  void Warning(std::string text) { Add(Finding::Kind::kWarning, std::move(text)); }
+  // The check ended early: "could not be checked: " and why.
+  void Unchecked(std::string_view why) {
+    Add(Finding::Kind::kUnchecked, "could not be checked: " + std::string(why));
+  }
+  void Add(Finding::Kind kind, std::string text) { list_.push_back({kind, std::move(text)}); }
   const std::vector<Finding>& list() const { return list_; }
 
  private:

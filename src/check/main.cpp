@@ -2,12 +2,13 @@
 // visitor finds it (check/check.hpp). Run by the administrator, never by a
 // web server.
 //
-//   veltrano-check [--site DIR] [--user USER] [--offline] NAME...
+//   veltrano-check [--site DIR] [--user USER] [--offline] [--strict] NAME...
 //
 // One line per finding on standard output, "NAME: error: ..." or
 // "NAME: warning: ...", a template's errors before its warnings. Exit
-// status 0 without errors, 1 with one, 2 for a bad command line (a usage
-// line on standard error).
+// status 0 without errors, 1 with one (or, with --strict, with a warning),
+// 2 for a bad command line (a usage line on standard error) or a template
+// that could not be checked.
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -16,19 +17,21 @@
 #include <vector>
 
 #include "check/check.hpp"
+#include "check/confined.hpp"
 #include "platform/accounts.hpp"
 #include "platform/files.hpp"
 
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: veltrano-check [--site DIR] [--user USER] [--offline] NAME...";
+    "usage: veltrano-check [--site DIR] [--user USER] [--offline] [--strict] NAME...";
 constexpr std::string_view kDefaultUser = "www-data";
 
 struct CommandLine {
   std::string site = ".";
   std::string user = std::string(kDefaultUser);
   bool offline = false;
+  bool strict = false;  // warnings count as problems
   bool help = false;
   std::vector<std::string> names;
 };
@@ -45,6 +48,8 @@ std::optional<CommandLine> Parse(const std::vector<std::string_view>& args) {
       options = false;
     } else if (arg == "--offline") {
       line.offline = true;
+    } else if (arg == "--strict") {
+      line.strict = true;
     } else if (arg == "--help" || arg == "-h") {
       line.help = true;
     } else if (arg == "--site" || arg == "--user") {
@@ -81,11 +86,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // The site directory becomes the current directory, as it is for the CGI.
+  // The site directory becomes the checking process's current directory,
+  // as it is for the CGI; here it is only looked at.
   std::error_code error;
   std::filesystem::path site = std::filesystem::absolute(line->site, error);
-  if (error || !std::filesystem::is_directory(site, error) ||
-      !platform::ChangeDirectory(site.string())) {
+  if (error || !std::filesystem::is_directory(site, error)) {
     return BadCommandLine(check::Printable(line->site) + ": not a directory");
   }
   std::optional<platform::Account> user = platform::FindAccount(line->user);
@@ -96,7 +101,7 @@ int main(int argc, char** argv) {
   if (settings.site.size() > 1 && settings.site.ends_with('/')) settings.site.pop_back();
   settings.offline = line->offline;
   platform::ProcessEnvironment env;
-  settings.env = &env;
+  settings.env = &env;  // in the checking process: the environment made for it
 #ifdef VELTRANO_PGP_DIRECTORY
   settings.pgpDirectory = VELTRANO_PGP_DIRECTORY;
 #endif
@@ -106,32 +111,38 @@ int main(int argc, char** argv) {
   }
   // Only root can take another user's identity; anyone else checks with
   // their own rights, and says so.
+  platform::ChildSetup setup;
+  setup.resources = platform::ResourceLimits{};
   std::optional<std::string> notAsUser;
   if (platform::IsRoot()) {
-    settings.identity = *user;
-    settings.checkedAs = *user;
+    setup.identity = *user;
+    settings.user = *user;
   } else {
-    settings.checkedAs = platform::CurrentAccount().value_or(*user);
-    if (settings.checkedAs.uid != user->uid) {
-      notAsUser = "not run as root: the files are checked as " + settings.checkedAs.name +
-                  ", not as " + user->name;
+    settings.user = platform::CurrentAccount().value_or(*user);
+    if (settings.user.uid != user->uid) {
+      notAsUser = "not run as root: the files are checked as " + settings.user.name + ", not as " +
+                  user->name;
     }
   }
+  setup.environment = check::CheckingEnvironment(settings.user, env);
 
-  bool failed = false;
+  bool failed = false, unchecked = false;
   for (const std::string& name : line->names) {
-    check::Findings findings = check::CheckTemplate(name, settings);
+    check::Findings findings = check::RunConfined(
+        setup, [&](check::Findings& out) { check::CheckTemplate(name, settings, out); });
     if (notAsUser) findings.Warning(*notAsUser);
     const std::string shownName = check::Printable(name);
     for (bool errors : {true, false}) {
       for (const check::Finding& f : findings.list()) {
-        if (f.error != errors) continue;
-        failed = failed || f.error;
-        std::cout << shownName << (f.error ? ": error: " : ": warning: ")
+        const bool isError = f.kind != check::Finding::Kind::kWarning;
+        if (isError != errors) continue;
+        failed = failed || isError || line->strict;
+        unchecked = unchecked || f.kind == check::Finding::Kind::kUnchecked;
+        std::cout << shownName << (isError ? ": error: " : ": warning: ")
                   << check::Printable(f.text) << "\n";
       }
     }
   }
   std::cout.flush();
-  return failed ? 1 : 0;
+  return unchecked ? 2 : failed ? 1 : 0;
 }

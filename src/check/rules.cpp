@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "check/closest.hpp"
 #include "expand/placeholders.hpp"
 #include "mail/deliver_mail.hpp"
 #include "mail/smtp_client.hpp"
@@ -15,6 +16,7 @@
 #include "template/sections.hpp"
 #include "text/address.hpp"
 #include "text/text.hpp"
+#include "validate/recipients.hpp"
 
 namespace veltrano::check {
 
@@ -37,6 +39,23 @@ constexpr std::array<std::string_view, 32> kServerVariables = {
 // of a text one long name.
 constexpr std::size_t kShownNameLength = 40;
 
+// The environment any web server gives a CGI program: each variable listed
+// above, and HTTP_* (the request's header lines), set.
+class ServerEnvironment final : public platform::Environment {
+ public:
+  std::optional<std::string> Get(const std::string& name) const override {
+    const bool set =
+        (name.starts_with("HTTP_") && name.size() > 5) ||
+        std::find(kServerVariables.begin(), kServerVariables.end(), name) != kServerVariables.end();
+    return set ? std::optional<std::string>("set") : std::nullopt;
+  }
+};
+
+class AnyTime final : public platform::Clock {
+ public:
+  platform::LocalTime Now() const override { return {}; }
+};
+
 std::optional<std::size_t> FieldNamed(const std::vector<FieldDefinition>& fields,
                                       std::string_view name) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -45,38 +64,20 @@ std::optional<std::size_t> FieldNamed(const std::vector<FieldDefinition>& fields
   return std::nullopt;
 }
 
-bool IsKnownName(std::string_view name, const std::vector<FieldDefinition>& fields) {
-  if (FieldNamed(fields, name)) return true;
-  if (name == "systemtime" || name == "systemdate") return true;
-  // Such a name never reaches the environment (expand/placeholders.hpp).
-  if (name.find_first_of(std::string_view("=\0", 2)) != std::string_view::npos) return false;
-  const std::string upper = AsciiUpper(name);
-  if (upper.starts_with("HTTP_") && upper.size() > 5) return true;
-  return std::find(kServerVariables.begin(), kServerVariables.end(), upper) !=
-         kServerVariables.end();
-}
-
-bool HasPlaceholder(std::string_view text) {
-  return text.find('$') != std::string_view::npos;
-}
-
-// A fixed address section: its text as it is used, when it holds no
-// placeholder.
-void CheckFixedAddress(std::string_view section, std::string text, Findings& out) {
-  if (HasPlaceholder(text)) return;
-  text = CollapseLineBreaks(text);
-  Trim(text);
-  if (section == "REPLYTO" && text.empty()) return;  // no header, as meant
-  if (!IsPlainAddress(text)) {
-    out.Error(std::string(section) + " is not a plain address (local@domain): " + Shown(text));
+// REPLYTO written without placeholders gives every mail the same header,
+// or none.
+void CheckFixedReplyTo(const Template& t, Findings& out) {
+  if (!t.mail || !t.mail->replyTo || !IsFixedText(*t.mail->replyTo)) return;
+  const std::string text = ReplyToText(*t.mail->replyTo);
+  if (!text.empty() && !IsUsableReplyTo(text)) {  // empty: no header, as meant
+    out.Error("REPLYTO is not a plain address (local@domain): " + Shown(text));
   }
 }
 
 void CheckRecipients(const Template& t, Findings& out) {
   if (!t.abuse.recipients) return;
   for (const std::string& entry : *t.abuse.recipients) {
-    const bool plain = entry.starts_with('@') ? IsPlainAddress("x" + entry) : IsPlainAddress(entry);
-    if (!plain) {
+    if (!EntryCanMatch(entry)) {
       out.Error("RECIPIENTS entry is neither a plain address nor @domain, so nothing matches it: " +
                 Shown(entry));
     }
@@ -88,14 +89,13 @@ void CheckRecipients(const Template& t, Findings& out) {
   }
 }
 
-// DEBUG and DFILEGUARD each take one word; any other text leaves the switch
-// as it is without a word, which is never what was meant.
-void CheckSwitch(std::string_view text, std::string_view tag, Findings& out) {
-  std::optional<std::string> value = Section(text, tag);
-  if (!value) return;
-  Trim(*value);
-  if (!EqualsNoCase(*value, "on") && !EqualsNoCase(*value, "off")) {
-    out.Error(std::string(tag) + " is neither on nor off: " + Shown(*value));
+// Any other text leaves the switch as it is without a word, which is never
+// what was meant.
+void CheckSwitches(const Template& t, Findings& out) {
+  for (const SwitchSection& section : t.switches) {
+    if (!SwitchWord(section.word)) {
+      out.Error(section.tag + " is neither on nor off: " + Shown(section.word));
+    }
   }
 }
 
@@ -123,8 +123,8 @@ void CheckResponseQuotes(const Template& t, Findings& out) {
   }
 }
 
-void CheckAbuseWarnings(const CheckedTemplate& checked, Findings& out) {
-  const Template& t = checked.t;
+void CheckAbuseWarnings(const TemplateReport& report, Findings& out) {
+  const Template& t = report.parsed;
   if (t.abuse.debugAllowed) {
     out.Warning("DEBUG is not off: any visitor can add &debug and read the SMTP conversation");
   }
@@ -144,18 +144,21 @@ void CheckAbuseWarnings(const CheckedTemplate& checked, Findings& out) {
   }
   if (UnsentMail(t).empty()) return;
   // A honeypot may hide in an entry that could not be read.
-  if (checked.fieldsComplete && std::none_of(t.fields.begin(), t.fields.end(),
-                                             [](const FieldDefinition& f) { return f.honeypot; })) {
+  if (report.fieldsComplete && std::none_of(t.fields.begin(), t.fields.end(),
+                                            [](const FieldDefinition& f) { return f.honeypot; })) {
     out.Warning("the form sends mail without a honeypot field: robots' submissions are mailed too");
   }
-  if (!t.abuse.rateLimit && !Section(checked.text, "RATELIMIT")) {  // a bad one is an error
+  const bool badRateLimit =
+      std::any_of(report.problems.begin(), report.problems.end(),
+                  [](const Failure& f) { return f.kind == FailureKind::kBadRateLimit; });
+  if (!t.abuse.rateLimit && !badRateLimit) {  // a bad one is an error
     out.Warning(
         "the form sends mail without a RATELIMIT: one visitor can send any number of mails");
   }
 }
 
-void CheckTexts(const CheckedTemplate& checked, Findings& out) {
-  const Template& t = checked.t;
+void CheckTexts(const TemplateReport& report, Findings& out) {
+  const Template& t = report.parsed;
   std::vector<std::pair<std::string, std::string_view>> texts;
   if (t.mail) {
     texts.emplace_back("SENDER", t.mail->sender);
@@ -176,47 +179,49 @@ void CheckTexts(const CheckedTemplate& checked, Findings& out) {
       texts.emplace_back("MAXLENERR of field " + Shown(field.name), *field.maxLengthErr);
     }
   }
-  for (const auto& [where, text] : texts) CheckPlaceholders(text, where, checked, out);
+  for (const auto& [where, text] : texts) CheckPlaceholders(text, where, report, out);
 }
 
 }  // namespace
 
-std::optional<std::string> Section(std::string_view text, std::string_view tag) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
-  Result<std::optional<std::string>> section = ExtractSection(text, open, close, false);
-  if (!section) return std::nullopt;
-  return std::move(*section);
-}
-
-void CheckPlaceholders(std::string_view text, std::string_view where,
-                       const CheckedTemplate& checked, Findings& out) {
-  if (!checked.fieldsComplete) return;
+void CheckPlaceholders(std::string_view text, std::string_view where, const TemplateReport& report,
+                       Findings& out) {
+  if (!report.fieldsComplete) return;
+  // The request's own lookup, with every field given a value.
+  static const ServerEnvironment env;
+  static const AnyTime clock;
+  const std::vector<FieldDefinition>& fields = report.parsed.fields;
+  const FieldValues values(fields.size(), std::string("set"));
+  const PlaceholderValues lookup(fields, values, env, clock);
+  std::vector<std::string_view> known;
+  for (const FieldDefinition& field : fields) known.push_back(field.name);
+  for (std::string_view name : ClockPlaceholderNames()) known.push_back(name);
+  known.insert(known.end(), kServerVariables.begin(), kServerVariables.end());
   std::set<std::string> told;
   for (std::string_view name : PlaceholderNames(text)) {
-    if (IsKnownName(name, checked.t.fields) || !told.insert(AsciiUpper(name)).second) continue;
-    out.Warning("placeholder $" + Shown(name, kShownNameLength) + "$ in " + std::string(where) +
-                " names no field and no variable a web server sets");
+    std::optional<platform::LocalTime> now;
+    if (lookup.Find(name, now) || !told.insert(AsciiUpper(name)).second) continue;
+    std::string line = "placeholder $" + Shown(name, kShownNameLength) + "$ in " +
+                       std::string(where) + " names no field and no variable a web server sets";
+    if (std::optional<std::string> meant = Closest(name, known)) {
+      line += " (did you mean $" + *meant + "$?)";
+    }
+    out.Warning(std::move(line));
   }
 }
 
-void CheckRules(const CheckedTemplate& checked, Findings& out) {
-  const Template& t = checked.t;
-  if (t.mail) {
-    // A missing SENDER is reported already.
-    if (Section(checked.text, "SENDER")) CheckFixedAddress("SENDER", t.mail->sender, out);
-    if (t.mail->replyTo) CheckFixedAddress("REPLYTO", *t.mail->replyTo, out);
-    if (!ParseSmtpServer(t.mail->server)) {
-      out.Error("SMTPSERVER " + Shown(t.mail->server) + ": not a port number after the last ':'");
-    }
+void CheckRules(const TemplateReport& report, Findings& out) {
+  const Template& t = report.parsed;
+  CheckFixedReplyTo(t, out);
+  if (t.mail && !ParseSmtpServer(t.mail->server)) {
+    out.Error("SMTPSERVER " + Shown(t.mail->server) + ": not a port number after the last ':'");
   }
   CheckRecipients(t, out);
-  CheckSwitch(checked.text, "DEBUG", out);
-  CheckSwitch(checked.text, "DFILEGUARD", out);
+  CheckSwitches(t, out);
   if (t.dataFile && !t.dataFile->format) out.Error(LogText(Fail(FailureKind::kNoDataFileFormat)));
-  CheckTexts(checked, out);
+  CheckTexts(report, out);
   CheckResponseQuotes(t, out);
-  CheckAbuseWarnings(checked, out);
+  CheckAbuseWarnings(report, out);
 }
 
 }  // namespace veltrano::check

@@ -77,7 +77,7 @@ class Request {
       workingDirectory.clear();
     }
     debug_ = query.debugToken && FindNoCase(*query.debugToken, "debug");
-    PathAliases aliases(std::move(workingDirectory));
+    PathAliases aliases(std::move(workingDirectory), &log_);
 
     Result<TemplateFile> file = LoadTemplate(query.templateName, aliases);
     if (!file) return file.failure();

@@ -18,6 +18,23 @@ std::string TwoDigits(int a, int b, int c, char separator) {
   return text;
 }
 
+std::string TimeText(const platform::LocalTime& t) {
+  return TwoDigits(t.hour, t.minute, t.second, ':');
+}
+
+std::string DateText(const platform::LocalTime& t) {
+  return TwoDigits(t.month, t.day, t.year, '/');
+}
+
+// The placeholders that read the clock: each name, exactly in lower case,
+// and how it writes the reading.
+struct ClockPlaceholder {
+  std::string_view name;
+  std::string (*text)(const platform::LocalTime&);
+};
+constexpr ClockPlaceholder kClockPlaceholders[] = {
+    {"systemtime", TimeText}, {"systemdate", DateText}, {"systemdatetime", IsoDateTime}};
+
 // Orders names by their bytes with ASCII letters lower-cased, so that
 // names equal without regard to case stand together.
 bool LessNoCase(std::string_view a, std::string_view b) {
@@ -95,11 +112,10 @@ std::optional<std::string> PlaceholderValues::Find(std::string_view name,
 
 std::optional<std::string> PlaceholderValues::FindOther(
     std::string_view name, std::optional<platform::LocalTime>& now) const {
-  if (name == kTimePlaceholder || name == kDatePlaceholder || name == kDateTimePlaceholder) {
+  for (const ClockPlaceholder& clock : kClockPlaceholders) {
+    if (name != clock.name) continue;
     if (!now) now = clock_.Now();
-    if (name == kTimePlaceholder) return TwoDigits(now->hour, now->minute, now->second, ':');
-    if (name == kDatePlaceholder) return TwoDigits(now->month, now->day, now->year, '/');
-    return IsoDateTime(*now);
+    return clock.text(*now);
   }
   // No variable name holds "=" or a zero byte; such a name would otherwise
   // reach getenv cut short and find some other variable.
@@ -152,6 +168,16 @@ std::vector<std::string_view> PlaceholderNames(std::string_view text) {
     literal = !literal;
     at = end;
   }
+  return names;
+}
+
+bool IsFixedText(std::string_view text) {
+  return text.find('$') == std::string_view::npos;
+}
+
+std::vector<std::string_view> ClockPlaceholderNames() {
+  std::vector<std::string_view> names;
+  for (const ClockPlaceholder& clock : kClockPlaceholders) names.push_back(clock.name);
   return names;
 }
 

@@ -9,7 +9,8 @@
 // A name is replaced by, in this order: the value of a matching field (name
 // compared without regard to ASCII case) that stands before every field with
 // another name; else, tried once at the first field whose name differs, one
-// of the clock's names below, exactly in lower case, or the environment
+// of the clock's names, exactly in lower case ("systemtime" hh:mm:ss,
+// "systemdate" mm/dd/yy, "systemdatetime" ISO 8601), or the environment
 // variable of the upper-cased name; else the value of a later matching
 // field. A name nothing answers to vanishes. The clock is read at most once
 // per expansion, and only when a time or date is asked for. The fields are
@@ -43,16 +44,10 @@ namespace veltrano {
 // template or a flood of long values from growing a response without end.
 inline constexpr std::size_t kMaxExpandedLength = 15359;
 
-// The names the local clock answers to: the time (hh:mm:ss), the date
-// (mm/dd/yy), and both as ISO 8601 with the zone offset
-// (2026-12-07T18:02:11+01:00), which spreadsheets and scripts read without
-// guessing the order of day and month.
-inline constexpr std::string_view kTimePlaceholder = "systemtime";
-inline constexpr std::string_view kDatePlaceholder = "systemdate";
-inline constexpr std::string_view kDateTimePlaceholder = "systemdatetime";
-
-// `time` as ISO 8601 with its zone offset: the text of $systemdatetime$, and
-// the time at the start of every log line.
+// `time` as ISO 8601 with its zone offset (2026-12-07T18:02:11+01:00),
+// which spreadsheets and scripts read without guessing the order of day and
+// month: the text of $systemdatetime$, and the time at the start of every
+// log line.
 std::string IsoDateTime(const platform::LocalTime& time);
 
 // What the names of placeholders stand for: the fields with their values (as
@@ -118,5 +113,12 @@ Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderV
 // The names of the placeholders in `text`, in order, as ExpandPlaceholders
 // reads them; views into `text`.
 std::vector<std::string_view> PlaceholderNames(std::string_view text);
+
+// True when expansion leaves `text` as it stands, whatever the values: it
+// holds no "$".
+bool IsFixedText(std::string_view text);
+
+// The names that stand for a reading of the clock ("systemtime", ...).
+std::vector<std::string_view> ClockPlaceholderNames();
 
 }  // namespace veltrano

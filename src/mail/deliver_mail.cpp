@@ -112,23 +112,24 @@ class OutboxBuilder {
     draft.mail.sender = std::move(*sender);
     Trim(draft.mail.sender);
     if (Status ok = CheckAddress(draft.mail.sender); !ok) return ok.failure();
+    if (!IsUsableSender(draft.mail.sender)) {
+      return Fail(FailureKind::kInvalidAddress, draft.mail.sender);
+    }
     return draft;
   }
 
-  // REPLYTO on one line and trimmed; none when that leaves nothing, or when
-  // it is not one plain address without a route in its local part (the log
-  // says so: a mail without Reply-To still reaches its reader). A reader's
-  // "reply" must not go to a list, a quoted or routed address the visitor
-  // slipped in.
+  // REPLYTO as the header takes it; none when that leaves nothing, or when
+  // it is no usable address (the log says so: a mail without Reply-To
+  // still reaches its reader). A reader's "reply" must not go to a list, a
+  // quoted or routed address the visitor slipped in.
   Result<std::optional<std::string>> ReplyTo() {
     const std::optional<std::string> none;
     if (!order_.sections.replyTo) return none;
     Result<std::string> expanded = Expand(*order_.sections.replyTo);
     if (!expanded) return expanded.failure();
-    std::string address = CollapseLineBreaks(*expanded);
-    Trim(address);
+    std::string address = ReplyToText(*expanded);
     if (address.empty()) return none;
-    if (!IsPlainAddress(address) || HasRoutedLocalPart(address)) {
+    if (!IsUsableReplyTo(address)) {
       pending_.Note(NoticeKind::kReplyToInvalid, address);
       return none;
     }
@@ -214,16 +215,13 @@ class OutboxBuilder {
     Result<std::string> path = sources_.aliases.Resolve(*order_.addressFile, sources_.templatePath);
     if (!path) return path.failure();
     std::string error;
-    std::optional<std::string> list = platform::ReadTextFile(*path, &error);
+    std::optional<std::string> list = platform::ReadTextFile(*path, &error, kMaxAddressFileSize);
     if (!list) return Fail(FailureKind::kAddressFileUnreadable, {}, *path + ": " + error);
 
     Result<Draft> draft = Start(/*response=*/false);
     if (!draft) return draft.failure();
-    for (std::string_view line : SplitLines(*list)) {
-      std::string address(line);
-      Trim(address);
-      if (address.empty()) continue;
-      if (Status ok = AddRecipient(*draft, address, /*listed=*/false); !ok) return ok;
+    for (const ListedAddress& listed : AddressFileEntries(*list)) {
+      if (Status ok = AddRecipient(*draft, listed.address, /*listed=*/false); !ok) return ok;
     }
     if (!draft->mail.recipients.empty()) {
       Compose(*draft, mainBody_, mainSubject_, BodyKind::kText, order_.sections.mailHeader);
@@ -268,6 +266,28 @@ class OutboxBuilder {
 };
 
 }  // namespace
+
+Status CheckEnvelopeAddress(std::string_view address) {
+  return CheckAddress(std::string(address));
+}
+
+std::string ReplyToText(std::string_view expanded) {
+  std::string text = CollapseLineBreaks(expanded);
+  Trim(text);
+  return text;
+}
+
+std::vector<ListedAddress> AddressFileEntries(std::string_view text) {
+  std::vector<ListedAddress> entries;
+  std::size_t number = 0;
+  for (std::string_view line : SplitLines(text)) {
+    std::string address(line);
+    Trim(address);
+    ++number;
+    if (!address.empty()) entries.push_back({number, std::move(address)});
+  }
+  return entries;
+}
 
 std::string UnsentMail(const Template& t) {
   std::string asked;

@@ -22,15 +22,20 @@
 // RMAILHDR on the response mails, both unexpanded. Without RSUBJECT,
 // response mails carry the main subject and body.
 //
-// REPLYTO, expanded afresh for each main and address-file mail like SENDER,
-// becomes their Reply-To header (each run of CR/LF one space, trimmed): the
-// visitor's address, while From stays an address of the site's own. Nothing
-// left gives no header; anything but one plain address (text/address.hpp)
-// gives no header and a notice. Response mails carry no Reply-To and are
-// marked as automatic replies.
+// SENDER, expanded and trimmed, must be empty (the null sender) or one plain
+// address (text/address.hpp): anything else is an invalid address, found
+// before any mail is sent.
 //
-// Address file: read whole in text mode, one address per line, each trimmed;
-// blank lines give no recipient and lines have no length limit.
+// REPLYTO, expanded afresh for each main and address-file mail like SENDER,
+// becomes their Reply-To header (ReplyToText: each run of CR/LF one space,
+// trimmed): the visitor's address, while From stays an address of the
+// site's own. Nothing left gives no header; anything but one plain address
+// that routes nowhere else (text/address.hpp) gives no header and a notice.
+// Response mails carry no Reply-To and are marked as automatic replies.
+//
+// Address file: read in text mode, one address per line, each trimmed;
+// blank lines give no recipient and lines have no length limit. A file whose
+// text is over kMaxAddressFileSize is not read: it fails as an unreadable one.
 //
 // BuildOutbox fails before anything is sent: "Veltrano AdrFile error" when
 // the address file cannot be read, an expansion's failure, a sender or
@@ -83,6 +88,25 @@ struct MailSources {
   PgpEncryptor& pgp;
   std::string_view localHostName;  // Message-IDs; empty: "localhost"
 };
+
+// The longest address file read: some 4,000 addresses of the longest kind,
+// far more than one mail's recipients a mail server takes (Postfix: 1,000).
+inline constexpr std::size_t kMaxAddressFileSize = 1024 * 1024;
+
+// An address fit for a command and a header line (kInvalidAddress if not):
+// what every sender and recipient must be, whoever supplied it.
+Status CheckEnvelopeAddress(std::string_view address);
+
+// The text of the Reply-To header an expanded REPLYTO gives.
+std::string ReplyToText(std::string_view expanded);
+
+// The addresses of an address file's text, each line trimmed, a blank one
+// left out; `line` counts from 1.
+struct ListedAddress {
+  std::size_t line;
+  std::string address;
+};
+std::vector<ListedAddress> AddressFileEntries(std::string_view text);
 
 // What a template without SMTPSERVER asks to be mailed (its recipient
 // fields, ADRFILE, RMSGBODY), for the log; empty when it asks for nothing.

@@ -1,5 +1,6 @@
 #include "mail/pgp_encryptor.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -9,8 +10,6 @@
 namespace veltrano {
 
 namespace {
-
-constexpr const char* kPgpProgram = "pgp.exe";
 
 Encryption Without(std::string problem) {
   return Encryption{std::nullopt, std::move(problem)};
@@ -59,9 +58,9 @@ Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_vie
 // where pgp.exe was looked for.
 platform::ChildOutcome PgpEncryptor::RunPgp(const std::string& file, std::string_view keyId,
                                             std::string& where) const {
-  std::vector<std::string> argv{kPgpProgram, "-eaw", file, std::string(keyId)};
-  if (!programDirectory_.empty()) {
-    argv[0] = programDirectory_ + "/" + kPgpProgram;
+  std::vector<std::string> argv{std::string(kPgpProgram), "-eaw", file, std::string(keyId)};
+  if (std::optional<std::string> installed = PgpLookup(programDirectory_, {}).installed) {
+    argv[0] = *installed;
     platform::ChildOutcome outcome = platform::RunQuietly(argv, limits_);
     const bool absent = outcome.ending == platform::ChildOutcome::Ending::kNotStarted &&
                         (outcome.code == ENOENT || outcome.code == ENOTDIR);
@@ -73,6 +72,19 @@ platform::ChildOutcome PgpEncryptor::RunPgp(const std::string& file, std::string
     where = " (looked for in " + programDirectory_ + ", then on PATH)";
   }
   return platform::RunQuietly(argv, limits_);
+}
+
+PgpPlaces PgpLookup(std::string_view programDirectory, std::string_view searchPath) {
+  PgpPlaces places;
+  const std::string name(kPgpProgram);
+  if (!programDirectory.empty()) places.installed = std::string(programDirectory) + "/" + name;
+  for (std::size_t at = 0; !searchPath.empty() && at <= searchPath.size();) {
+    const std::size_t end = std::min(searchPath.find(':', at), searchPath.size());
+    const std::string_view directory = searchPath.substr(at, end - at);
+    places.onPath.push_back((directory.empty() ? "." : std::string(directory)) + "/" + name);
+    at = end + 1;
+  }
+  return places;
 }
 
 }  // namespace veltrano

@@ -23,8 +23,9 @@
 // it names is pgp's business.
 //
 // pgp.exe is the one in the encryptor's program directory (the install's own,
-// fixed when the program is built) when that holds one, else the first on
-// PATH.
+// fixed when the program is built) whenever anything is at that path (one
+// that can't be run is the administrator's to fix, and the log names it),
+// else the first on PATH (PgpLookup).
 #pragma once
 
 #include <optional>
@@ -37,6 +38,19 @@
 #include "platform/system.hpp"
 
 namespace veltrano {
+
+inline constexpr std::string_view kPgpProgram = "pgp.exe";
+
+// Where Encrypt looks for pgp.exe, in order: the program directory's
+// (`installed`, none without a program directory), decisive whenever
+// anything is at that path; then, only when nothing is, pgp.exe in each
+// directory of `searchPath`, a PATH value (an empty entry is the current
+// directory).
+struct PgpPlaces {
+  std::optional<std::string> installed;
+  std::vector<std::string> onPath;
+};
+PgpPlaces PgpLookup(std::string_view programDirectory, std::string_view searchPath);
 
 struct Encryption {
   std::optional<std::string> armour;

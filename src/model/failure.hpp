@@ -43,6 +43,7 @@ enum class FailureKind {
   kMaxLenWithoutText,    // text: the field's name, or "(null)"
   kEntryWithoutName,     // text: the whole entry
   kBadRateLimit,         // text: the RATELIMIT section
+  kSenderNotAddress,     // text: a SENDER without placeholders, trimmed
   // Form
   kNotPost,
   kNoContentLength,

@@ -22,6 +22,7 @@ enum class NoticeKind {
   kLongLineKept,        // detail: which mail, how long its longest body line
   kRcptRefused,         // detail: server, RCPT TO and the reply; the mail went on without it
   kResponseFailed,      // detail: address, server, command and reply; the request went on
+  kAliasFileUnusable,   // detail: the alias file's path and why; names are used as written
   kLogLinesDropped,     // detail: how many notices of the request were not logged; the last kind
 };
 

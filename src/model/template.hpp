@@ -50,6 +50,14 @@ struct AbuseControls {
   bool dataFileGuard = false;  // DFILEGUARD on
 };
 
+// An on/off section as written: its tag ("DEBUG") and its word, trimmed.
+// Only "on" and "off" (any case) are words; any other text leaves the
+// switch as it is without the section.
+struct SwitchSection {
+  std::string tag;
+  std::string word;
+};
+
 struct Template {
   std::string path;  // as resolved and read
   std::optional<MailSections> mail;
@@ -61,6 +69,7 @@ struct Template {
   std::optional<DataFileSections> dataFile;
   std::vector<FieldDefinition> fields;  // FORMDATA entries in template order
   AbuseControls abuse;
+  std::vector<SwitchSection> switches;  // every on/off section the template holds
   // SUCCEEDMSGFILE, or the "Tag missing" failure that is reported only at
   // the end of an accepted request.
   std::optional<std::string> successPageFile;

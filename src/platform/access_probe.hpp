@@ -11,16 +11,13 @@
 //
 // Opening never waits: a FIFO is opened without blocking and refused as not
 // a regular file. A probe that does not follow links refuses a symbolic
-// link at its path, as open(2) with O_NOFOLLOW does. Run as root, every
-// probe would pass; ProbeAccessAs runs them in a child that has become the
-// user (accounts.hpp).
+// link at its path, as open(2) with O_NOFOLLOW does. The probes run as this
+// process: a root program runs them in a child that has become the user
+// (accounts.hpp).
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
-
-#include "platform/accounts.hpp"
 
 namespace veltrano::platform {
 
@@ -40,11 +37,5 @@ struct AccessOutcome {
 
 // The outcome of each probe, in order, for this process.
 std::vector<AccessOutcome> ProbeAccess(const std::vector<AccessProbe>& probes);
-
-// The same, in a child that is `identity` when given. None, with `error`
-// set, when the child gave no full answer.
-std::optional<std::vector<AccessOutcome>> ProbeAccessAs(const std::optional<Account>& identity,
-                                                        const std::vector<AccessProbe>& probes,
-                                                        std::string& error);
 
 }  // namespace veltrano::platform

@@ -1,9 +1,11 @@
 #include "platform/files.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -19,6 +21,10 @@ std::nullopt_t Fail(std::string* error, std::string text) {
   return std::nullopt;
 }
 
+std::nullopt_t TooLarge(std::string* error, std::size_t maxBytes) {
+  return Fail(error, "too large, over " + std::to_string(maxBytes) + " bytes");
+}
+
 }  // namespace
 
 std::string ErrorText(int error) {
@@ -27,7 +33,8 @@ std::string ErrorText(int error) {
   return ::strerror_r(error, buf, sizeof buf);
 }
 
-std::optional<std::string> ReadTextFile(const std::string& path, std::string* error) {
+std::optional<std::string> ReadTextFile(const std::string& path, std::string* error,
+                                        std::size_t maxBytes) {
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
   // before the check below could refuse it. Regular files ignore the flag.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -36,27 +43,49 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string* er
   if (::fstat(fd.get(), &st) != 0) return Fail(error, ErrorText(errno));
   if (!S_ISREG(st.st_mode)) return Fail(error, "not a regular file");
 
+  // The size is a hint only (a sparse file may claim terabytes); the text
+  // grows up to the limit and no further.
+  const std::size_t expected = static_cast<std::size_t>(st.st_size);
   std::string out;
-  out.reserve(static_cast<std::size_t>(st.st_size));
+  out.reserve(std::min(expected, maxBytes));
   TextModeDecoder decoder;
   char buf[65536];
   // Reading stops at the end of the file, or as soon as it has given the
   // size fstat reported, which saves the read that would only confirm it.
-  const std::size_t expected = static_cast<std::size_t>(st.st_size);
   for (std::size_t total = 0; expected == 0 || total < expected;) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail(error, ErrorText(errno));
     if (n == 0) break;
     total += static_cast<std::size_t>(n);
-    if (!decoder.Feed(std::string_view(buf, static_cast<std::size_t>(n)), out)) break;
+    const bool more = decoder.Feed(std::string_view(buf, static_cast<std::size_t>(n)), out);
+    if (out.size() > maxBytes) return TooLarge(error, maxBytes);
+    if (!more) break;
   }
   decoder.Finish(out);
+  if (out.size() > maxBytes) return TooLarge(error, maxBytes);
   return out;
 }
 
-bool ChangeDirectory(const std::string& path) {
-  return ::chdir(path.c_str()) == 0;
+std::optional<std::vector<std::string>> ListDirectory(const std::string& path,
+                                                      std::size_t maxEntries) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::vector<std::string> names;
+  while (names.size() < maxEntries) {
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+bool ChangeDirectory(const std::string& path, std::string* error) {
+  if (::chdir(path.c_str()) == 0) return true;
+  Fail(error, ErrorText(errno));
+  return false;
 }
 
 }  // namespace veltrano::platform

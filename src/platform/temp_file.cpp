@@ -60,9 +60,11 @@ TempDirectory::~TempDirectory() {
 }
 
 std::vector<std::optional<std::string>> TempDirectoryCandidates(const Environment& env) {
-  std::optional<std::string> temp = env.Get("TEMP");
-  if (!temp) temp = env.Get("temp");
-  return {env.Get("TMP"), temp, env.Get("TMPDIR")};
+  const auto [tmp, temp, lowerTemp, tmpDir] = kTempDirectoryVariables;
+  auto get = [&env](std::string_view name) { return env.Get(std::string(name)); };
+  std::optional<std::string> either = get(temp);
+  if (!either) either = get(lowerTemp);
+  return {get(tmp), either, get(tmpDir)};
 }
 
 std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& candidates) {

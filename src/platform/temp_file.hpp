@@ -65,6 +65,9 @@ class TempDirectory {
   RemovedOnTermination onSignal_;
 };
 
+// The temporary-directory variables, each read by TempDirectoryCandidates.
+inline constexpr std::string_view kTempDirectoryVariables[] = {"TMP", "TEMP", "temp", "TMPDIR"};
+
 // The temporary-directory variables in the order they count: $TMP, $TEMP
 // (or $temp), $TMPDIR.
 std::vector<std::optional<std::string>> TempDirectoryCandidates(const Environment& env);

@@ -131,6 +131,10 @@ constexpr PageRow kPages[] = {
      "The &lt;RATELIMIT&gt; section must hold an absolute file path, a number of submissions and "
      "a number of seconds.  Please check your template file\n<br><pre>&lt;",
      kAsWritten, "&gt;</pre>", "malformed RATELIMIT section", k500},
+    {kSenderNotAddress, "Template Error",
+     "The &lt;SENDER&gt; section must hold one mail address (local@domain).  Please check your "
+     "template file\n<br><pre>",
+     kEscaped, "</pre>", "SENDER is not a plain address (local@domain)", k500},
     {kNotPost, "Form Submit Error", "You must submit a form with a POST method.", kNothing, "",
      "form not sent with POST", kNoStatus},
     {kNoContentLength, "No data", "Your browser didn't send any content.  Is it not POST capable?",
@@ -210,6 +214,7 @@ constexpr NoticeRow kNotices[] = {
     {NoticeKind::kRcptRefused, "recipient refused by the SMTP server, the mail went on without it"},
     {NoticeKind::kResponseFailed,
      "response mail not delivered, the submission went on (an earlier mail was accepted)"},
+    {NoticeKind::kAliasFileUnusable, "alias file not used, names are taken as they stand"},
     {NoticeKind::kLogLinesDropped, "log lines dropped after the first 20 of this request"},
 };
 

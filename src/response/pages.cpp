@@ -58,7 +58,7 @@ void WriteDebugPage(platform::Output& output, const platform::Environment& env,
 
 Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable) {
   std::string error;
-  std::optional<std::string> text = platform::ReadTextFile(path, &error);
+  std::optional<std::string> text = platform::ReadTextFile(path, &error, kMaxPageFileSize);
   if (!text) return Fail(unreadable, {}, path + ": " + error);
   return std::move(*text);
 }

@@ -42,7 +42,14 @@ void WriteFatalPage(platform::Output& output, const platform::Environment& env,
 void WriteDebugPage(platform::Output& output, const platform::Environment& env,
                     const Transcript& transcript);
 
-// A page file's text; `unreadable` is the failure when it can't be read.
+// The longest page file read. A page's text is bounded again when it is
+// expanded (kMaxExpandedLength); this bound only keeps a file that is no
+// page (a log, a disk image) from being read into memory whole, so a page a
+// little too long still gets the expansion's own failure.
+inline constexpr std::size_t kMaxPageFileSize = 1024 * 1024;
+
+// A page file's text; `unreadable` is the failure when it can't be read or
+// is over kMaxPageFileSize.
 Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable);
 
 Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefinition>& fields,

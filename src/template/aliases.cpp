@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/files.hpp"
+#include "platform/temp_file.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -53,29 +54,46 @@ bool HasParentComponent(std::string_view path) {
 
 std::string AliasFilePath(std::string_view workingDirectory) {
   if (workingDirectory.empty()) return std::string(kAliasFileName);
-  return std::string(workingDirectory) + "/" + std::string(kAliasFileName);
+  // The directory text of the program's path ends with its separator.
+  const std::string_view separator = workingDirectory.ends_with('/') ? "" : "/";
+  return std::string(workingDirectory) + std::string(separator) + std::string(kAliasFileName);
 }
 
-PathAliases::PathAliases(std::string workingDirectory)
-    : workingDirectory_(std::move(workingDirectory)) {}
+PathAliases::PathAliases(std::string workingDirectory, Notices* notices)
+    : workingDirectory_(std::move(workingDirectory)), notices_(notices) {}
+
+void PathAliases::Load() const {
+  // A file that can't be read has no lines: every name stays as it is.
+  lines_.emplace();
+  const std::string path = AliasFilePath(workingDirectory_);
+  std::string error;
+  const std::optional<std::string> file = platform::ReadTextFile(path, &error, kMaxAliasFileSize);
+  if (!file) {
+    // Without an alias file there is nothing to tell.
+    if (!platform::PathExists(path)) return;
+    unusable_ = path + ": " + error;
+    if (notices_ != nullptr) notices_->Note(NoticeKind::kAliasFileUnusable, *unusable_);
+    return;
+  }
+  for (std::string_view line : SplitLines(*file)) {
+    // The key is the text before the line's first "=" (leading "=" skipped).
+    std::size_t keyStart = std::min(line.find_first_not_of('='), line.size());
+    std::size_t equals = line.find('=', keyStart);
+    if (equals == std::string_view::npos) continue;
+    AliasLine& kept =
+        lines_->emplace_back(AliasLine{std::string(line.substr(keyStart, equals - keyStart)),
+                                       std::string(line.substr(equals + 1))});
+    Trim(kept.directory);
+  }
+}
+
+const std::optional<std::string>& PathAliases::Unusable() const {
+  if (!lines_) Load();
+  return unusable_;
+}
 
 std::optional<std::string> PathAliases::LookUp(std::string_view alias) const {
-  if (!lines_) {
-    // A file that can't be read has no lines: every name stays as it is.
-    lines_.emplace();
-    const std::string file =
-        platform::ReadTextFile(AliasFilePath(workingDirectory_)).value_or(std::string());
-    for (std::string_view line : SplitLines(file)) {
-      // The key is the text before the line's first "=" (leading "=" skipped).
-      std::size_t keyStart = std::min(line.find_first_not_of('='), line.size());
-      std::size_t equals = line.find('=', keyStart);
-      if (equals == std::string_view::npos) continue;
-      AliasLine& kept =
-          lines_->emplace_back(AliasLine{std::string(line.substr(keyStart, equals - keyStart)),
-                                         std::string(line.substr(equals + 1))});
-      Trim(kept.directory);
-    }
-  }
+  if (!lines_) Load();
   for (const AliasLine& line : *lines_) {
     if (FindNoCase(line.key, alias)) return line.directory;
   }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "expand/placeholders.hpp"
 #include "template/field_definitions.hpp"
+#include "text/address.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -144,9 +146,29 @@ std::optional<RateLimit> ParseRateLimit(std::string_view text) {
   return RateLimit{std::move(path), *count, *seconds};
 }
 
+// An on/off section: its value, `byDefault` without the section or with a
+// word that is neither; the section is kept in `switches` as written.
+bool ReadSwitch(SectionReader& read, std::string_view tag, bool byDefault,
+                std::vector<SwitchSection>& switches) {
+  const std::string name(tag);
+  std::optional<std::string> word = read.Trimmed("<" + name + ">", "</" + name + ">");
+  if (!word) return byDefault;
+  switches.push_back({name, *word});
+  return SwitchWord(*word).value_or(byDefault);
+}
+
+// SENDER as written, when it holds no placeholder, is SENDER as sent.
+std::optional<Failure> FixedSenderProblem(std::string_view sender) {
+  if (!IsFixedText(sender)) return std::nullopt;
+  std::string used(sender);
+  Trim(used);
+  if (IsUsableSender(used)) return std::nullopt;
+  return Fail(FailureKind::kSenderNotAddress, used);
+}
+
 // RECIPIENTS, RATELIMIT, DEBUG and DFILEGUARD: each optional, each turning
 // one control on.
-AbuseControls ReadAbuseControls(SectionReader& read) {
+AbuseControls ReadAbuseControls(SectionReader& read, std::vector<SwitchSection>& switches) {
   AbuseControls abuse;
   if (std::optional<std::string> list = read.Optional("<RECIPIENTS>", "</RECIPIENTS>")) {
     abuse.recipients.emplace();
@@ -160,10 +182,8 @@ AbuseControls ReadAbuseControls(SectionReader& read) {
     abuse.rateLimit = ParseRateLimit(*limit);
     if (!abuse.rateLimit) read.Report(Fail(FailureKind::kBadRateLimit, *limit));
   }
-  std::optional<std::string> debug = read.Trimmed("<DEBUG>", "</DEBUG>");
-  abuse.debugAllowed = !(debug && EqualsNoCase(*debug, "off"));
-  std::optional<std::string> guard = read.Trimmed("<DFILEGUARD>", "</DFILEGUARD>");
-  abuse.dataFileGuard = guard && EqualsNoCase(*guard, "on");
+  abuse.debugAllowed = ReadSwitch(read, "DEBUG", true, switches);
+  abuse.dataFileGuard = ReadSwitch(read, "DFILEGUARD", false, switches);
   return abuse;
 }
 
@@ -177,6 +197,7 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
     MailSections mail;
     mail.server = std::move(*server);
     mail.sender = read.Required("<SENDER>", "</SENDER>");
+    if (std::optional<Failure> sender = FixedSenderProblem(mail.sender)) read.Report(*sender);
     mail.subject = read.Required("<SUBJECT>", "</SUBJECT>");
     mail.messageBody = read.Required("<MSGBODY>", "</MSGBODY>");
     mail.mailHeader = read.Trimmed("<MAILHDR>", "</MAILHDR>");
@@ -200,7 +221,7 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
   std::optional<std::string> fieldSection = read.RequiredOrNone("<FORMDATA>", "</FORMDATA>");
   if (read.failure()) return;
 
-  t.abuse = ReadAbuseControls(read);
+  t.abuse = ReadAbuseControls(read, t.switches);
   if (read.failure()) return;
 
   if (!fieldSection) {
@@ -208,7 +229,10 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
     if (fieldsComplete) *fieldsComplete = false;
   } else if (fieldsComplete) {
     std::vector<Result<FieldDefinition>> entries = ParseFieldEntries(*fieldSection);
-    if (entries.empty()) read.Report(Fail(FailureKind::kNoFieldEntry));
+    if (entries.empty()) {
+      read.Report(Fail(FailureKind::kNoFieldEntry));
+      *fieldsComplete = false;
+    }
     for (Result<FieldDefinition>& entry : entries) {
       if (entry) {
         t.fields.push_back(std::move(*entry));
@@ -235,6 +259,12 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
 
 }  // namespace
 
+std::optional<bool> SwitchWord(std::string_view word) {
+  if (EqualsNoCase(word, "on")) return true;
+  if (EqualsNoCase(word, "off")) return false;
+  return std::nullopt;
+}
+
 Result<std::optional<std::string>> ExtractSection(std::string_view text, std::string_view openTag,
                                                   std::string_view closeTag, bool required) {
   return Extract(TagIndex(text), openTag, closeTag, required);
@@ -256,6 +286,9 @@ TemplateReport ReadSectionsReportingAll(TemplateFile file) {
   ReadInto(read, report.parsed, &report.fieldsComplete);
   if (report.parsed.successPageMissing)
     report.problems.push_back(*report.parsed.successPageMissing);
+  Result<std::optional<std::string>> errorPage =
+      ExtractSection(file.text, "<ERRMSGFILE>", "</ERRMSGFILE>", false);
+  report.errorPageNamed = errorPage && errorPage->has_value();
   return report;
 }
 

@@ -21,7 +21,13 @@
 // or "@domain" per line, trimmed, blank lines ignored), RATELIMIT ("PATH
 // COUNT SECONDS": an absolute path and two positive numbers, else a
 // template failure), DEBUG ("off", any case, turns the debug switch off) and
-// DFILEGUARD ("on", any case).
+// DFILEGUARD ("on", any case); each on/off section is kept as written too
+// (Template::switches).
+//
+// A SENDER without placeholders is what every mail is sent from: unless it
+// is empty (the null sender) or one plain address (text/address.hpp), it is
+// a template failure (kSenderNotAddress), found before any submission is
+// read.
 #pragma once
 
 #include <optional>
@@ -35,6 +41,10 @@
 
 namespace veltrano {
 
+// The value of an on/off section's word: "on" or "off", any case; none for
+// any other text.
+std::optional<bool> SwitchWord(std::string_view word);
+
 // Every section of the template, its field definitions included.
 Result<Template> ReadSections(TemplateFile file);
 
@@ -46,6 +56,7 @@ struct TemplateReport {
   Template parsed;
   std::vector<Failure> problems;
   bool fieldsComplete = true;  // false: a bad entry, or no FORMDATA, left fields out
+  bool errorPageNamed = true;  // false: ERRMSGFILE is missing (a problem above)
 };
 TemplateReport ReadSectionsReportingAll(TemplateFile file);
 

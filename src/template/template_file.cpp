@@ -18,15 +18,26 @@ std::string StripComments(std::string_view text) {
   return out;
 }
 
+Result<std::string> TemplatePath(const std::optional<std::string>& name,
+                                 const PathAliases& aliases) {
+  if (!name) return Fail(FailureKind::kNoTemplateName);
+  return aliases.ResolveTemplateName(*name);
+}
+
 Result<TemplateFile> LoadTemplate(const std::optional<std::string>& name,
                                   const PathAliases& aliases) {
-  if (!name) return Fail(FailureKind::kNoTemplateName);
-  Result<std::string> path = aliases.ResolveTemplateName(*name);
+  Result<std::string> path = TemplatePath(name, aliases);
   if (!path) return path.failure();
   std::string error;
-  std::optional<std::string> text = platform::ReadTextFile(*path, &error);
+  std::optional<std::string> text = ReadTemplateText(*path, &error);
   if (!text) return Fail(FailureKind::kTemplateUnreadable, {}, *path + ": " + error);
-  return TemplateFile{std::move(*path), StripComments(*text)};
+  return TemplateFile{std::move(*path), std::move(*text)};
+}
+
+std::optional<std::string> ReadTemplateText(const std::string& path, std::string* error) {
+  std::optional<std::string> text = platform::ReadTextFile(path, error, kMaxTemplateSize);
+  if (!text) return std::nullopt;
+  return StripComments(*text);
 }
 
 QueryTokens SplitQuery(std::string_view query) {

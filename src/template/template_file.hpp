@@ -12,7 +12,7 @@
 //
 // Failures: no template name, a name a visitor may not use, an alias without
 // a file name, a template that can't be read (the log gets its path and the
-// OS error).
+// OS error) or whose text is over kMaxTemplateSize.
 #pragma once
 
 #include <cstddef>
@@ -42,13 +42,28 @@ struct TemplateFile {
 Result<TemplateFile> LoadTemplate(const std::optional<std::string>& name,
                                   const PathAliases& aliases);
 
+// LoadTemplate's steps, for veltrano-check, which reports the reasons in
+// its own words. The path of the template `name` names (the name checked
+// and resolved)...
+Result<std::string> TemplatePath(const std::optional<std::string>& name,
+                                 const PathAliases& aliases);
+
+// The longest template text read. Templates are a few kilobytes of the
+// administrator's text; a larger file is a mistake (a data file or a log
+// named as a template) and is refused rather than read into memory whole.
+inline constexpr std::size_t kMaxTemplateSize = 1024 * 1024;
+
+// ... and the text of the template at `path` without its comment tails;
+// none when it can't be read or is too large, with
+// `error` saying why.
+std::optional<std::string> ReadTemplateText(const std::string& path, std::string* error);
+
 // The comment rule works on pieces of this many characters; a "//" split
 // across two pieces is not a comment. Kept because templates in use were
 // written against it.
 inline constexpr std::size_t kTemplatePieceLength = 499;
 
-// `text` with every comment tail removed, piece by piece as described
-// above (veltrano-check reads a template itself, as the web server's user).
+// `text` with every comment tail removed, piece by piece as described above.
 std::string StripComments(std::string_view text);
 
 }  // namespace veltrano

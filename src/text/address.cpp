@@ -31,8 +31,17 @@ bool IsPlainAddress(std::string_view address) {
   return IsDotAtom(address.substr(0, at)) && IsDotAtom(address.substr(at + 1));
 }
 
-bool HasRoutedLocalPart(std::string_view address) {
-  return address.substr(0, address.find('@')).find_first_of("%!") != std::string_view::npos;
+bool RoutesOn(std::string_view plainAddress) {
+  return plainAddress.substr(0, plainAddress.find('@')).find_first_of("%!") !=
+         std::string_view::npos;
+}
+
+bool IsUsableSender(std::string_view address) {
+  return address.empty() || IsPlainAddress(address);
+}
+
+bool IsUsableReplyTo(std::string_view address) {
+  return IsPlainAddress(address) && !RoutesOn(address);
 }
 
 bool IsOverlongAddress(std::string_view address) {

@@ -29,10 +29,17 @@ inline constexpr std::size_t kMaxAddressLength = 254;
 
 bool IsPlainAddress(std::string_view address);
 
-// True when the local part (the text before the first '@') holds '%' or
-// '!': the percent hack and bang paths name another host inside it, and
-// mail servers that honour them relay there (a stock Postfix does for '%').
-bool HasRoutedLocalPart(std::string_view address);
+// True when the local part of a plain address holds '%' or '!': mail
+// servers route "x%evil@dom" and "x!evil@dom" on to evil.
+bool RoutesOn(std::string_view plainAddress);
+
+// The sender of every mail (MAIL FROM and From): empty (the null sender,
+// "MAIL FROM:<>") or one plain address.
+bool IsUsableSender(std::string_view address);
+
+// A Reply-To address, where a reader's answer goes: one plain address that
+// routes nowhere else.
+bool IsUsableReplyTo(std::string_view address);
 
 // True for an address longer than kMaxAddressLength, or whose local part
 // (the text before the last '@'; the whole text without one) is longer than

@@ -8,7 +8,7 @@ namespace veltrano {
 bool RecipientAllowed(std::string_view address, const std::vector<std::string>& entries) {
   if (!IsPlainAddress(address)) return false;
   const std::size_t at = address.find('@');
-  const bool routesOn = HasRoutedLocalPart(address);
+  const bool routesOn = RoutesOn(address);
   for (const std::string& entry : entries) {
     if (entry.starts_with('@')) {
       if (!routesOn && EqualsNoCase(address.substr(at), entry)) return true;
@@ -17,6 +17,12 @@ bool RecipientAllowed(std::string_view address, const std::vector<std::string>& 
     }
   }
   return false;
+}
+
+bool EntryCanMatch(std::string_view entry) {
+  // A domain entry matches the addresses of its domain.
+  if (entry.starts_with('@')) return IsPlainAddress("x" + std::string(entry));
+  return IsPlainAddress(entry);
 }
 
 }  // namespace veltrano

@@ -19,4 +19,8 @@ namespace veltrano {
 
 bool RecipientAllowed(std::string_view address, const std::vector<std::string>& entries);
 
+// True when some address can match `entry`: it is a plain address, or "@"
+// and a domain a plain address can have.
+bool EntryCanMatch(std::string_view entry);
+
 }  // namespace veltrano

@@ -421,5 +421,62 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
   }
 }
 
+// A file far past its kind's limit (a sparse 100 GB one here) is never
+// read into memory: it fails as an unreadable one does, and the log says
+// it is too large.
+TEST(RunProgramTest, OversizedFilesFailAsUnreadable) {
+  const std::string tooLarge = ": too large, over 1048576 bytes";
+  const struct {
+    const char* name;
+    const char* file;  // made sparse and huge
+    const char* query;
+    std::vector<std::string> log;  // the message parts of the log lines
+  } cases[] = {
+      {"template", "t.tpl", "t.tpl", {"cannot read the template: t.tpl" + tooLarge}},
+      {"alias_file",
+       "veltrano.cfg",
+       "forms/t.tpl",
+       {"alias file not used, names are taken as they stand: {dir}/veltrano.cfg" + tooLarge,
+        "cannot read the template: forms/t.tpl: No such file or directory"}},
+      {"success_page",
+       "ok.htm",
+       "t.tpl",
+       {"no mail sent, the template has no SMTPSERVER, but asks for mail with: ADRFILE",
+        "cannot read the success page (SUCCEEDMSGFILE): ok.htm" + tooLarge}},
+      {"address_file",
+       "list",
+       "t.tpl",
+       {"cannot read the address file (ADRFILE): list" + tooLarge}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    // The address file is read before any connection; without a mail
+    // server there is none to make, and the success page is read.
+    const std::string mail = c.file == std::string("list")
+                                 ? "<SMTPSERVER>127.0.0.1:1</SMTPSERVER><SENDER>f@example.org"
+                                   "</SENDER><SUBJECT>s</SUBJECT><MSGBODY>b</MSGBODY>"
+                                 : "";
+    dir.Write("t.tpl", mail +
+                           "<ADRFILE>list</ADRFILE><ERRMSGFILE>e</ERRMSGFILE>"
+                           "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
+                           "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>");
+    dir.Write("ok.htm", "Content-type: text/html\n\nThanks\n");
+    dir.Write("list", "a@example.org\n");
+    dir.Write("veltrano.cfg", "");
+    fs::resize_file(dir.path() + "/" + c.file, 100'000'000'000);
+    FakeSystem fake;
+    Post(fake, c.query, "a=1");
+    RunAt(dir.path() + "/veltrano2.exe", fake);
+    ASSERT_EQ(fake.log.lines.size(), c.log.size());
+    for (std::size_t i = 0; i < c.log.size(); ++i) {
+      std::string want = c.log[i];
+      if (want.find("{dir}") != std::string::npos) want.replace(want.find("{dir}"), 5, dir.path());
+      EXPECT_TRUE(fake.log.lines[i].ends_with(want)) << fake.log.lines[i];
+    }
+    EXPECT_TRUE(fake.output.bytes.starts_with("Status: 500")) << fake.output.bytes;
+  }
+}
+
 }  // namespace
 }  // namespace veltrano

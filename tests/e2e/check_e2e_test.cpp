@@ -1,14 +1,24 @@
 // veltrano-check, run as the administrator runs it: on a site directory, as
-// its own user (--user), mostly --offline; gpg and pgp.exe are real.
+// its own user (--user), mostly --offline; gpg and pgp.exe are real. As
+// root, also the attacks of a site's user on root running the check.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/fanotify.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/cgi_runner.hpp"
 #include "support/scripted_smtp_server.hpp"
@@ -48,11 +58,15 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
   }
 }
 
-std::string ReadSource(const std::string& relative) {
-  std::ifstream in(SourceDir() + "/" + relative, std::ios::binary);
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::string ReadSource(const std::string& relative) {
+  return ReadFile(SourceDir() + "/" + relative);
 }
 
 // Every problem a template can have is absent from this one.
@@ -108,7 +122,8 @@ class CheckTest : public ::testing::Test {
                     "--user " + user + " " + args);
   }
 
-  TempDir site_, data_, keys_;
+  Site site_;  // the program beside the templates, for what the program does with them
+  TempDir data_, keys_;
 };
 
 TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
@@ -119,6 +134,7 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
     int status = 1;
     bool online = false;
     std::string query = "t.tpl";
+    bool strict = false;
   } cases[] = {
       {"good", "", "", "", 0},
       {"missing_section", "<SENDER>webform@example.org</SENDER>", "",
@@ -142,7 +158,7 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
       {"no_data_format", "<DFILEFORMAT>", "<XDFILEFORMAT>", "error: DFILE without DFILEFORMAT\n"},
       {"missing_page", "error.htm<", "eror.htm<",
        "error: {me} cannot read the error page (ERRMSGFILE) {site}/eror.htm: No such file or "
-       "directory\n"},
+       "directory (did you mean error.htm?)\n"},
       {"page_without_header", "success.htm<", "bare.htm<",
        "error: the success page (SUCCEEDMSGFILE) {site}/bare.htm has no header block: it must "
        "begin with CGI header lines such as Content-type: text/html and an empty line\n"},
@@ -170,8 +186,22 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
        false, "nosuch.tpl"},
       {"placeholder_typo", "$message$", "$mesage$",
        "warning: placeholder $mesage$ in MSGBODY names no field and no variable a web server "
+       "sets (did you mean $message$?)\n",
+       0},
+      {"strict", "$message$", "$mesage$",
+       "warning: placeholder $mesage$ in MSGBODY names no field and no variable a web server "
+       "sets (did you mean $message$?)\n",
+       1, false, "t.tpl", true},
+      {"placeholder_far_from_any", "$message$", "$remark$",
+       "warning: placeholder $remark$ in MSGBODY names no field and no variable a web server "
        "sets\n",
        0},
+      {"variable_typo", "$remote_addr$", "$remote_adr$",
+       "warning: placeholder $remote_adr$ in MSGBODY names no field and no variable a web server "
+       "sets (did you mean $REMOTE_ADDR$?)\n",
+       0},
+      {"data_file_typo", "/contact.csv", "/lnk",
+       "warning: the data file (DFILE) {data}/lnk does not exist yet (did you mean link?)\n", 0},
       {"open_relay", "<RECIPIENTS>\nteam@example.org\n</RECIPIENTS>", "",
        "warning: sendto field to without RECIPIENTS: the form mails to any address a visitor "
        "names (an open relay)\n",
@@ -213,7 +243,8 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
     std::string want;
     std::istringstream lines(Fill(c.lines, closed.address()));
     for (std::string line; std::getline(lines, line);) want += c.query + ": " + line + "\n";
-    CheckRun run = Check((c.online ? "" : "--offline ") + c.query);
+    CheckRun run =
+        Check((c.online ? "" : "--offline ") + std::string(c.strict ? "--strict " : "") + c.query);
     EXPECT_EQ(run.output, want);
     EXPECT_EQ(run.status, c.status);
   }
@@ -280,6 +311,238 @@ TEST_F(CheckTest, ExamplesHaveNoError) {
   EXPECT_EQ(run.status, 0) << run.output;
 }
 
+// Where the checker and the program share a rule, they agree: what the
+// check calls an error the program refuses or leaves out (and logs), what
+// it lets pass the program uses as written.
+TEST_F(CheckTest, CheckerAndProgramAgree) {
+  const std::string kBody = "name=Ann&email=ann@example.org&message=Hi&to=team@example.org";
+  const struct {
+    const char* name;
+    std::string from, to;  // in kGood
+    std::string lines;     // what the check says, each after "t.tpl: "
+    std::string has;       // in what the program did (page, mail session, data file, log)
+    std::string lacks;
+    std::string body = "";
+    std::string query = "t.tpl";
+  } cases[] = {
+      {"sender_not_plain", ">webform@example.org<", ">form@a@example.org<",
+       "error: SENDER is not a plain address (local@domain): form@a@example.org\n",
+       "<pre>form@a@example.org</pre>", "MAIL FROM"},
+      {"sender_null", ">webform@example.org<", "><", "", "MAIL FROM:<>\r\n", "Invalid"},
+      {"reply_to_routed", "$email$</REPLYTO>", "x%y@example.org</REPLYTO>",
+       "error: REPLYTO is not a plain address (local@domain): x%y@example.org\n",
+       "no Reply-To header, REPLYTO is not a usable address: x%y@example.org", "Reply-To:"},
+      {"reply_to_fixed", "$email$</REPLYTO>", "help@example.org</REPLYTO>", "",
+       "Reply-To: help@example.org\r\n", "no Reply-To"},
+      {"address_line_with_name", "<DEBUG>", "<ADRFILE>list.txt</ADRFILE><DEBUG>",
+       "error: the address file (ADRFILE) {site}/list.txt, line 2: Ann <ann@example.org> is not a "
+       "usable mail address\n",
+       "Invalid mail address: ann &lt;ann@example.org&gt;", "MAIL FROM"},
+      {"address_line_odd_but_safe", "<DEBUG>", "<ADRFILE>odd.txt</ADRFILE><DEBUG>", "",
+       "RCPT TO:<a@b@example.org>", "Invalid"},
+      {"recipient_entry_with_name", "team@example.org\n", "Team <team@example.org>\n",
+       "error: RECIPIENTS entry is neither a plain address nor @domain, so nothing matches it: "
+       "Team <team@example.org>\n",
+       "Recipient not allowed: team@example.org", "MAIL FROM"},
+      {"recipient_domain", "team@example.org\n", "@example.org\n", "", "RCPT TO:<team@example.org>",
+       "not allowed"},
+      {"placeholder_names_nothing", "$message$", "$mesage$",
+       "warning: placeholder $mesage$ in MSGBODY names no field and no variable a web server "
+       "sets (did you mean $message$?)\n",
+       "wrote on", "Hi"},
+      {"placeholder_variable", "$message$", "$server_software$", "", "Apache/2.4.57", ""},
+      {"debug_misspelt", "<DEBUG>off", "<DEBUG>of",
+       "error: DEBUG is neither on nor off: of\n"
+       "warning: DEBUG is not off: any visitor can add &debug and read the SMTP conversation\n",
+       "rfc821 mail transaction process", "", "", "t.tpl&debug"},
+      {"debug_off_any_case", "<DEBUG>off", "<DEBUG> OFF", "", "Thank you", "rfc821", "",
+       "t.tpl&debug"},
+      {"guard_on", "<DEBUG>", "<DFILEGUARD>On</DFILEGUARD><DEBUG>", "", "\"'=1+1\"", "",
+       "name=%3D1%2B1&email=ann@example.org&to=team@example.org"},
+      {"guard_misspelt", "<DEBUG>", "<DFILEGUARD>yes</DFILEGUARD><DEBUG>",
+       "error: DFILEGUARD is neither on nor off: yes\n", "\"=1+1\"",
+       "'=", "name=%3D1%2B1&email=ann@example.org&to=team@example.org"},
+  };
+  site_.Write("odd.txt", "a@b@example.org\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = kGood;
+    ASSERT_NE(text.find(c.from), std::string::npos);
+    Replace(text, c.from, c.to);
+    ScriptedSmtpServer server;
+    SKIP_WITHOUT_SERVER(server);
+    site_.Write("t.tpl", Fill(text, server.address()));
+    std::string want;
+    std::istringstream lines(Fill(c.lines));
+    for (std::string line; std::getline(lines, line);) want += "t.tpl: " + line + "\n";
+    EXPECT_EQ(Check("--offline t.tpl").output, want);
+
+    fs::remove(data_.path() + "/ratelimit");
+    fs::remove(data_.path() + "/contact.csv");
+    CgiResult cgi = RunCgi(site_, PostRequest(c.query, c.body.empty() ? kBody : c.body));
+    const std::string data = fs::exists(data_.path() + "/contact.csv")
+                                 ? ReadFile(data_.path() + "/contact.csv")
+                                 : std::string();
+    const std::string did = cgi.output + server.Finish() + data + cgi.errors;
+    EXPECT_NE(did.find(c.has), std::string::npos) << did;
+    if (!c.lacks.empty()) {
+      EXPECT_EQ(did.find(c.lacks), std::string::npos) << did;
+    }
+  }
+}
+
+// A file far past its kind's limit (a sparse 100 GB page) is reported as
+// too large, never read, and the next template is checked.
+TEST_F(CheckTest, HugeFileIsTooLargeAndTheNextTemplateIsChecked) {
+  site_.Write("big.htm", "");
+  fs::resize_file(site_.path() + "/big.htm", 100'000'000'000);
+  std::string big = kGood, typo = kGood;
+  Replace(big, "success.htm<", "big.htm<");
+  Replace(typo, "$message$", "$mesage$");
+  site_.Write("big.tpl", Fill(big));
+  site_.Write("t.tpl", Fill(typo));
+  CheckRun run = Check("--offline big.tpl t.tpl");
+  EXPECT_EQ(run.output,
+            Fill("big.tpl: error: {me} cannot read the success page (SUCCEEDMSGFILE) "
+                 "{site}/big.htm: too large, over 1048576 bytes\n"
+                 "t.tpl: warning: placeholder $mesage$ in MSGBODY names no field and no variable "
+                 "a web server sets (did you mean $message$?)\n"));
+  EXPECT_EQ(run.status, 1);
+}
+
+// The attacks of a site's user on root running the check. They need root;
+// CI runs the tests as root, so there a skip is a failure.
+#define SKIP_UNLESS_ROOT()                                                            \
+  if (::geteuid() != 0) {                                                             \
+    if (std::getenv("CI") != nullptr) FAIL() << "CI must run this test as root";      \
+    GTEST_SKIP() << "needs root: it tries what a site's user can do to root's check"; \
+  }
+
+class AttackTest : public CheckTest {
+ protected:
+  // The site, the data directory and the keyring as the guide sets them up:
+  // nobody (the web server's user here) reads the site, owns the rest.
+  void SetUp() override {
+    CheckTest::SetUp();
+    if (::geteuid() != 0) return;  // each test skips
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    for (const std::string& dir : {data_.path(), keys_.path(), keys_.path() + "/gnupg"}) {
+      ASSERT_EQ(::chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    fs::permissions(site_.path(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  }
+  // A file of root's that nobody must never see.
+  std::string RootOnly(const std::string& name, const std::string& content) {
+    secrets_.Write(name, content);
+    fs::permissions(secrets_.path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::permissions(secrets_.path() + "/" + name, fs::perms::owner_read);
+    return secrets_.path() + "/" + name;
+  }
+  TempDir secrets_;
+};
+
+// A program the user controls (gpg, as the keyring's gpg.conf tells it)
+// finds no terminal: its own session has none, so nothing it writes or
+// types reaches root's.
+TEST_F(AttackTest, TheUsersProgramsFindNoTerminal) {
+  SKIP_UNLESS_ROOT();
+  keys_.Write("gnupg/gpg.conf", "logger-file /dev/tty\nverbose\n");
+  ASSERT_EQ(::chown((keys_.path() + "/gnupg/gpg.conf").c_str(), ::getpwnam("nobody")->pw_uid, 0),
+            0);
+  std::string text = kGood;
+  Replace(text, "\"to\" sendto", "\"to\" sendto PGP=\"nokey@example.org\"");
+  site_.Write("t.tpl", Fill(text));
+
+  // veltrano-check on a terminal of its own, as root runs it at a shell.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string slave = ::ptsname(master);
+  const std::string gnupg = keys_.path() + "/gnupg";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int tty = (::setsid(), ::open(slave.c_str(), O_RDWR));
+    if (tty < 0 || ::ioctl(tty, TIOCSCTTY, 0) != 0 || ::dup2(tty, 0) < 0 || ::dup2(tty, 1) < 0 ||
+        ::dup2(tty, 2) < 0 || ::chdir(site_.path().c_str()) != 0) {
+      ::_exit(126);
+    }
+    ::setenv("GNUPGHOME", gnupg.c_str(), 1);
+    ::execl(VELTRANO_CHECK_EXE, "veltrano-check", "--user", "nobody", "--offline", "t.tpl",
+            nullptr);
+    ::_exit(127);
+  }
+  std::string seen;
+  char buf[4096];
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 60000) <= 0) break;
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO: every descriptor of the terminal is closed
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(master);
+  std::erase(seen, '\r');
+  EXPECT_NE(seen.find("t.tpl: error: PGP key nokey@example.org cannot be"), std::string::npos)
+      << seen;
+  EXPECT_EQ(seen.find("gpg["), std::string::npos) << "gpg's log reached root's terminal:\n" << seen;
+}
+
+// A page swapped for a link to a root-only file at the moment the check
+// opens it (fanotify holds the open until the swap is done): the one open
+// is the user's, and the secret never shows.
+TEST_F(AttackTest, AFileSwappedAsItIsOpenedIsNeverReadAsRoot) {
+  SKIP_UNLESS_ROOT();
+  const std::string secret = RootOnly("page.htm", "Content-type: text/html\n\n$ROOT_SECRET$\n");
+  fs::create_symlink(secret, site_.path() + "/swap");
+  site_.Write("t.tpl", Fill(kGood));
+  const std::string page = site_.path() + "/success.htm";
+  const int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+  ASSERT_GE(fan, 0) << "fanotify: " << std::strerror(errno);
+  ASSERT_EQ(::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, page.c_str()), 0);
+  std::atomic<bool> done = false;
+  std::atomic<int> opens = 0;
+  std::thread watcher([&] {
+    alignas(fanotify_event_metadata) char events[4096];
+    while (!done) {
+      pollfd p{fan, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      ssize_t n = ::read(fan, events, sizeof events);
+      for (auto* e = reinterpret_cast<fanotify_event_metadata*>(events); FAN_EVENT_OK(e, n);
+           e = FAN_EVENT_NEXT(e, n)) {
+        if (opens++ == 0) fs::rename(site_.path() + "/swap", page);
+        const fanotify_response allow{e->fd, FAN_ALLOW};
+        EXPECT_EQ(::write(fan, &allow, sizeof allow), static_cast<ssize_t>(sizeof allow));
+        ::close(e->fd);
+      }
+    }
+  });
+  CheckRun run = Check("--offline t.tpl", "nobody");
+  done = true;
+  watcher.join();
+  ::close(fan);
+  EXPECT_EQ(opens, 1);
+  EXPECT_TRUE(fs::is_symlink(page));
+  EXPECT_EQ(run.output, "");
+}
+
+// An alias file the user cannot read (a link to a root-only file) is not
+// used, as the program would not use it, and shows none of its text.
+TEST_F(AttackTest, AnAliasFileTheUserCannotReadIsNotUsed) {
+  SKIP_UNLESS_ROOT();
+  fs::create_symlink(RootOnly("aliases", "forms=/ROOT_SECRET\n"), site_.path() + "/veltrano.cfg");
+  site_.Write("forms/t.tpl", Fill(kGood));
+  CheckRun run = Check("--offline forms/t.tpl", "nobody");
+  EXPECT_EQ(run.output,
+            Fill("forms/t.tpl: error: nobody cannot read the alias file {site}/veltrano.cfg: "
+                 "Permission denied\n"));
+  EXPECT_EQ(run.status, 1);
+}
+
 TEST_F(CheckTest, BadCommandLineGivesUsage) {
   for (const char* args : {"", "--offline", "--bogus t.tpl", "--site", "--user nosuchuser t.tpl",
                            "--site /nonexistent t.tpl"}) {
@@ -287,7 +550,7 @@ TEST_F(CheckTest, BadCommandLineGivesUsage) {
     CheckRun run = RunCheck(site_.path(), "", args);
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.output.ends_with(
-        "usage: veltrano-check [--site DIR] [--user USER] [--offline] NAME...\n"))
+        "usage: veltrano-check [--site DIR] [--user USER] [--offline] [--strict] NAME...\n"))
         << run.output;
   }
 }

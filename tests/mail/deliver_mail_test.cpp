@@ -471,6 +471,36 @@ TEST(DeliverMailTest, UnsafeAddressIsNeverSent) {
   }
 }
 
+// SENDER, as expanded, is empty (the null sender) or one plain address;
+// anything else ends the phase before anything is sent.
+TEST(DeliverMailTest, SenderIsNullOrOnePlainAddress) {
+  const struct {
+    const char* sender;
+    std::optional<std::string> mailFrom;  // none: "Invalid mail address"
+  } cases[] = {
+      {" form@example.org\n", "form@example.org"},
+      {"", ""},
+      {"$visitor$", "ann@example.org"},
+      {"form@a@example.org", std::nullopt},
+      {"webmaster", std::nullopt},
+      {"\"a b\"@example.org", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sender);
+    MailRun r;
+    r.sections.sender = c.sender;
+    r.Field("visitor", "ann@example.org", true);
+    Status done = r.Deliver();
+    ASSERT_EQ(bool(done), c.mailFrom.has_value());
+    if (c.mailFrom) {
+      EXPECT_EQ(Captures(r.peer.sent, std::regex("MAIL FROM:<([^>]*)>")), Strings{*c.mailFrom});
+    } else {
+      EXPECT_EQ(done.failure().kind, FailureKind::kInvalidAddress);
+      EXPECT_EQ(r.peer.connections, 0);
+    }
+  }
+}
+
 // A line the administrator's encoding keeps whole goes out as it is, and
 // the log says which mail has it.
 TEST(DeliverMailTest, LongLineKeptIsNoted) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "support/cgi_runner.hpp"
 
 namespace veltrano::platform {
@@ -34,6 +36,39 @@ TEST(ReadTextFileTest, AnythingButARegularFileIsNoneWithItsReason) {
     EXPECT_EQ(ReadTextFile(dir.path() + "/" + c.name, &error), std::nullopt) << c.name;
     EXPECT_EQ(error, c.reason) << c.name;
   }
+}
+
+// The limit counts the text as read: a CR LF pair is one byte of it, and
+// nothing after a 0x1A byte counts.
+TEST(ReadTextFileTest, TextOverTheLimitIsTooLarge) {
+  testing::TempDir dir;
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::optional<std::string> want;
+  } cases[] = {
+      {"at_limit", "abcd", "abcd"},
+      {"over", "abcde", std::nullopt},
+      {"line_ends_count_once", "ab\r\nc", "ab\nc"},
+      {"end_of_text", "abcd\x1a" + std::string(100, 'x'), "abcd"},
+  };
+  for (const auto& c : cases) {
+    dir.Write(c.name, c.bytes);
+    std::string error;
+    EXPECT_EQ(ReadTextFile(dir.path() + "/" + c.name, &error, 4), c.want) << c.name;
+    EXPECT_EQ(error, c.want ? "" : "too large, over 4 bytes") << c.name;
+  }
+}
+
+TEST(ListDirectoryTest, NamesUpToTheLimit) {
+  testing::TempDir dir;
+  for (const char* name : {"a", "b", "c"}) dir.Write(name, "");
+  std::optional<std::vector<std::string>> all = ListDirectory(dir.path(), 10);
+  ASSERT_TRUE(all);
+  std::sort(all->begin(), all->end());
+  EXPECT_EQ(*all, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(ListDirectory(dir.path(), 2)->size(), 2u);
+  EXPECT_FALSE(ListDirectory(dir.path() + "/a", 10));
 }
 
 }  // namespace

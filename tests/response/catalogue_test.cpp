@@ -104,6 +104,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kBadRateLimit, "x 5"), "Template Error",
        "The &lt;RATELIMIT&gt; section must hold an absolute file path, a number of submissions "
        "and a number of seconds.  Please check your template file\n<br><pre>&lt;x 5&gt;</pre>"},
+      {Fail(kSenderNotAddress, "Form <f@x>"), "Template Error",
+       "The &lt;SENDER&gt; section must hold one mail address (local@domain).  Please check your "
+       "template file\n<br><pre>Form &lt;f@x&gt;</pre>"},
       {Fail(kNotPost), "Form Submit Error", "You must submit a form with a POST method."},
       {Fail(kNoContentLength), "No data",
        "Your browser didn't send any content.  Is it not POST capable?"},

@@ -104,7 +104,7 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
   const Case cases[] = {
       {"minimal", kRequired, kRequiredDump + kTail},
       {"mail_sections_need_smtpserver",
-       kRequired + "<SENDER>s</SENDER><SUBJECT>u</SUBJECT><MSGBODY>b</MSGBODY>"
+       kRequired + "<SENDER>s@x</SENDER><SUBJECT>u</SUBJECT><MSGBODY>b</MSGBODY>"
                    "<MAILHDR>h</MAILHDR><RMAILHDR>r</RMAILHDR><REPLYTO>$email$</REPLYTO>",
        kRequiredDump + kTail},
       {"everything_any_order_any_case",
@@ -146,10 +146,10 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
        kRequired + "<RECIPIENTS></RECIPIENTS><DEBUG>on</DEBUG><DFILEGUARD>off</DFILEGUARD>",
        kRequiredDump + "recipients=[]\n" + kTail},
       {"tag_quoted_in_body_wins",
-       "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u</SUBJECT>"
+       "<SMTPSERVER>m</SMTPSERVER><SENDER>s@x</SENDER><SUBJECT>u</SUBJECT>"
        "<MSGBODY>Use <ERRMSGFILE> tags</MSGBODY><ERRMSGFILE>e.htm</ERRMSGFILE>"
        "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
-       "smtpServer=[m]\nsender=[s]\nsubject=[u]\nmessageBody=[Use <ERRMSGFILE> tags]\n"
+       "smtpServer=[m]\nsender=[s@x]\nsubject=[u]\nmessageBody=[Use <ERRMSGFILE> tags]\n"
        "errorPageFile=[ tags</MSGBODY><ERRMSGFILE>e.htm]\n"
        "successPageMissing=[SUCCEEDMSGFILE]\nname=\"a\"\n"},
       // Reported only at the end of an accepted request.
@@ -158,9 +158,10 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
        "errorPageFile=[e]\nsuccessPageMissing=[/SUCCEEDMSGFILE]\nname=\"a\"\n"},
       {"empty_smtpserver_requires_sender", kRequired + "<SMTPSERVER></SMTPSERVER>", "!SENDER"},
       {"subject_without_closing",
-       kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u", "!/SUBJECT"},
+       kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s@x</SENDER><SUBJECT>u", "!/SUBJECT"},
       {"missing_body",
-       kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s</SENDER><SUBJECT>u</SUBJECT>", "!MSGBODY"},
+       kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>s@x</SENDER><SUBJECT>u</SUBJECT>",
+       "!MSGBODY"},
       {"empty_template", "", "!ERRMSGFILE"},
       {"errmsgfile_before_formdata", "<FORMDATA", "!ERRMSGFILE"},
       {"formdata_last", "<ERRMSGFILE>e</ERRMSGFILE>", "!FORMDATA"},
@@ -177,6 +178,58 @@ TEST(ReadSectionsTest, StoresSectionsUnderTheirConditions) {
     ASSERT_TRUE(t) << c.name << ": " << PageFor(t.failure()).message;
     EXPECT_EQ(t->path, "t.tpl");
     EXPECT_EQ(DumpSections(*t), c.want) << c.name;
+  }
+}
+
+// A SENDER written without placeholders is what every mail is sent from:
+// empty (the null sender) or one plain address, else a template error.
+TEST(ReadSectionsTest, FixedSenderIsNullOrOnePlainAddress) {
+  const struct {
+    const char* sender;
+    const char* refused;  // the failure's text; null: accepted
+  } cases[] = {
+      {"form@example.org", nullptr},
+      {" form@example.org\n", nullptr},
+      {"", nullptr},
+      {"$email$", nullptr},
+      {"Form <$email$>", nullptr},
+      {"form@a@example.org", "form@a@example.org"},
+      {" Form <form@example.org>\n", "Form <form@example.org>"},
+      {"webmaster", "webmaster"},
+  };
+  for (const auto& c : cases) {
+    Result<Template> t = ReadSections(
+        TemplateFile{"t.tpl", kRequired + "<SMTPSERVER>m</SMTPSERVER><SENDER>" + c.sender +
+                                  "</SENDER><SUBJECT>u</SUBJECT><MSGBODY>b</MSGBODY>"});
+    ASSERT_EQ(bool(t), c.refused == nullptr) << c.sender;
+    if (c.refused) {
+      EXPECT_EQ(t.failure().kind, FailureKind::kSenderNotAddress) << c.sender;
+      EXPECT_EQ(t.failure().text, c.refused);
+    }
+  }
+}
+
+// Only "on" and "off" (any case) are words of a switch; any other text
+// leaves it as it is without the section, and every one is kept as written.
+TEST(ReadSectionsTest, SwitchesKeepTheirWords) {
+  const struct {
+    std::string sections;
+    bool debugAllowed, dataFileGuard;
+    std::string kept;
+  } cases[] = {
+      {"", true, false, ""},
+      {"<DEBUG> Off </DEBUG><DFILEGUARD>ON</DFILEGUARD>", false, true, "DEBUG:Off DFILEGUARD:ON "},
+      {"<DEBUG>on</DEBUG><DFILEGUARD>off</DFILEGUARD>", true, false, "DEBUG:on DFILEGUARD:off "},
+      {"<DEBUG>of</DEBUG><DFILEGUARD>yes</DFILEGUARD>", true, false, "DEBUG:of DFILEGUARD:yes "},
+  };
+  for (const auto& c : cases) {
+    Result<Template> t = ReadSections(TemplateFile{"t.tpl", kRequired + c.sections});
+    ASSERT_TRUE(t) << c.sections;
+    EXPECT_EQ(t->abuse.debugAllowed, c.debugAllowed) << c.sections;
+    EXPECT_EQ(t->abuse.dataFileGuard, c.dataFileGuard) << c.sections;
+    std::string kept;
+    for (const SwitchSection& s : t->switches) kept += s.tag + ":" + s.word + " ";
+    EXPECT_EQ(kept, c.kept);
   }
 }
 

@@ -38,5 +38,22 @@ TEST(AddressTest, PlainIsOneDotAtomMailboxWithinTheLengths) {
   }
 }
 
+// Sender: the null sender or one plain address; Reply-To: one plain address
+// that routes nowhere else.
+TEST(AddressTest, SenderAndReplyTo) {
+  const struct {
+    const char* address;
+    bool sender, replyTo;
+  } cases[] = {
+      {"form@example.org", true, true},     {"", true, false},
+      {"x%evil@example.org", true, false},  {"x!evil@example.org", true, false},
+      {"form@a@example.org", false, false}, {"webmaster", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsUsableSender(c.address), c.sender) << c.address;
+    EXPECT_EQ(IsUsableReplyTo(c.address), c.replyTo) << c.address;
+  }
+}
+
 }  // namespace
 }  // namespace veltrano

@@ -29,6 +29,15 @@ TEST(RecipientAllowedTest, MatchesWholeAddressesAndExactDomains) {
   EXPECT_FALSE(RecipientAllowed("a@b.c", {}));
 }
 
+TEST(EntryCanMatchTest, PlainAddressesAndDomains) {
+  for (const char* entry : {"a@b.example", "@b.example", "x%y@b.example"}) {
+    EXPECT_TRUE(EntryCanMatch(entry)) << entry;
+  }
+  for (const char* entry : {"Team <a@b.example>", "@", "b.example", "a@@b", "@b c", ""}) {
+    EXPECT_FALSE(EntryCanMatch(entry)) << entry;
+  }
+}
+
 // Forms a mail server reads as another address than the text after the
 // last '@' suggests: each would relay to evil.example.
 TEST(RecipientAllowedTest, OnlyPlainAddressesWithoutRoutesMatch) {
