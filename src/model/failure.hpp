@@ -44,6 +44,8 @@ enum class FailureKind {
   kEntryWithoutName,     // text: the whole entry
   kBadRateLimit,         // text: the RATELIMIT section
   kSenderNotAddress,     // text: a SENDER without placeholders, trimmed
+  kBadAllowOrigin,       // text: the first entry of ALLOWORIGIN that is no origin
+  kBadSucceedUrl,        // text: SUCCEEDURL, trimmed
   // Form
   kNotPost,
   kNoContentLength,
@@ -56,6 +58,7 @@ enum class FailureKind {
   kErrorPageUnreadable,
   kErrorPageTooLarge,
   kSuccessPageUnreadable,
+  kFailurePageUnreadable,
   kExpansionTooLong,
   // Mail
   kSmtpConnect,       // connection or HELO failed; the transcript is the message

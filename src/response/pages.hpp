@@ -1,13 +1,13 @@
 // Everything the program writes as its response.
 //
-// Fatal pages get a CGI header from the program: when SERVER_SOFTWARE
-// contains "microsoft" (any case), the full status header, whose first line
-// carries the page's status ("HTTP/1.0 503 Service Unavailable"); otherwise
-// the plain one, after a Status line when the catalogue gives the page a
-// status (500, 503, 429). Then "<HTML>\n", the title line when there is a
-// title, and the message. The debug page is one of them (200 OK), with the
-// SMTP transcript as its message. A run without a CGI environment gets the
-// plain console message instead, with no header.
+// Fatal pages get a CGI header from the program (answers.hpp): when
+// SERVER_SOFTWARE contains "microsoft" (any case), the full status header,
+// whose first line carries the page's status ("HTTP/1.0 503 Service
+// Unavailable"); otherwise the plain one, after a Status line when the
+// catalogue gives the page a status (500, 503, 429). Then "<HTML>\n", the
+// title line when there is a title, and the message. The debug page is one
+// of them (200 OK), with the SMTP transcript as its message. A run without
+// a CGI environment gets the plain console message instead, with no header.
 //
 // The success and error pages come from files the template names; each file
 // holds the whole response, its CGI header lines included, so nothing is
@@ -19,6 +19,13 @@
 // response. The page before expansion is bounded at kMaxExpandedLength, and
 // so is the expanded page. Both pages are expanded with their replacements
 // HTML-escaped, and kept on one line in the page's header block (HtmlPage).
+// For a script the error page's lines are a list instead (FieldErrors).
+//
+// The site's failure page (FATALMSGFILE) stands in for the fatal pages
+// once the template is read. It is expanded like the success page, and
+// two names give the fatal page's own parts: $err$ its message, as that
+// page would show it (HTML, the SMTP conversation included), and
+// $errtitle$ its title. Both come before any field of those names.
 #pragma once
 
 #include <string>
@@ -30,6 +37,8 @@
 #include "model/fields.hpp"
 #include "model/result.hpp"
 #include "platform/system.hpp"
+#include "response/answers.hpp"
+#include "response/catalogue.hpp"
 
 namespace veltrano {
 
@@ -41,6 +50,8 @@ void WriteFatalPage(platform::Output& output, const platform::Environment& env,
 
 void WriteDebugPage(platform::Output& output, const platform::Environment& env,
                     const Transcript& transcript);
+
+PageText DebugPage(const Transcript& transcript);
 
 // The longest page file read. A page's text is bounded again when it is
 // expanded (kMaxExpandedLength); this bound only keeps a file that is no
@@ -56,6 +67,29 @@ Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefi
                               const std::vector<FieldCheck>& checks,
                               const PlaceholderValues& values);
 
+// The lines of the error page in their order: field by field, the
+// REQUIREDERR text of a missing required field, the TYPEERR text of an
+// invalid one, the MAXLENERR text of one too long.
+struct ErrorLine {
+  std::size_t field;  // its place in the template
+  std::string_view text;
+};
+std::vector<ErrorLine> ErrorLines(const std::vector<FieldDefinition>& fields,
+                                  const std::vector<FieldCheck>& checks);
+
+// The error page's lines for a script: each field's name and its text
+// expanded, its replacements as they are.
+Result<std::vector<FieldError>> FieldErrors(const std::vector<FieldDefinition>& fields,
+                                            const std::vector<FieldCheck>& checks,
+                                            const PlaceholderValues& values);
+
 Result<std::string> SuccessPage(std::string_view file, const PlaceholderValues& values);
+
+// The names the failure page answers with the fatal page's message and title.
+inline constexpr std::string_view kFailureMessageName = "err";
+inline constexpr std::string_view kFailureTitleName = "errtitle";
+
+Result<std::string> FailurePage(std::string_view file, const PageText& page,
+                                const PlaceholderValues& values);
 
 }  // namespace veltrano
