@@ -7,6 +7,7 @@
 #include "template/field_definitions.hpp"
 #include "text/address.hpp"
 #include "text/text.hpp"
+#include "text/web_address.hpp"
 
 namespace veltrano {
 
@@ -187,6 +188,57 @@ AbuseControls ReadAbuseControls(SectionReader& read, std::vector<SwitchSection>&
   return abuse;
 }
 
+// The words of `text`, split at spaces, tabs and line ends.
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    while (at < text.size() && IsTrimSpace(text[at])) ++at;
+    std::size_t end = at;
+    while (end < text.size() && !IsTrimSpace(text[end])) ++end;
+    if (end > at) words.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return words;
+}
+
+// ALLOWORIGIN: "*" or origins, separated by white space; the first entry
+// that is neither is the failure. "*" among origins allows any.
+void ReadAllowOrigin(SectionReader& read, Template& t) {
+  std::optional<std::string> list = read.Optional("<ALLOWORIGIN>", "</ALLOWORIGIN>");
+  if (!list) return;
+  CrossOrigin allowed;
+  const std::vector<std::string_view> entries = Words(*list);
+  if (entries.empty()) {
+    read.Report(Fail(FailureKind::kBadAllowOrigin));
+    return;
+  }
+  for (std::string_view entry : entries) {
+    if (entry == "*") {
+      allowed.any = true;
+    } else if (std::optional<std::string> origin = NormalizedOrigin(entry)) {
+      allowed.origins.push_back(std::move(*origin));
+    } else {
+      read.Report(Fail(FailureKind::kBadAllowOrigin, std::string(entry)));
+      return;
+    }
+  }
+  t.allowOrigin = std::move(allowed);
+}
+
+// FATALMSGFILE, SUCCEEDURL and ALLOWORIGIN: how the answers are given.
+void ReadAnswerSections(SectionReader& read, Template& t) {
+  t.failurePageFile = read.Trimmed("<FATALMSGFILE>", "</FATALMSGFILE>");
+  if (std::optional<std::string> url = read.Trimmed("<SUCCEEDURL>", "</SUCCEEDURL>")) {
+    if (IsFixedText(*url) && IsRedirectTarget(*url)) {
+      t.successUrl = std::move(*url);
+    } else {
+      read.Report(Fail(FailureKind::kBadSucceedUrl, *url));
+    }
+  }
+  ReadAllowOrigin(read, t);
+}
+
 // Reads every section into `t`, in the order they are looked for. Given
 // `fieldsComplete`, each field entry is parsed and reported on its own, and
 // it is set false when a bad entry or a missing FORMDATA leaves fields out;
@@ -223,6 +275,8 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
 
   t.abuse = ReadAbuseControls(read, t.switches);
   if (read.failure()) return;
+  ReadAnswerSections(read, t);
+  if (read.failure()) return;
 
   if (!fieldSection) {
     // Its absence is reported already, and there is nothing to parse.
@@ -252,7 +306,7 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
       Extract(read.index(), "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
   if (success) {
     t.successPageFile = std::move(*success);
-  } else {
+  } else if (!t.successUrl) {
     t.successPageMissing = success.failure();
   }
 }
