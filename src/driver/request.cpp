@@ -90,8 +90,9 @@ class Request {
       return ShowSuccessPage(t, aliases, Values(t, submission.values));
     }
     if (t.abuse.rateLimit) {
-      if (Status counted = CountAgainstLimit(
-              *t.abuse.rateLimit, client, system_.clock.Now().epochSeconds, settings_.budget, log_);
+      if (Status counted =
+              CountAgainstLimit(*t.abuse.rateLimit, client, system_.clock.Now().epochSeconds,
+                                settings_.budget, settings_.stateLockWait, log_);
           !counted)
         return counted;
     }

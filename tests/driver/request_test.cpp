@@ -357,7 +357,7 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
   } cases[] = {
       {"data_file_locked", "<DFILE APPEND>data</DFILE><DFILEFORMAT>x</DFILEFORMAT>", "data",
        success, prefix + "data file line not written: data: no lock " + within},
-      {"rate_limit_locked", "<RATELIMIT>{dir}/rate 5 60</RATELIMIT>", "rate", success,
+      {"rate_limit_locked", "<RATELIMIT>{dir}/rate 5 60</RATELIMIT>", "rate.lock", success,
        prefix + "rate limit not applied, the state file cannot be used: {dir}/rate: no lock " +
            within},
       {"command_hangs", "<EXECUTE>sleep 30</EXECUTE>", nullptr, success,
@@ -399,6 +399,38 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
     EXPECT_GE(took, std::chrono::milliseconds(300)) << c.name;
     EXPECT_LT(took, std::chrono::seconds(3)) << c.name;
   }
+}
+
+// A state file's lock held elsewhere is waited for briefly, not for the
+// budget: the limit is then not applied, and the submission goes on.
+TEST(RunProgramTest, LockedRateLimitIsWaitedForBriefly) {
+  TempDir dir;
+  dir.Write("t.tpl",
+            "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
+            "<RATELIMIT>" +
+                dir.path() +
+                "/rate 5 60</RATELIMIT>"
+                "<DFILE APPEND>data</DFILE><DFILEFORMAT>x</DFILEFORMAT>"
+                "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
+  dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+  platform::UniqueFd holder(::open((dir.path() + "/rate.lock").c_str(), O_RDWR | O_CREAT, 0600));
+  ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+  FakeSystem fake;
+  Post(fake, "t.tpl", "a=x");
+  RunSettings settings;
+  settings.stateLockWait = std::chrono::milliseconds(200);
+  const auto start = std::chrono::steady_clock::now();
+  const fs::path before = fs::current_path();
+  RunProgram(dir.path() + "/veltrano2.exe", fake.system, settings);
+  fs::current_path(before);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(fake.output.bytes, "Content-type: text/html\r\n\r\nok\r\n");
+  EXPECT_EQ(dir.Read("data"), "x\r\n");
+  ASSERT_EQ(fake.log.lines.size(), 1u);
+  EXPECT_TRUE(fake.log.lines[0].ends_with(
+      "rate limit not applied, the state file cannot be used: " + dir.path() +
+      "/rate: no lock within 200 ms"))
+      << fake.log.lines[0];
 }
 
 }  // namespace
