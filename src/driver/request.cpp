@@ -13,6 +13,7 @@
 #include "response/log.hpp"
 #include "response/pages.hpp"
 #include "template/sections.hpp"
+#include "template/state_files.hpp"
 #include "template/template_file.hpp"
 #include "text/text.hpp"
 #include "validate/abuse.hpp"
@@ -78,6 +79,7 @@ class Request {
     Result<Template> parsed = ReadSections(std::move(*file));
     if (!parsed) return parsed.failure();
     const Template& t = *parsed;
+    if (Status distinct = CheckStateFiles(t, aliases); !distinct) return distinct;
 
     Result<FormInput> form = ReadForm(system_.env, system_.input, log_);
     if (!form) return form.failure();

@@ -43,6 +43,7 @@ enum class FailureKind {
   kMaxLenWithoutText,    // text: the field's name, or "(null)"
   kEntryWithoutName,     // text: the whole entry
   kBadRateLimit,         // text: the RATELIMIT section
+  kStateFileIsDataFile,  // RATELIMIT's state file is DFILE (or its lock or temporary file)
   // Form
   kNotPost,
   kNoContentLength,

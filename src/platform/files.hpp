@@ -11,6 +11,10 @@ namespace veltrano::platform {
 // given, then says why, for the administrator's log. Never waits on a FIFO.
 std::optional<std::string> ReadTextFile(const std::string& path, std::string* error = nullptr);
 
+// True when `a` and `b` name one file: the same file when both exist
+// (symbolic links followed), else the same name in the same directory.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Makes `path` the current directory; false on failure.
 bool ChangeDirectory(const std::string& path);
 

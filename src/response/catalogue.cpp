@@ -131,6 +131,10 @@ constexpr PageRow kPages[] = {
      "The &lt;RATELIMIT&gt; section must hold an absolute file path, a number of submissions and "
      "a number of seconds.  Please check your template file\n<br><pre>&lt;",
      kAsWritten, "&gt;</pre>", "malformed RATELIMIT section", k500},
+    {kStateFileIsDataFile, "Template Error",
+     "The &lt;RATELIMIT&gt; state file and the &lt;DFILE&gt; data file must be two different "
+     "files.  Please check your template file",
+     kNothing, "", "RATELIMIT and DFILE name one file", k500},
     {kNotPost, "Form Submit Error", "You must submit a form with a POST method.", kNothing, "",
      "form not sent with POST", kNoStatus},
     {kNoContentLength, "No data", "Your browser didn't send any content.  Is it not POST capable?",

@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FakeSystem;
+using testing::kPlain500;
 using testing::TempDir;
 
 TEST(WorkingDirectoryTest, TakesTextBeforeNameInOriginalCase) {
@@ -313,12 +314,20 @@ TEST(RunProgramTest, AbuseControls) {
        1, success, "\"x\"\r\n",
        "veltrano2.exe: t.tpl: rate limit not applied, the state file cannot be used: "
        "/nonexistent/dir/rate: No such file or directory"},
+      {"rate_limit_is_the_data_file", "<RATELIMIT>{dir}/data 2 3600</RATELIMIT>", "t.tpl", "a=x", 2,
+       kPlain500 +
+           "<TITLE>Template Error</TITLE>The &lt;RATELIMIT&gt; state file and the &lt;DFILE&gt; "
+           "data file must be two different files.  Please check your template file",
+       "(none)",
+       "veltrano2.exe: t.tpl: RATELIMIT and DFILE name one file: RATELIMIT {dir}/data, DFILE "
+       "data"},
   };
   for (const auto& c : cases) {
     TempDir dir;
     std::string sections = c.sections;
-    if (auto at = sections.find("{dir}"); at != std::string::npos) {
-      sections.replace(at, 5, dir.path());
+    std::string wantLog = c.wantLog;
+    for (std::string* text : {&sections, &wantLog}) {
+      if (auto at = text->find("{dir}"); at != std::string::npos) text->replace(at, 5, dir.path());
     }
     const bool mails = sections.find("<SMTPSERVER>") != std::string::npos;
     dir.Write("t.tpl",
@@ -334,7 +343,7 @@ TEST(RunProgramTest, AbuseControls) {
     EXPECT_EQ(fake.output.bytes, c.wantPage) << c.name;
     EXPECT_EQ(dir.Exists("data") ? dir.Read("data") : "(none)", c.wantData) << c.name;
     EXPECT_EQ(dir.Exists("ran"), c.wantData != "(none)") << c.name << ": the command";
-    EXPECT_EQ(fake.log.lines.empty() ? "" : fake.log.lines.back(), c.wantLog) << c.name;
+    EXPECT_EQ(fake.log.lines.empty() ? "" : fake.log.lines.back(), wantLog) << c.name;
   }
 }
 

@@ -104,6 +104,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kBadRateLimit, "x 5"), "Template Error",
        "The &lt;RATELIMIT&gt; section must hold an absolute file path, a number of submissions "
        "and a number of seconds.  Please check your template file\n<br><pre>&lt;x 5&gt;</pre>"},
+      {Fail(kStateFileIsDataFile), "Template Error",
+       "The &lt;RATELIMIT&gt; state file and the &lt;DFILE&gt; data file must be two different "
+       "files.  Please check your template file"},
       {Fail(kNotPost), "Form Submit Error", "You must submit a form with a POST method."},
       {Fail(kNoContentLength), "No data",
        "Your browser didn't send any content.  Is it not POST capable?"},
