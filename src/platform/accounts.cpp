@@ -16,6 +16,7 @@
 #include "platform/deadline.hpp"
 #include "platform/fd.hpp"
 #include "platform/files.hpp"
+#include "platform/signals.hpp"
 
 namespace veltrano::platform {
 
