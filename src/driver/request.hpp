@@ -2,7 +2,10 @@
 //
 // The phases, each taking what it needs and returning a value or a failure:
 //   template   the name from the query string, resolved and read, its
-//              sections and field definitions (template/)
+//              sections and field definitions (template/); the rule that
+//              its state files are not its data file (state_files.hpp)
+//   pages      every page file the run may end with, read (response/
+//              pages.hpp: LoadPages)
 //   form       the submitted body (form/), checked against the fields
 //              (validate/); a failed check ends the run with the error page
 //   abuse      the honeypot, then the rate limit (validate/abuse.hpp); a
@@ -12,10 +15,12 @@
 //              values go on to the later phases as the mails took them, in
 //              lower case
 //   outputs    the EXECUTE command, then the data-file record (outputs/)
-//   response   the debug page or the success page (response/)
-// Template failures are therefore always reported before any problem with
-// the submission, and nothing is mailed, run or written before every field
-// passed. Whatever happened before a failure stays done.
+//   response   the debug page or the success page (response/), the latter
+//              made before the mail phase
+// Template failures, a missing page among them, are therefore always
+// reported before any problem with the submission, and nothing is mailed,
+// run or written before every field passed and the page that will tell the
+// visitor so is ready. Whatever happened before a failure stays done.
 //
 // RunProgram is the only place that writes the response: the page of the
 // run, or the page of its failure together with one line in the

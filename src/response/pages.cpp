@@ -56,11 +56,21 @@ void WriteDebugPage(platform::Output& output, const platform::Environment& env,
   WritePage(output, env, {"rfc821 mail transaction process", TranscriptHtml(transcript)});
 }
 
-Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable) {
-  std::string error;
-  std::optional<std::string> text = platform::ReadTextFile(path, &error);
-  if (!text) return Fail(unreadable, {}, path + ": " + error);
-  return std::move(*text);
+Result<PageFiles> LoadPages(const Template& t, const PathAliases& aliases) {
+  auto load = [&](const std::string& name, FailureKind unreadable) -> Result<std::string> {
+    Result<std::string> path = aliases.Resolve(name, t.path);
+    if (!path) return path.failure();
+    std::string error;
+    std::optional<std::string> text = platform::ReadTextFile(*path, &error);
+    if (!text) return Fail(unreadable, {}, *path + ": " + error);
+    return std::move(*text);
+  };
+  if (t.successPageMissing) return *t.successPageMissing;
+  Result<std::string> errorPage = load(t.errorPageFile, FailureKind::kErrorPageUnreadable);
+  if (!errorPage) return errorPage.failure();
+  Result<std::string> successPage = load(*t.successPageFile, FailureKind::kSuccessPageUnreadable);
+  if (!successPage) return successPage.failure();
+  return PageFiles{std::move(*errorPage), std::move(*successPage)};
 }
 
 Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefinition>& fields,

@@ -49,7 +49,10 @@ TEST(RunProgramTest, ExceptionsGiveAPageAndALogLine) {
   };
   for (const auto& c : cases) {
     testing::TempDir dir;
-    dir.Write("t.tpl", "<ERRMSGFILE>e.htm</ERRMSGFILE>\n<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
+    dir.Write("t.tpl",
+              "<ERRMSGFILE>e.htm</ERRMSGFILE><SUCCEEDMSGFILE>e.htm</SUCCEEDMSGFILE>\n<FORMDATA>\n"
+              "<NAME=\"a\">\n</FORMDATA>\n");
+    dir.Write("e.htm", "$err$");
     testing::FakeSystem fake;
     fake.env.vars = {
         {"QUERY_STRING", "t.tpl"}, {"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "3"}};

@@ -120,46 +120,60 @@ TEST(RunProgramTest, ReadsTheRestOfTheBody) {
 }
 
 // The completion phase without a mail server: the command runs before the
-// data file is written, and both have done their work before the
-// SUCCEEDMSGFILE section is looked for and before the debug page.
+// data file is written, both before the debug page; and a page the request
+// could not end with (no SUCCEEDMSGFILE, a misspelt one, no error page)
+// ends it before anything is done.
 TEST(RunProgramTest, OutputsComeFirstInTheirOrder) {
   const struct {
     const char* name;
-    bool successSection;
+    std::string successSection;
+    std::string errorPage;
     bool debug;
     bool format;
     std::string wantStart;
+    std::string wantOrder;  // "(none)": the command did not run
     std::string wantData;
   } cases[] = {
-      {"success_page", true, false, true, "Content-type: text/html\r\n\r\nThanks a\r\n",
-       "record a\r\n"},
-      {"tag_missing_after_outputs", false, false, true,
-       "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Tag "
-       "missing</TITLE>&lt;SUCCEEDMSGFILE&gt;",
-       "record a\r\n"},
-      {"debug_page_after_outputs", true, true, true,
+      {"success_page", "ok.htm", "e.htm", false, true,
+       "Content-type: text/html\r\n\r\nThanks a\r\n", "before\n", "record a\r\n"},
+      {"debug_page_after_outputs", "ok.htm", "e.htm", true, true,
        "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>rfc821 mail transaction process</TITLE>",
-       "record a\r\n"},
-      {"missing_format_after_command", true, false, false,
-       "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Error "
-       "writing to file</TITLE>",
+       "before\n", "record a\r\n"},
+      {"missing_format_after_command", "ok.htm", "e.htm", false, false,
+       kPlain500 + "<TITLE>Error writing to file</TITLE>", "before\n", "(none)"},
+      {"tag_missing_before_anything", "", "e.htm", false, true,
+       kPlain500 + "<TITLE>Tag missing</TITLE>&lt;SUCCEEDMSGFILE&gt;", "(none)", "(none)"},
+      {"success_page_misspelt", "okk.htm", "e.htm", true, true,
+       kPlain500 + "<TITLE>Load Failure</TITLE>Failed to load or locate the file specified in "
+                   "&lt;SucceedMsgFile&gt;",
+       "(none)", "(none)"},
+      {"error_page_missing", "ok.htm", "none.htm", false, true,
+       kPlain500 + "<TITLE>Load Failure</TITLE>Failed to load or locate the file specified in "
+                   "&lt;errTemplateFile&gt;",
+       "(none)", "(none)"},
+      {"success_page_too_long", "long.htm", "e.htm", false, true,
+       kPlain500 + "<TITLE>Mail send error</TITLE>Your message body is over 15k", "(none)",
        "(none)"},
   };
   for (const auto& c : cases) {
     TempDir dir;
     dir.Write("ok.htm", "Content-type: text/html\n\nThanks $a$\n");
-    std::string tpl =
-        "<ERRMSGFILE>e.htm</ERRMSGFILE>\n<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n"
-        "<EXECUTE>{ [ -e data ] && echo after || echo before; } > order</EXECUTE>\n"
-        "<DFILE APPEND>data</DFILE>\n";
+    dir.Write("long.htm", "Content-type: text/html\n\n" + std::string(15360, 'x'));
+    dir.Write("e.htm", "Content-type: text/html\n\n$err$\n");
+    std::string tpl = "<ERRMSGFILE>" + c.errorPage +
+                      "</ERRMSGFILE>\n<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n"
+                      "<EXECUTE>{ [ -e data ] && echo after || echo before; } > order</EXECUTE>\n"
+                      "<DFILE APPEND>data</DFILE>\n";
     if (c.format) tpl += "<DFILEFORMAT>record $a$</DFILEFORMAT>\n";
-    if (c.successSection) tpl += "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>\n";
+    if (!c.successSection.empty()) {
+      tpl += "<SUCCEEDMSGFILE>" + c.successSection + "</SUCCEEDMSGFILE>\n";
+    }
     dir.Write("t.tpl", tpl);
     FakeSystem fake;
     Post(fake, c.debug ? "t.tpl&debug" : "t.tpl", "a=a");
     RunAt(dir.path() + "/veltrano2.exe", fake);
     EXPECT_EQ(fake.output.bytes.substr(0, c.wantStart.size()), c.wantStart) << c.name;
-    EXPECT_EQ(dir.Read("order"), "before\n") << c.name;
+    EXPECT_EQ(dir.Exists("order") ? dir.Read("order") : "(none)", c.wantOrder) << c.name;
     EXPECT_EQ(dir.Exists("data") ? dir.Read("data") : "(none)", c.wantData) << c.name;
   }
 }
@@ -187,7 +201,8 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
        {"veltrano2.exe: t.tpl: template tag missing: ERRMSGFILE"}},
       {"bad_escape",
        "t.tpl",
-       "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
+       "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE><FORMDATA>\n<NAME=\"a\">"
+       "\n</FORMDATA>",
        "a=%zz",
        {"veltrano2.exe: t.tpl: invalid %-escape in the form body"}},
       {"mail_without_server",
@@ -218,6 +233,8 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
     TempDir dir;
     if (!c.tpl.empty()) dir.Write("t.tpl", c.tpl);
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     FakeSystem fake;
     Post(fake, c.query, c.body);
     RunAt(dir.path() + "/veltrano2.exe", fake);
@@ -252,6 +269,8 @@ TEST(RunProgramTest, BoundsTheLinesOfOneRun) {
     TempDir dir;
     dir.Write("t.tpl", tpl + "</FORMDATA>");
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     FakeSystem fake;
     Post(fake, "t.tpl", "");
     RunAt(dir.path() + "/veltrano2.exe", fake);
@@ -333,6 +352,8 @@ TEST(RunProgramTest, AbuseControls) {
     dir.Write("t.tpl",
               base + sections + fields + (mails ? "<NAME=\"to\" sendto>\n" : "") + "</FORMDATA>");
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     FakeSystem fake;
     for (int i = 0; i < c.runs; ++i) {
       fake.output.bytes.clear();
@@ -389,6 +410,8 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
     dir.Write("t.tpl", "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>" +
                            sections + "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     platform::UniqueFd holder;
     if (c.locked) {
       holder.Reset(::open((dir.path() + "/" + c.locked).c_str(), O_RDWR | O_CREAT, 0600));
@@ -422,6 +445,7 @@ TEST(RunProgramTest, LockedRateLimitIsWaitedForBriefly) {
                 "<DFILE APPEND>data</DFILE><DFILEFORMAT>x</DFILEFORMAT>"
                 "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
   dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+  dir.Write("e", "Content-type: text/html\n\n$err$\n");
   platform::UniqueFd holder(::open((dir.path() + "/rate.lock").c_str(), O_RDWR | O_CREAT, 0600));
   ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
   FakeSystem fake;
