@@ -122,7 +122,9 @@ class Request {
   Status Complete(const Template& t, const PathAliases& aliases, std::string_view successPage,
                   const FieldValues& submitted) {
     std::optional<MailOrder> order;
-    if (t.mail) order.emplace(*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody);
+    if (t.mail) {
+      order.emplace(MailOrder{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody});
+    }
     const FieldValues lowered = order ? LowerCaseRecipients(*order, submitted) : submitted;
     const PlaceholderValues values = Values(t, lowered);
     // Made before anything is sent: a page that can't be made ends the

@@ -58,8 +58,8 @@ enum class FailureKind {
   kSuccessPageUnreadable,
   kExpansionTooLong,
   // Mail
-  kSmtpConnect,       // connection or HELO failed; the transcript is the message
-  kSmtpRefused,       // MAIL FROM, DATA or end of data refused
+  kSmtpConnect,       // connection, greeting or HELO failed; the transcript is the message
+  kSmtpRefused,       // a mail's MAIL FROM, RCPT TO, DATA or end of data refused or unanswered
   kInvalidAddress,    // text: the address
   kRecipientRefused,  // text: a sendto address RECIPIENTS does not allow
   kAddressFileUnreadable,

@@ -166,7 +166,7 @@ constexpr PageRow kPages[] = {
      kNothing, "", "expanded text over 15359 characters", k500},
     {kSmtpConnect, "Socket Initialization error", "", kTranscript, "",
      "cannot open the SMTP conversation", k503},
-    {kSmtpRefused, "SMTP Communication error", "", kTranscript, "", "SMTP server refused", k503},
+    {kSmtpRefused, "SMTP Communication error", "", kTranscript, "", "SMTP conversation failed", k503},
     {kInvalidAddress, "Mail send error", "Invalid mail address: ", kEscaped, "",
      "invalid mail address not sent", kNoStatus},
     {kRecipientRefused, "Mail send error", "Recipient not allowed: ", kEscaped, "",

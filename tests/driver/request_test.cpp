@@ -397,7 +397,7 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
            "</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT><MSGBODY>b</MSGBODY>"
            "<FORMDATA>\n<NAME=\"to\" sendto>\n</FORMDATA>",
        nullptr, "<TITLE>SMTP Communication error</TITLE>",
-       prefix + "SMTP server refused: server " + server.address() +
+       prefix + "SMTP conversation failed: server " + server.address() +
            ": MAIL FROM:<s@example.org>: no reply " + within},
   };
   for (const auto& c : cases) {

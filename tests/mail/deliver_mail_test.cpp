@@ -210,14 +210,14 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
              {{"MAIL", {testing::Reply("250 ok\r\n"), testing::Reply("451 later\r\n")}}});
        },
        {"ann@example.org"}, {"Main"}, 1, {},
-       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: 451 later"}},
+       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: refused: 451 later"}},
       {"connection_cut_after_the_main_mail_noted",
        [](MailRun& r) {
          r.responseBody = "r";
          r.peer = testing::ScriptedPeer({{".", {testing::CloseAfter({"250 queued\r\n"})}}});
        },
        {"ann@example.org"}, {"Main"}, 1, {},
-       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: no reply"}},
+       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: not sent"}},
       {"refused_response_mail_alone_ends_the_phase",
        [](MailRun& r) {
          r.fields[0].sendTo = false;
