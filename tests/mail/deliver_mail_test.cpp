@@ -424,9 +424,9 @@ TEST(DeliverMailTest, KeyedMailWithoutArmourIsNotSent) {
   for (const auto& p : cases) check(p);
 }
 
-// An address that could break out of its command or header line, or that
-// makes them longer than servers must take, ends the phase before anything
-// is sent, as sender, recipient or blind copy.
+// An address that could break out of its command or header line, that is
+// not ASCII, or that makes them longer than servers must take, ends the
+// phase before anything is sent, as sender, recipient or blind copy.
 TEST(DeliverMailTest, UnsafeAddressIsNeverSent) {
   const std::string addresses[] = {"a@x.org>\r\nRCPT TO:<b@y.org",
                                    "a@x\nb",
@@ -434,6 +434,9 @@ TEST(DeliverMailTest, UnsafeAddressIsNeverSent) {
                                    std::string("a\0b@x", 5),
                                    "a\x01@x",
                                    "a\x7f@x",
+                                   "j\xc3\xb6rg@b\xc3\xbc"
+                                   "cher.example",
+                                   "a@\x80x",
                                    "<a@x>",
                                    "a<b@x",
                                    "A>b@x",
