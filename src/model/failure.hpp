@@ -49,6 +49,7 @@ enum class FailureKind {
   kNoContentLength,
   kNegativeContentLength,
   kBodyTooLarge,
+  kShortBody,  // fewer bytes than CONTENT_LENGTH arrived
   kInvalidEscape,
   kMalformedMultipart,  // detail: what breaks the multipart/form-data framing
   kTooManySubmissions,  // over the RATELIMIT

@@ -18,7 +18,6 @@ namespace {
 class ThrowingInput final : public platform::Input {
  public:
   explicit ThrowingInput(std::function<void()> raise) : raise_(std::move(raise)) {}
-  std::string ReadText(std::size_t) override { return Raise(); }
   std::string ReadBytes(std::size_t) override { return Raise(); }
   void DiscardUpTo(std::size_t) override {}
 

@@ -433,6 +433,32 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
   }
 }
 
+// A body cut short (the client went away, or its 30 s ran out) is not the
+// form the visitor sent: nothing is mailed, run or written for it.
+TEST(RunProgramTest, ShortBodyIsNoForm) {
+  TempDir dir;
+  dir.Write("t.tpl",
+            "<SMTPSERVER>127.0.0.1:1</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT>"
+            "<MSGBODY>$a$</MSGBODY><ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm"
+            "</SUCCEEDMSGFILE><EXECUTE>touch ran</EXECUTE><DFILE APPEND>data</DFILE>"
+            "<DFILEFORMAT>$a$</DFILEFORMAT><FORMDATA>\n<NAME=\"a\">\n<NAME=\"to\" sendto>\n"
+            "</FORMDATA>\n");
+  dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+  dir.Write("e", "Content-type: text/html\n\n$err$\n");
+  FakeSystem fake;
+  Post(fake, "t.tpl", "to=o%40example.org&a=Cancel+order+123+and+do+NOT+ship");
+  fake.input.bytes.resize(39);
+  RunAt(dir.path() + "/veltrano2.exe", fake);
+  EXPECT_EQ(fake.output.bytes, testing::kPlain +
+                                   "<TITLE>Form Submit Error</TITLE>The form data did not arrive "
+                                   "whole.  Please send the form again.");
+  EXPECT_EQ(fake.log.lines, std::vector<std::string>{
+                                "veltrano2.exe: t.tpl: form body shorter than CONTENT_LENGTH, not "
+                                "read as a form: 39 of the 53 bytes of CONTENT_LENGTH arrived"});
+  EXPECT_FALSE(dir.Exists("ran"));
+  EXPECT_FALSE(dir.Exists("data"));
+}
+
 // A state file's lock held elsewhere is waited for briefly, not for the
 // budget: the limit is then not applied, and the submission goes on.
 TEST(RunProgramTest, LockedRateLimitIsWaitedForBriefly) {

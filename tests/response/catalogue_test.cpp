@@ -112,6 +112,8 @@ TEST(PageForTest, EveryKindGivesItsPage) {
        "Your browser didn't send any content.  Is it not POST capable?"},
       {Fail(kNegativeContentLength), "No data", "Your browser did not send any data from the form"},
       {Fail(kBodyTooLarge), "Form Submit Error", "The form data is too large."},
+      {Fail(kShortBody), "Form Submit Error",
+       "The form data did not arrive whole.  Please send the form again."},
       {Fail(kInvalidEscape), "Veltrano error", "Invalid escape sequence"},
       {Fail(kMalformedMultipart, {}, "no closing delimiter"), "Form Submit Error",
        "The form data could not be read: it is not valid multipart/form-data."},
@@ -159,9 +161,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
   };
   // What the visitor sent: no status (200 OK), as form mailers answer.
   const std::set<FailureKind> visitors = {
-      kNoCgiEnvironment,      kNotPost,        kNoContentLength,
-      kNegativeContentLength, kBodyTooLarge,   kInvalidEscape,
-      kMalformedMultipart,    kInvalidAddress, kRecipientRefused};
+      kNoCgiEnvironment, kNotPost,         kNoContentLength, kNegativeContentLength,
+      kBodyTooLarge,     kShortBody,       kInvalidEscape,   kMalformedMultipart,
+      kInvalidAddress,   kRecipientRefused};
   auto wantStatus = [&visitors](FailureKind kind) -> std::string_view {
     if (kind == kTooManySubmissions) return "429 Too Many Requests";
     if (kind == kSmtpConnect || kind == kSmtpRefused) return "503 Service Unavailable";
