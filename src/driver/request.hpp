@@ -32,9 +32,9 @@
 // the budget, whichever comes first: reading the body, the mail server's
 // connection, replies and sends, pgp and the command, the locks of the
 // rate-limit state file (a few seconds at most: kStateLockWait) and the
-// data file. A step the budget ends, or that
-// starts once it is spent, fails as its own time-out would (a free lock is
-// still taken: that waits for nothing), and its log line names the budget.
+// data file. A step the budget ends, or that starts once it is spent, fails
+// as its own time-out would (a free lock is still taken: that waits for
+// nothing), and its log line names the budget.
 //
 // The log of a run is bounded: at most kMaxNoticeLines lines of skipped
 // outputs, then one line with the count of those left out, and the line of

@@ -30,8 +30,8 @@ using Slot = std::atomic<char*>;
 Slot files[kSlots];
 Slot directories[kSlots];
 // The group of the child being waited for, and when to kill it by force
-// should this program be told to stop: `childGrace` after that, but never
-// past `childBudgetEnd` (MonotonicNs).
+// should this program be told to stop: `childGraceNs` after that, but never
+// past `childBudgetEnd` (in MonotonicNs).
 std::atomic<pid_t> childGroup{0};
 std::atomic<long long> childGraceNs{0};
 std::atomic<long long> childBudgetEnd{0};
