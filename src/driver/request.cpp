@@ -97,9 +97,8 @@ class Request {
       return Write(SuccessPage(pages->successPage, Values(t, submission.values)));
     }
     if (t.abuse.rateLimit) {
-      if (Status counted =
-              CountAgainstLimit(*t.abuse.rateLimit, client, system_.clock.Now().epochSeconds,
-                                settings_.budget, settings_.stateLockWait, log_);
+      if (Status counted = CountAgainstLimit(
+              *t.abuse.rateLimit, client, system_.clock.Now().epochSeconds, settings_.budget, log_);
           !counted)
         return counted;
     }

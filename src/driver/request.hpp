@@ -31,10 +31,10 @@
 // the program's start). Every wait ends at its own limit or at the end of
 // the budget, whichever comes first: reading the body, the mail server's
 // connection, replies and sends, pgp and the command, the locks of the
-// rate-limit state file (a few seconds at most: kStateLockWait) and the
-// data file. A step the budget ends, or that starts once it is spent, fails
-// as its own time-out would (a free lock is still taken: that waits for
-// nothing), and its log line names the budget.
+// rate-limit state file (a few seconds at most: platform/state_file.hpp)
+// and the data file. A step the budget ends, or that starts once it is
+// spent, fails as its own time-out would (a free lock is still taken: that
+// waits for nothing), and its log line names the budget.
 //
 // The log of a run is bounded: at most kMaxNoticeLines lines of skipped
 // outputs, then one line with the count of those left out, and the line of
@@ -50,7 +50,6 @@
 #include "mail/transport.hpp"
 #include "platform/deadline.hpp"
 #include "platform/process.hpp"
-#include "platform/state_file.hpp"
 #include "platform/system.hpp"
 
 namespace veltrano {
@@ -73,8 +72,6 @@ struct RunSettings {
   platform::ChildLimits childLimits;          // its budget is replaced by the one below
   platform::Deadline budget{kRequestBudget};  // counted from when the settings are made
   std::string pgpDirectory;                   // looked in for pgp.exe before PATH; none: PATH only
-  // The longest wait for a state file's lock (the rate limit's).
-  std::chrono::milliseconds stateLockWait = platform::kStateLockWait;
 };
 
 // Runs one request and returns the exit status, which is always 0.

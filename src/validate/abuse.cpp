@@ -39,9 +39,8 @@ Status CheckRecipients(const Template& t, const FieldValues& values) {
 }
 
 Status CountAgainstLimit(const RateLimit& limit, const std::optional<std::string>& client,
-                         long long now, const platform::Deadline& budget,
-                         platform::Deadline::Clock::duration lockWait, Notices& notices) {
-  RateVerdict verdict = CountSubmission(limit, client.value_or(""), now, budget, lockWait);
+                         long long now, const platform::Deadline& budget, Notices& notices) {
+  RateVerdict verdict = CountSubmission(limit, client.value_or(""), now, budget);
   if (verdict.droppedLines > 0) {
     notices.Note(NoticeKind::kRateLimitRepaired,
                  limit.path + ": " + std::to_string(verdict.droppedLines) + " line(s)");

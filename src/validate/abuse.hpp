@@ -15,8 +15,8 @@
 // CountAgainstLimit: with RATELIMIT, the submission is counted
 // (validate/rate_limit.hpp); one over the limit ends with
 // kTooManySubmissions. A state file that cannot be used (locked by another
-// process past its wait among others) lets the submission through with a
-// notice, and one with unreadable lines is repaired with a notice.
+// process past its brief wait among others) lets the submission through
+// with a notice, and one with unreadable lines is repaired with a notice.
 #pragma once
 
 #include <optional>
@@ -36,10 +36,8 @@ bool SprungTrap(const std::vector<FieldDefinition>& fields, const FieldValues& v
 
 Status CheckRecipients(const Template& t, const FieldValues& values);
 
-// `now` in seconds since the epoch; the state's lock is waited for
-// `lockWait` at most.
+// `now` in seconds since the epoch.
 Status CountAgainstLimit(const RateLimit& limit, const std::optional<std::string>& client,
-                         long long now, const platform::Deadline& budget,
-                         platform::Deadline::Clock::duration lockWait, Notices& notices);
+                         long long now, const platform::Deadline& budget, Notices& notices);
 
 }  // namespace veltrano
