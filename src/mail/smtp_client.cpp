@@ -181,7 +181,7 @@ void SmtpClient::RecordWhole(const SmtpReply& reply) {
 }
 
 bool SmtpClient::SendCommand(std::string_view command, bool record) {
-  if (broken_ || !transport_.Send(command)) {
+  if (broken_ || !transport_.Send(command, options_.budget)) {
     broken_ = true;
     return false;
   }
@@ -287,23 +287,24 @@ Status SmtpClient::Send(const OutgoingMail& mail) {
   RecordWhole(data);
   if (!Is(data, kStartMailInput)) return AbortMail("DATA", Words(data), refused);
 
-  if (!SendCommand(mail.text, /*record=*/false)) {
-    return AbortMail("the mail's text", NotSent(), refused);
-  }
   // Without time for its reply, the mark would make a mail the server takes
-  // while the visitor is told it failed. Without the mark, the server drops
-  // the mail when the connection closes.
-  if (options_.budget.MillisecondsLeft() < options_.endOfDataReserve.count()) {
+  // while the visitor is told it failed. A mark not sent whole when the
+  // connection closes makes the server drop the mail.
+  const auto reserve = options_.endOfDataReserve;
+  const platform::Deadline markBy(std::chrono::milliseconds(options_.budget.MillisecondsLeft()) -
+                                  reserve);
+  if (markBy.Passed() || !transport_.Send(mail.text + "\r\n.\r\n", markBy)) {
     transport_.Close();
     broken_ = true;
+    if (!markBy.Passed()) return AbortMail("the mail's text", NotSent(), refused);
     return AbortMail("end of data",
-                     "not sent, less than " + platform::DurationText(options_.endOfDataReserve) +
+                     "not sent, less than " + platform::DurationText(reserve) +
                          " of the request's time budget of " +
                          platform::DurationText(options_.budget.length()) +
                          " left for its reply; the connection was closed without it",
                      refused);
   }
-  if (!SendCommand("\r\n.\r\n")) return AbortMail("end of data", NotSent(), refused);
+  Record("\r\n.\r\n");
   SmtpReply done = ReadReply();
   RecordWhole(done);
   if (!Is(done, kMailAccepted)) return AbortMail("end of data", Words(done), refused);

@@ -29,9 +29,10 @@
 // 4xx and 5xx, "unexpected reply", "malformed reply", "no reply within 30 s"
 // or within the request's budget, "connection closed", "no greeting".
 //
-// The end-of-data mark is sent only while kEndOfDataReserve of the budget
-// is left for its reply; with less, the connection is closed without it, so
-// the server drops the mail, and the failure the visitor is shown is true.
+// The mail's text goes out with its end-of-data mark in one send, which
+// must be done while kEndOfDataReserve of the budget is left for the reply;
+// when it isn't, the connection is closed without the whole mark, so the
+// server drops the mail, and the failure the visitor is shown is true.
 // The transcript holds only what went whole: commands sent whole, replies
 // received whole.
 //

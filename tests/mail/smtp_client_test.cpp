@@ -346,7 +346,7 @@ TEST(SmtpClientTest, BudgetCutsAreToldAsSuch) {
        "end of data: not sent, less than 10 s of the request's time budget of 5 s left for its "
        "reply; the connection was closed without it",
        "DATA\r\n354 go ahead\r\n",
-       "\r\nHello\r\n"},
+       "RCPT TO:<ann@example.org>\r\nDATA\r\n"},
   };
   for (const auto& c : cases) {
     ScriptedPeer peer(c.script);
