@@ -63,6 +63,20 @@ Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable
   return std::move(*text);
 }
 
+Result<PageFiles> LoadPages(const Template& t, const PathAliases& aliases) {
+  auto load = [&](const std::string& name, FailureKind unreadable) -> Result<std::string> {
+    Result<std::string> path = aliases.Resolve(name, t.path);
+    if (!path) return path.failure();
+    return LoadPageFile(*path, unreadable);
+  };
+  if (t.successPageMissing) return *t.successPageMissing;
+  Result<std::string> errorPage = load(t.errorPageFile, FailureKind::kErrorPageUnreadable);
+  if (!errorPage) return errorPage.failure();
+  Result<std::string> successPage = load(*t.successPageFile, FailureKind::kSuccessPageUnreadable);
+  if (!successPage) return successPage.failure();
+  return PageFiles{std::move(*errorPage), std::move(*successPage)};
+}
+
 Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefinition>& fields,
                               const std::vector<FieldCheck>& checks,
                               const PlaceholderValues& values) {
