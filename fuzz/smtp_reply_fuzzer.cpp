@@ -10,21 +10,6 @@
 
 using veltrano::CompleteReplyCode;
 
-namespace {
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-// The last line of a reply that ends with LF, without its line end.
-std::string_view LastLine(std::string_view reply) {
-  reply.remove_suffix(1);
-  std::size_t start = reply.rfind('\n');
-  return start == std::string_view::npos ? reply : reply.substr(start + 1);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
   constexpr std::size_t kMaxReply = 64 * 1024;  // the reader's own bound
@@ -33,14 +18,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reply += in.ConsumeRandomLengthString(499);
     std::optional<int> code = CompleteReplyCode(reply);
     if (!code) continue;
-    // A complete reply ends a line; its code is a number read from a final
-    // line that begins with three digits, and -1 for any other final line.
-    if (reply.empty() || reply.back() != '\n' || *code < -1) std::abort();
-    std::string_view line = LastLine(reply);
-    std::size_t i = line.find_first_not_of(" -");
-    const bool threeDigits = i != std::string_view::npos && line.size() >= i + 3 &&
-                             IsDigit(line[i]) && IsDigit(line[i + 1]) && IsDigit(line[i + 2]);
-    if ((*code >= 0) != threeDigits) std::abort();
+    // A complete reply ends a line. Its code is -1 (not well formed), or a
+    // code of 100 to 599 that begins every line, followed by '-' on every
+    // line but the last, and by ' ' or the line end on the last.
+    if (reply.empty() || reply.back() != '\n') std::abort();
+    if (*code == -1) break;
+    if (*code < 100 || *code > 599) std::abort();
+    const std::string digits = std::to_string(*code);
+    for (std::size_t at = 0; at < reply.size();) {
+      std::size_t end = reply.find('\n', at);
+      std::string_view line(reply.data() + at, end - at);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      const bool last = end + 1 == reply.size();
+      if (!line.starts_with(digits)) std::abort();
+      if (last ? line.size() > 3 && line[3] != ' ' : line.size() < 4 || line[3] != '-') {
+        std::abort();
+      }
+      at = end + 1;
+    }
     break;
   }
   return 0;

@@ -8,6 +8,7 @@
 #include "response/catalogue.hpp"
 #include "template/aliases.hpp"
 #include "template/sections.hpp"
+#include "template/state_files.hpp"
 #include "template/template_file.hpp"
 
 namespace veltrano::check {
@@ -57,6 +58,7 @@ void CheckTemplate(std::string_view name, const Settings& settings, Findings& ou
   TemplateReport report = ReadSectionsReportingAll(TemplateFile{*path, *text});
   for (const Failure& problem : report.problems) out.Error(LogText(problem));
   const Template& t = report.parsed;
+  if (Status apart = CheckStateFiles(t, aliases); !apart) out.Error(LogText(apart.failure()));
   CheckRules(report, out);
   CheckFiles(report, aliases, settings, out);
   if (t.mail && !settings.offline && ParseSmtpServer(t.mail->server)) {

@@ -13,6 +13,7 @@
 #include "mail/pgp_encryptor.hpp"
 #include "platform/access_probe.hpp"
 #include "platform/files.hpp"
+#include "platform/state_file.hpp"
 #include "platform/temp_file.hpp"
 #include "response/answers.hpp"
 #include "response/catalogue.hpp"
@@ -130,8 +131,22 @@ class FileCheck {
       }
     }
     if (t_.abuse.rateLimit) {
-      Use(AccessKind::kWrite, t_.abuse.rateLimit->path, "the rate-limit state file (RATELIMIT)",
+      // The state is replaced by renaming a new file over it, under a lock
+      // file beside it: its directory and the lock file must be the user's
+      // to write, whether or not the state exists yet.
+      // Each probe only when the one before passed, so that one cause
+      // gives one line.
+      const std::string& state = t_.abuse.rateLimit->path;
+      Use(AccessKind::kWrite, state, "the rate-limit state file (RATELIMIT)",
           /*followLinks=*/false);
+      if (uses_.back().outcome.allowed && uses_.back().outcome.exists) {
+        Use(AccessKind::kCreateIn, std::filesystem::path(state).parent_path().string(),
+            "the directory of the rate-limit state file (RATELIMIT)");
+      }
+      if (uses_.back().outcome.allowed) {
+        Use(AccessKind::kWrite, platform::StateFile::LockPath(state),
+            "the lock file of the rate-limit state file (RATELIMIT)", /*followLinks=*/false);
+      }
     }
     const std::size_t firstProgram = PgpUses();
     for (std::size_t i = 0; i < firstProgram; ++i) ReportDenied(s_, uses_[i], out_);

@@ -13,6 +13,7 @@
 #include "response/log.hpp"
 #include "response/pages.hpp"
 #include "template/sections.hpp"
+#include "template/state_files.hpp"
 #include "template/template_file.hpp"
 #include "text/text.hpp"
 #include "validate/abuse.hpp"
@@ -84,16 +85,22 @@ class Request {
     Result<Template> parsed = ReadSections(std::move(*file));
     if (!parsed) return parsed.failure();
     const Template& t = *parsed;
+    if (Status distinct = CheckStateFiles(t, aliases); !distinct) return distinct;
+    Result<PageFiles> pages = LoadPages(t, aliases);
+    if (!pages) return pages.failure();
 
     Result<FormInput> form = ReadForm(system_.env, system_.input, log_);
     if (!form) return form.failure();
     Submission submission = CheckSubmission(t.fields, *form);
-    if (submission.hasFieldErrors) return ShowErrorPage(t, aliases, submission);
+    if (submission.hasFieldErrors) {
+      return Write(
+          ErrorPage(pages->errorPage, t.fields, submission.checks, Values(t, submission.values)));
+    }
     debug_ = debug_ && t.abuse.debugAllowed;
     const std::optional<std::string> client = system_.env.Get("REMOTE_ADDR");
     if (SprungTrap(t.fields, submission.values, client, log_)) {
       // A robot: it is told all went well, and nothing is done for it.
-      return ShowSuccessPage(t, aliases, Values(t, submission.values));
+      return Write(SuccessPage(*pages->successPage, Values(t, submission.values)));
     }
     if (t.abuse.rateLimit) {
       if (Status counted = CountAgainstLimit(
@@ -101,20 +108,12 @@ class Request {
           !counted)
         return counted;
     }
-    return Complete(t, aliases, submission.values);
+    return Complete(t, aliases, *pages->successPage, submission.values);
   }
 
  private:
   PlaceholderValues Values(const Template& t, const FieldValues& values) const {
     return PlaceholderValues(t.fields, values, system_.env, system_.clock);
-  }
-
-  // The page file the template names, through the aliases.
-  static Result<std::string> PageFile(const PathAliases& aliases, const std::string& name,
-                                      const std::string& templatePath, FailureKind unreadable) {
-    Result<std::string> path = aliases.Resolve(name, templatePath);
-    if (!path) return path.failure();
-    return LoadPageFile(*path, unreadable);
   }
 
   Status Write(const Result<std::string>& page) {
@@ -123,38 +122,28 @@ class Request {
     return {};
   }
 
-  Status ShowErrorPage(const Template& t, const PathAliases& aliases,
-                       const Submission& submission) {
-    Result<std::string> file =
-        PageFile(aliases, t.errorPageFile, t.path, FailureKind::kErrorPageUnreadable);
-    if (!file) return file.failure();
-    return Write(ErrorPage(*file, t.fields, submission.checks, Values(t, submission.values)));
-  }
-
-  Status ShowSuccessPage(const Template& t, const PathAliases& aliases,
-                         const PlaceholderValues& values) {
-    if (t.successPageMissing) return *t.successPageMissing;
-    Result<std::string> file =
-        PageFile(aliases, *t.successPageFile, t.path, FailureKind::kSuccessPageUnreadable);
-    if (!file) return file.failure();
-    return Write(SuccessPage(*file, values));
-  }
-
   // The work of an accepted submission, in its fixed order. Recipient
-  // values go on as the mails took them, in lower case.
-  Status Complete(const Template& t, const PathAliases& aliases, const FieldValues& submitted) {
-    Transcript transcript;
-    std::optional<FieldValues> lowered;
+  // values go on as the mails take them, in lower case.
+  Status Complete(const Template& t, const PathAliases& aliases, std::string_view successPage,
+                  const FieldValues& submitted) {
+    std::optional<MailOrder> order;
     if (t.mail) {
-      const MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};
-      lowered = LowerCaseRecipients(order, submitted);
-      if (Status mailed = Mail(t, order, aliases, submitted, *lowered, transcript); !mailed) {
+      order.emplace(MailOrder{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody});
+    }
+    const FieldValues lowered = order ? LowerCaseRecipients(*order, submitted) : submitted;
+    const PlaceholderValues values = Values(t, lowered);
+    // Made before anything is sent: a page that can't be made ends the
+    // request while nothing is done yet.
+    Result<std::string> page = debug_ ? std::string() : SuccessPage(successPage, values);
+    if (!page) return page.failure();
+    Transcript transcript;
+    if (order) {
+      if (Status mailed = Mail(t, *order, aliases, submitted, lowered, transcript); !mailed) {
         return mailed;
       }
     } else if (std::string asked = UnsentMail(t); !asked.empty()) {
       log_.Note(NoticeKind::kMailWithoutServer, asked);
     }
-    const PlaceholderValues values = Values(t, lowered ? *lowered : submitted);
     if (t.executeCommand) {
       if (Status ran =
               RunExecuteCommand(*t.executeCommand, values, system_.output, log_, ChildLimits());
@@ -167,12 +156,11 @@ class Request {
           !written)
         return written;
     }
-    if (t.successPageMissing) return *t.successPageMissing;
     if (debug_) {
       WriteDebugPage(system_.output, system_.env, transcript);
       return {};
     }
-    return ShowSuccessPage(t, aliases, values);
+    return Write(page);
   }
 
   // Every mail built first, then all sent in one session.

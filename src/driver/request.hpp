@@ -2,7 +2,10 @@
 //
 // The phases, each taking what it needs and returning a value or a failure:
 //   template   the name from the query string, resolved and read, its
-//              sections and field definitions (template/)
+//              sections and field definitions (template/); the rule that
+//              its state files are not its data file (state_files.hpp)
+//   pages      every page file the run may end with, read (response/
+//              pages.hpp: LoadPages)
 //   form       the submitted body (form/), checked against the fields
 //              (validate/); a failed check ends the run with the error page
 //   abuse      the honeypot, then the rate limit (validate/abuse.hpp); a
@@ -12,10 +15,12 @@
 //              values go on to the later phases as the mails took them, in
 //              lower case
 //   outputs    the EXECUTE command, then the data-file record (outputs/)
-//   response   the debug page or the success page (response/)
-// Template failures are therefore always reported before any problem with
-// the submission, and nothing is mailed, run or written before every field
-// passed. Whatever happened before a failure stays done.
+//   response   the debug page or the success page (response/), the latter
+//              made before the mail phase
+// Template failures, a missing page among them, are therefore always
+// reported before any problem with the submission, and nothing is mailed,
+// run or written before every field passed and the page that will tell the
+// visitor so is ready. Whatever happened before a failure stays done.
 //
 // RunProgram is the only place that writes the response: the page of the
 // run, or the page of its failure together with one line in the
@@ -26,9 +31,10 @@
 // the program's start). Every wait ends at its own limit or at the end of
 // the budget, whichever comes first: reading the body, the mail server's
 // connection, replies and sends, pgp and the command, the locks of the
-// rate-limit state file and the data file. A step the budget ends, or that
-// starts once it is spent, fails as its own time-out would (a free lock is
-// still taken: that waits for nothing), and its log line names the budget.
+// rate-limit state file (a few seconds at most: platform/state_file.hpp)
+// and the data file. A step the budget ends, or that starts once it is
+// spent, fails as its own time-out would (a free lock is still taken: that
+// waits for nothing), and its log line names the budget.
 //
 // The log of a run is bounded: at most kMaxNoticeLines lines of skipped
 // outputs, then one line with the count of those left out, and the line of

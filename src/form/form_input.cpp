@@ -1,6 +1,7 @@
 #include "form/form_input.hpp"
 
 #include "form/multipart.hpp"
+#include "platform/text_mode.hpp"
 #include "text/text.hpp"
 
 namespace veltrano {
@@ -77,13 +78,21 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
     return Fail(FailureKind::kBodyTooLarge, {}, "CONTENT_LENGTH " + *lengthText);
   }
   const std::size_t count = static_cast<std::size_t>(length);
+  const std::string body = input.ReadBytes(count);
+  // The client went away, or the time for reading ran out: what arrived is
+  // not the form the visitor sent ("order 1" of "order 123").
+  if (body.size() < count) {
+    return Fail(FailureKind::kShortBody, {},
+                std::to_string(body.size()) + " of the " + std::to_string(count) +
+                    " bytes of CONTENT_LENGTH arrived");
+  }
   const std::optional<std::string> type = env.Get("CONTENT_TYPE");
   // multipart/form-data is read in binary: a value keeps its CR LF pairs, and
   // the parts are framed by CR LF. Anything else is URL-encoded and read in
   // text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
-  // ends the body. Whatever arrived is parsed; missing bytes are not made up.
+  // ends the body.
   if (type && IsMultipartFormData(*type)) {
-    Result<MultipartForm> form = ParseMultipartForm(*type, input.ReadBytes(count));
+    Result<MultipartForm> form = ParseMultipartForm(*type, body);
     if (!form) return form.failure();
     // One line for all the files: the visitor decides how many there are.
     if (const DroppedFiles& files = form->dropped; files.count > 0) {
@@ -93,7 +102,7 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
     }
     return FormInput{std::move(form->pairs)};
   }
-  Result<std::vector<FormPair>> pairs = ParseFormData(input.ReadText(count));
+  Result<std::vector<FormPair>> pairs = ParseFormData(platform::DecodeTextMode(body));
   if (!pairs) return pairs.failure();
   return FormInput{std::move(*pairs)};
 }

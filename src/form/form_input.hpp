@@ -5,8 +5,8 @@
 // ReadForm checks the request method and CONTENT_LENGTH, reads the body and
 // parses it; every problem is a failure (REQUEST_METHOD unset means the
 // program was started by hand, kNoCgiEnvironment). Bodies are bounded at
-// kMaxBodyLength; a body shorter than announced is parsed as far as it
-// arrived.
+// kMaxBodyLength; a body shorter than announced (the client went away, or
+// the time for reading it ran out) is no form: kShortBody.
 //
 // Pairs keep their names exactly as sent ("+" and %XX are not decoded in
 // names); values are URL-decoded, and a bad escape in any value, declared by

@@ -12,8 +12,11 @@ constexpr std::uint16_t kDefaultSmtpPort = 25;
 // answer stays far below this. Anything longer is a broken or hostile server.
 constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 constexpr std::size_t kReceiveChunk = 499;
-constexpr int kRefusal = 400;  // a code at or above this refuses
+constexpr int kServiceReady = 220;
+constexpr int kMailAccepted = 250;
 constexpr int kStartMailInput = 354;
+
+using ReplyStatus = SmtpReply::Status;
 
 bool IsReplySeparator(char c) {
   return c == ' ' || c == '-';
@@ -23,18 +26,47 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-bool Refuses(int code) {
-  return code >= kRefusal || code < 0;
+bool Positive(const SmtpReply& reply) {
+  return reply.status == ReplyStatus::kWhole && reply.code / 100 == 2;
+}
+
+bool Is(const SmtpReply& reply, int code) {
+  return reply.status == ReplyStatus::kWhole && reply.code == code;
+}
+
+// A 4xx or 5xx reply: the server says no, for now or for good.
+bool Refusal(const SmtpReply& reply) {
+  return reply.status == ReplyStatus::kWhole && reply.code >= 400;
 }
 
 // The reply's text as one line for the log.
-std::string LogReply(const SmtpReply& reply) {
-  if (reply.code < 0 && reply.text.empty()) {
-    return reply.budgetText.empty() ? "no reply" : reply.budgetText;
-  }
-  std::string text = reply.text;
+std::string OneLine(std::string text) {
   Trim(text);
   return CollapseLineBreaks(text);
+}
+
+// The code of a line that is part of a well-formed reply, or -1; `last`
+// says whether it may end the reply (no '-' after the code) or must not.
+int LineCode(std::string_view line, bool last) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) return -1;
+  if (line[0] < '1' || line[0] > '5') return -1;
+  const char after = line.size() > 3 ? line[3] : ' ';
+  if (after != (last ? ' ' : '-')) return -1;
+  return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+// The code of a whole reply (ending with LF): the same on every line, or -1.
+int WellFormedCode(std::string_view reply) {
+  int code = -1;
+  for (std::size_t at = 0; at < reply.size();) {
+    const std::size_t end = reply.find('\n', at);
+    const int lineCode = LineCode(reply.substr(at, end - at), end + 1 == reply.size());
+    if (lineCode < 0 || (code >= 0 && lineCode != code)) return -1;
+    code = lineCode;
+    at = end + 1;
+  }
+  return code;
 }
 
 }  // namespace
@@ -65,12 +97,7 @@ std::optional<int> CompleteReplyCode(std::string_view reply) {
   std::size_t end = i;
   while (end < line.size() && !IsReplySeparator(line[end])) ++end;
   if (end < line.size() && line[end] == '-') return std::nullopt;
-  std::string_view token = line.substr(i, end - i);
-  // "hello", "25O ok" or "queued" is no reply code, and never an acceptance.
-  if (token.size() < 3 || !IsDigit(token[0]) || !IsDigit(token[1]) || !IsDigit(token[2])) {
-    return -1;
-  }
-  return static_cast<int>(LeadingInteger(token, 1000000000));
+  return WellFormedCode(reply);
 }
 
 SmtpClient::SmtpClient(SmtpTransport& transport, std::string server, Options options)
@@ -78,28 +105,66 @@ SmtpClient::SmtpClient(SmtpTransport& transport, std::string server, Options opt
 
 SmtpReply SmtpClient::ReadReply() {
   SmtpReply reply;
-  if (!broken_) {
-    const platform::Deadline deadline = options_.budget.Within(options_.replyTimeout);
-    for (;;) {
-      if (transport_.Receive(reply.text, kReceiveChunk, deadline) !=
-              platform::ReceiveStatus::kData ||
-          reply.text.size() > kMaxReplyBytes) {
-        broken_ = true;  // what arrives later would answer the wrong command
+  if (broken_) return reply;
+  const platform::Deadline deadline = options_.budget.Within(options_.replyTimeout);
+  for (;;) {
+    switch (transport_.Receive(reply.text, kReceiveChunk, deadline)) {
+      case platform::ReceiveStatus::kData:
         break;
-      }
-      if (std::optional<int> code = CompleteReplyCode(reply.text)) {
-        reply.code = *code;
-        return reply;
-      }
+      case platform::ReceiveStatus::kClosed:
+        reply.status = ReplyStatus::kClosed;
+        break;
+      case platform::ReceiveStatus::kTimedOut:
+        reply.status = options_.budget.Passed() ? ReplyStatus::kBudget : ReplyStatus::kTimedOut;
+        break;
+      case platform::ReceiveStatus::kFailed:
+        reply.status = ReplyStatus::kFailed;
+        break;
+    }
+    if (reply.status != ReplyStatus::kNotRead) break;
+    if (reply.text.size() > kMaxReplyBytes) {
+      reply.status = ReplyStatus::kTooLong;
+      break;
+    }
+    if (std::optional<int> code = CompleteReplyCode(reply.text)) {
+      reply.status = *code < 0 ? ReplyStatus::kMalformed : ReplyStatus::kWhole;
+      reply.code = *code;
+      return reply;
     }
   }
-  reply.code = -1;
-  // A spent budget is the reason: it ended this wait, or an earlier wait or
-  // send, after which nothing more was awaited.
-  if (options_.budget.Passed()) {
-    reply.budgetText = "no reply " + platform::WithinBudget(options_.budget);
-  }
+  broken_ = true;  // what arrives later would answer the wrong command
   return reply;
+}
+
+std::string SmtpClient::Words(const SmtpReply& reply) const {
+  switch (reply.status) {
+    case ReplyStatus::kWhole:
+      return (Refusal(reply) ? "refused: " : "unexpected reply: ") + OneLine(reply.text);
+    case ReplyStatus::kMalformed:
+      return "malformed reply: " + OneLine(reply.text);
+    case ReplyStatus::kTooLong:
+      return "reply over 64 KiB";
+    case ReplyStatus::kTimedOut:
+      return "no reply within " + platform::DurationText(options_.replyTimeout);
+    case ReplyStatus::kBudget:
+      return "no reply " + platform::WithinBudget(options_.budget);
+    case ReplyStatus::kClosed:
+      return "connection closed";
+    case ReplyStatus::kFailed:
+      if (const std::string error = transport_.error(); !error.empty()) {
+        return "connection failed: " + error;
+      }
+      return "connection failed";
+    case ReplyStatus::kNotRead:
+      break;
+  }
+  return "not sent, the conversation had broken off";
+}
+
+std::string SmtpClient::NotSent() const {
+  if (options_.budget.Passed()) return "not sent " + platform::WithinBudget(options_.budget);
+  const std::string error = transport_.error();
+  return error.empty() ? "not sent" : "not sent: " + error;
 }
 
 void SmtpClient::Record(std::string_view protocolText) {
@@ -111,9 +176,23 @@ void SmtpClient::Record(std::string_view protocolText) {
   }
 }
 
-void SmtpClient::SendCommand(std::string_view command, bool record) {
+void SmtpClient::RecordWhole(const SmtpReply& reply) {
+  if (reply.whole()) Record(reply.text);
+}
+
+bool SmtpClient::SendCommand(std::string_view command, bool record) {
+  if (broken_ || !transport_.Send(command, options_.budget)) {
+    broken_ = true;
+    return false;
+  }
   if (record) Record(command);
-  if (!broken_ && !transport_.Send(command)) broken_ = true;
+  return true;
+}
+
+Failure SmtpClient::Failed(FailureKind kind, std::string detail) const {
+  Failure failure = Fail(kind, {}, "server " + server_ + ": " + std::move(detail));
+  failure.transcript = transcript_;
+  return failure;
 }
 
 Status SmtpClient::Connect(const std::optional<std::string>& localHostName) {
@@ -128,95 +207,107 @@ Status SmtpClient::Connect(const std::optional<std::string>& localHostName) {
   }
   if (!why.empty()) {
     transcript_ = {{TranscriptEntry::Kind::kConnectionFailed, {}}};
-    Failure failure = Fail(FailureKind::kSmtpConnect, {}, "server " + server_ + ": " + why);
-    failure.transcript = transcript_;
-    return failure;
+    return Failed(FailureKind::kSmtpConnect, std::move(why));
   }
-  Record(ReadReply().text);  // the greeting; its code is not examined
-  SendCommand("HELO " + *localHostName + "\r\n");
-  SmtpReply helo = ReadReply();
-  if (Refuses(helo.code)) {
-    transcript_.push_back({TranscriptEntry::Kind::kHeloRefused, helo.text});
-    Failure failure =
-        Fail(FailureKind::kSmtpConnect, {}, "server " + server_ + ": HELO: " + LogReply(helo));
-    failure.transcript = transcript_;
-    return failure;
+  SmtpReply greeting = ReadReply();
+  RecordWhole(greeting);
+  if (!Is(greeting, kServiceReady)) {
+    // A server that will not serve says so in its greeting, and waits for
+    // QUIT (RFC 5321 3.1).
+    if (greeting.whole() && SendCommand("QUIT\r\n")) RecordWhole(ReadReply());
+    transport_.Close();
+    return Failed(FailureKind::kSmtpConnect,
+                  (greeting.whole() ? "greeting: " : "no greeting: ") + Words(greeting));
+  }
+  SmtpReply helo;
+  if (SendCommand("HELO " + *localHostName + "\r\n")) helo = ReadReply();
+  if (!Positive(helo)) {
+    transcript_.push_back(
+        {TranscriptEntry::Kind::kHeloRefused, helo.whole() ? helo.text : std::string()});
+    return Failed(FailureKind::kSmtpConnect,
+                  "HELO: " + (helo.status == ReplyStatus::kNotRead ? NotSent() : Words(helo)));
   }
   Record(helo.text);
   connected_ = true;
   return {};
 }
 
-Status SmtpClient::Refused(std::string_view command, const SmtpReply& reply,
-                           const std::vector<std::string>& refusedRecipients) {
-  std::string shown(command);
-  TrimRight(shown);
-  std::string detail =
-      "server " + server_ + ": " + CollapseLineBreaks(shown) + ": " + LogReply(reply);
+Status SmtpClient::AbortMail(std::string_view step, std::string why,
+                             const std::vector<std::string>& refusedRecipients) {
+  if (!broken_ && SendCommand("RSET\r\n")) RecordWhole(ReadReply());
+  std::string detail = std::string(step) + ": " + std::move(why);
   // The refused recipients of a failed mail are told with its failure: a
   // refused RCPT is often why the DATA that follows is refused.
   for (const std::string& refused : refusedRecipients) detail += "; before it " + refused;
-  Failure failure = Fail(FailureKind::kSmtpRefused, {}, std::move(detail));
-  failure.transcript = transcript_;
-  return failure;
-}
-
-Status SmtpClient::AbortMail(std::string_view command, const SmtpReply& reply,
-                             const std::vector<std::string>& refusedRecipients) {
-  if (!broken_) {
-    SendCommand("RSET\r\n");
-    Record(ReadReply().text);
-  }
-  return Refused(command, reply, refusedRecipients);
+  return Failed(FailureKind::kSmtpRefused, std::move(detail));
 }
 
 Status SmtpClient::Send(const OutgoingMail& mail) {
-  const std::string mailFrom = "MAIL FROM:<" + mail.sender + ">\r\n";
-  SendCommand(mailFrom);
-  SmtpReply reply = ReadReply();
-  if (Refuses(reply.code)) {
-    transcript_.push_back({TranscriptEntry::Kind::kMailFromRefused, reply.text});
-    return Refused(mailFrom, reply);
+  const std::string mailFrom = "MAIL FROM:<" + mail.sender + ">";
+  SmtpReply reply;
+  if (SendCommand(mailFrom + "\r\n")) reply = ReadReply();
+  if (!Positive(reply)) {
+    transcript_.push_back(
+        {TranscriptEntry::Kind::kMailFromRefused, reply.whole() ? reply.text : std::string()});
+    return Failed(
+        FailureKind::kSmtpRefused,
+        mailFrom + ": " + (reply.status == ReplyStatus::kNotRead ? NotSent() : Words(reply)));
   }
   Record(reply.text);
 
-  // "RCPT TO:<address>: reply" for each recipient the server refused. A
-  // refused recipient does not stop the mail; it is told with the mail's
-  // outcome.
+  // "RCPT TO:<address>: ... refused: reply" for each recipient the server
+  // refused. A refused recipient does not stop the mail; it is told with
+  // the mail's outcome.
   std::vector<std::string> refused;
   for (const MailRecipient& recipient : mail.recipients) {
     const std::string command = "RCPT TO:<" + recipient.address + ">";
     // Blind copies stay out of the transcript, which the debug page shows
     // (the log may name them: it holds addresses anyway).
-    SendCommand(command + "\r\n", /*record=*/recipient.listed);
+    if (!SendCommand(command + "\r\n", /*record=*/recipient.listed)) {
+      return AbortMail(command, NotSent(), refused);
+    }
     SmtpReply rcpt = ReadReply();
-    Record(rcpt.text);
-    if (Refuses(rcpt.code)) refused.push_back(command + ": " + LogReply(rcpt));
+    RecordWhole(rcpt);
+    if (Positive(rcpt)) continue;
+    if (!Refusal(rcpt)) return AbortMail(command, Words(rcpt), refused);
+    refused.push_back(command + ": " + (rcpt.code < 500 ? "temporarily" : "permanently") +
+                      " refused: " + OneLine(rcpt.text));
   }
   // A mail nobody receives (an address file without addresses) is dropped.
   if (mail.recipients.empty()) {
-    if (!broken_) {
-      SendCommand("RSET\r\n");
-      Record(ReadReply().text);
-    }
+    if (SendCommand("RSET\r\n")) RecordWhole(ReadReply());
     return {};
   }
   if (!mail.longLineNote.empty() && options_.notices) {
     options_.notices->Note(NoticeKind::kLongLineKept, mail.longLineNote);
   }
 
-  SendCommand("DATA\r\n");
+  if (!SendCommand("DATA\r\n")) return AbortMail("DATA", NotSent(), refused);
   SmtpReply data = ReadReply();
-  Record(data.text);
-  if (data.code != kStartMailInput) return AbortMail("DATA", data, refused);
+  RecordWhole(data);
+  if (!Is(data, kStartMailInput)) return AbortMail("DATA", Words(data), refused);
 
-  // The text and the end-of-data mark in one send: nothing is awaited
-  // between them.
+  // Without time for its reply, the mark would make a mail the server takes
+  // while the visitor is told it failed. A mark not sent whole when the
+  // connection closes makes the server drop the mail.
+  const auto reserve = options_.endOfDataReserve;
+  const platform::Deadline markBy(std::chrono::milliseconds(options_.budget.MillisecondsLeft()) -
+                                  reserve);
+  if (markBy.Passed() || !transport_.Send(mail.text + "\r\n.\r\n", markBy)) {
+    transport_.Close();
+    broken_ = true;
+    if (!markBy.Passed()) return AbortMail("the mail's text", NotSent(), refused);
+    return AbortMail("end of data",
+                     "not sent, less than " + platform::DurationText(reserve) +
+                         " of the request's time budget of " +
+                         platform::DurationText(options_.budget.length()) +
+                         " left for its reply; the connection was closed without it",
+                     refused);
+  }
   Record("\r\n.\r\n");
-  if (!broken_ && !transport_.Send(mail.text + "\r\n.\r\n")) broken_ = true;
   SmtpReply done = ReadReply();
-  Record(done.text);
-  if (Refuses(done.code)) return AbortMail("end of data", done, refused);
+  RecordWhole(done);
+  if (!Is(done, kMailAccepted)) return AbortMail("end of data", Words(done), refused);
   ++mailsAccepted_;
   if (options_.notices) {
     for (const std::string& recipient : refused) {
@@ -228,9 +319,9 @@ Status SmtpClient::Send(const OutgoingMail& mail) {
 
 int SmtpClient::Quit() {
   if (!connected_) return 0;
-  SendCommand("QUIT\r\n");
-  SmtpReply reply = ReadReply();
-  Record(reply.text);
+  SmtpReply reply;
+  if (SendCommand("QUIT\r\n")) reply = ReadReply();
+  RecordWhole(reply);
   transport_.Close();
   return reply.code;
 }

@@ -10,22 +10,37 @@
 // checked and composed when it was built. A mail sent with a body line over
 // 998 octets is reported to the notices given in Options.
 //
+// Replies are judged as RFC 5321 says: the greeting must be 220, HELO,
+// MAIL FROM and RCPT TO want 2xx, DATA 354, the end of data 250. Anything
+// else fails the step: another code (1xx and 3xx included), a malformed
+// reply, no reply within its time-out or the request's budget, a closed or
+// failed connection. The one exception is RCPT TO answered 4xx or 5xx: that
+// recipient is refused, and the mail goes on to the others; when the mail
+// is then accepted, each refused recipient is one notice (temporarily or
+// permanently refused, with the reply); when it fails, they are named in
+// its failure's detail.
+//
 // Failures come back as values carrying the transcript: a missing local
-// host name, a server text without a port number after its last ':', or a
-// connection or HELO failure (kSmtpConnect); a refused MAIL FROM, a DATA
-// reply other than 354 or an end-of-data reply of 400 or more, the last two
-// after an RSET (kSmtpRefused). A refused RCPT TO (400 or more, or no reply)
-// does not stop the mail: when the mail is then accepted, each refused
-// recipient is one notice with the server's reply; when the mail fails, the
-// refused recipients are named in the failure's detail.
+// host name, a server text without a port number after its last ':', a
+// connection, greeting or HELO failure (kSmtpConnect; a greeting other than
+// 220 gets QUIT first); a failed MAIL FROM, RCPT TO, DATA or end of data
+// (kSmtpRefused; an RSET first when the conversation is still in step).
+// Their details say which step, and what happened: "refused: <reply>" for
+// 4xx and 5xx, "unexpected reply", "malformed reply", "no reply within 30 s"
+// or within the request's budget, "connection closed", "no greeting".
+//
+// The mail's text goes out with its end-of-data mark in one send, which
+// must be done while kEndOfDataReserve of the budget is left for the reply;
+// when it isn't, the connection is closed without the whole mark, so the
+// server drops the mail, and the failure the visitor is shown is true.
+// The transcript holds only what went whole: commands sent whole, replies
+// received whole.
 //
 // Replies are untrusted: a reply may arrive in any number of pieces, is
 // complete at its last line (one without '-' after the code) and may be at
-// most 64 KiB; a reply that is too long, cut off by a closed connection,
-// not complete within the time-out (or by the end of the request's budget,
-// which the log line then names), or whose last line does not begin with
-// three digits, counts as code -1, which is a failure wherever a reply is
-// examined.
+// most 64 KiB. It is well formed when every line begins with the same
+// three-digit code followed by '-' (all lines but the last), ' ' or the
+// line end.
 #pragma once
 
 #include <chrono>
@@ -45,6 +60,11 @@
 
 namespace veltrano {
 
+// Left of the budget for the end-of-data reply: a server that queues the
+// mail answers within milliseconds, one with content filters within
+// seconds.
+inline constexpr std::chrono::seconds kEndOfDataReserve{10};
+
 struct SmtpServerAddress {
   std::string host;
   std::uint16_t port = 25;
@@ -55,10 +75,20 @@ struct SmtpServerAddress {
 std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view server);
 
 struct SmtpReply {
-  int code = -1;     // -1: no complete, well-formed reply arrived
+  enum class Status {
+    kWhole,      // a well-formed reply: `code` is its code
+    kMalformed,  // a whole reply that is not well formed
+    kTooLong,    // over 64 KiB before it was complete
+    kTimedOut,   // not complete within the reply's time-out
+    kBudget,     // not complete when the request's budget ended
+    kClosed,     // the server closed the connection first
+    kFailed,     // receiving failed
+    kNotRead,    // not waited for: the conversation broke before
+  };
+  Status status = Status::kNotRead;
+  int code = -1;     // kWhole: 100 to 599
   std::string text;  // every byte received for this reply
-  // Code -1 because the request's budget ended the wait: the log's words.
-  std::string budgetText;
+  bool whole() const { return status == Status::kWhole || status == Status::kMalformed; }
 };
 
 class SmtpClient {
@@ -69,6 +99,7 @@ class SmtpClient {
     // The request's time budget: no reply is waited for past it.
     platform::Deadline budget = platform::Deadline::Never();
     Notices* notices = nullptr;  // none: nothing is reported
+    std::chrono::milliseconds endOfDataReserve = kEndOfDataReserve;
   };
 
   // `server` as SMTPSERVER names it.
@@ -84,16 +115,20 @@ class SmtpClient {
   int Quit();
 
   const Transcript& transcript() const { return transcript_; }
-  // How many mails the server has accepted (end of data below 400).
+  // How many mails the server has accepted (end of data answered 250).
   std::size_t mailsAccepted() const { return mailsAccepted_; }
 
  private:
-  void SendCommand(std::string_view command, bool record = true);
+  bool SendCommand(std::string_view command, bool record = true);
   SmtpReply ReadReply();
   void Record(std::string_view protocolText);
-  Status Refused(std::string_view command, const SmtpReply& reply,
-                 const std::vector<std::string>& refusedRecipients = {});
-  Status AbortMail(std::string_view command, const SmtpReply& reply,
+  void RecordWhole(const SmtpReply& reply);
+  // What happened to a reply the step did not accept, for the log.
+  std::string Words(const SmtpReply& reply) const;
+  // Why a command was not sent, for the log.
+  std::string NotSent() const;
+  Failure Failed(FailureKind kind, std::string detail) const;
+  Status AbortMail(std::string_view step, std::string why,
                    const std::vector<std::string>& refusedRecipients);
 
   SmtpTransport& transport_;
@@ -102,7 +137,7 @@ class SmtpClient {
   Transcript transcript_;
   std::size_t mailsAccepted_ = 0;
   bool connected_ = false;
-  bool broken_ = false;  // a receive failed; nothing more is sent
+  bool broken_ = false;  // a send or receive failed; nothing more is sent
 };
 
 }  // namespace veltrano

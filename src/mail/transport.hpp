@@ -26,8 +26,9 @@ class SmtpTransport {
   virtual std::optional<std::string> LocalHostName() = 0;
   // Opens the connection; false with error() saying why.
   virtual bool Connect(const std::string& host, std::uint16_t port) = 0;
-  // Sends every byte; false when the connection failed.
-  virtual bool Send(std::string_view bytes) = 0;
+  // Sends every byte, by `until` at the latest; false when the connection
+  // failed or the time ran out first.
+  virtual bool Send(std::string_view bytes, const platform::Deadline& until) = 0;
   // Appends at most `maxBytes` received bytes to `out`, waiting for the
   // first of them until the deadline.
   virtual platform::ReceiveStatus Receive(std::string& out, std::size_t maxBytes,
@@ -60,8 +61,9 @@ class SocketTransport final : public SmtpTransport {
     budgetSpent_ = timeouts_.budget.Passed();
     return false;
   }
-  bool Send(std::string_view bytes) override {
-    return socket_.SendAll(bytes, timeouts_.budget.Within(timeouts_.send));
+  bool Send(std::string_view bytes, const platform::Deadline& until) override {
+    return socket_.SendAll(bytes, timeouts_.budget.Within(timeouts_.send)
+                                      .Within(std::chrono::milliseconds(until.MillisecondsLeft())));
   }
   platform::ReceiveStatus Receive(std::string& out, std::size_t maxBytes,
                                   const platform::Deadline& deadline) override {

@@ -44,6 +44,7 @@ enum class FailureKind {
   kEntryWithoutName,     // text: the whole entry
   kBadRateLimit,         // text: the RATELIMIT section
   kSenderNotAddress,     // text: a SENDER without placeholders, trimmed
+  kStateFileIsDataFile,  // RATELIMIT's state file is DFILE (or its lock or temporary file)
   kBadAllowOrigin,       // text: the first entry of ALLOWORIGIN that is no origin
   kBadSucceedUrl,        // text: SUCCEEDURL, trimmed
   // Form
@@ -51,6 +52,7 @@ enum class FailureKind {
   kNoContentLength,
   kNegativeContentLength,
   kBodyTooLarge,
+  kShortBody,  // fewer bytes than CONTENT_LENGTH arrived
   kInvalidEscape,
   kMalformedMultipart,  // detail: what breaks the multipart/form-data framing
   kTooManySubmissions,  // over the RATELIMIT
@@ -61,8 +63,8 @@ enum class FailureKind {
   kFailurePageUnreadable,
   kExpansionTooLong,
   // Mail
-  kSmtpConnect,       // connection or HELO failed; the transcript is the message
-  kSmtpRefused,       // MAIL FROM, DATA or end of data refused
+  kSmtpConnect,       // connection, greeting or HELO failed; the transcript is the message
+  kSmtpRefused,       // a mail's MAIL FROM, RCPT TO, DATA or end of data refused or unanswered
   kInvalidAddress,    // text: the address
   kRecipientRefused,  // text: a sendto address RECIPIENTS does not allow
   kAddressFileUnreadable,

@@ -18,6 +18,7 @@
 #include "platform/deadline.hpp"
 #include "platform/fd.hpp"
 #include "platform/files.hpp"
+#include "platform/signals.hpp"
 
 extern char** environ;
 

@@ -32,7 +32,7 @@ class UniqueFd {
 };
 
 // Writes every byte of `bytes` to `fd`, resuming after interruptions and
-// short writes; false when a write fails or writes nothing.
+// short writes; false when a write fails (errno says why) or writes nothing.
 bool WriteAll(int fd, std::string_view bytes);
 
 }  // namespace veltrano::platform

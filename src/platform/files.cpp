@@ -67,6 +67,27 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string* er
   return out;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  const bool aExists = ::stat(a.c_str(), &sa) == 0, bExists = ::stat(b.c_str(), &sb) == 0;
+  if (aExists || bExists)
+    return aExists && bExists && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  // Neither exists yet: the first to be made would be the other.
+  auto split = [](const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return std::pair<std::string, std::string>(".", path);
+    return std::pair(slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1));
+  };
+  const auto [aDirectory, aName] = split(a);
+  const auto [bDirectory, bName] = split(b);
+  if (aName != bName) return false;
+  if (::stat(aDirectory.c_str(), &sa) != 0 || ::stat(bDirectory.c_str(), &sb) != 0) {
+    return aDirectory == bDirectory;
+  }
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 std::optional<std::vector<std::string>> ListDirectory(const std::string& path,
                                                       std::size_t maxEntries) {
   DIR* dir = ::opendir(path.c_str());

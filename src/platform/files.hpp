@@ -17,6 +17,10 @@ namespace veltrano::platform {
 std::optional<std::string> ReadTextFile(const std::string& path, std::string* error = nullptr,
                                         std::size_t maxBytes = SIZE_MAX);
 
+// True when `a` and `b` name one file: the same file when both exist
+// (symbolic links followed), else the same name in the same directory.
+bool SameFile(const std::string& a, const std::string& b);
+
 // The names in the directory `path` ("." and ".." left out), at most
 // `maxEntries` of them; none when it can't be read.
 std::optional<std::vector<std::string>> ListDirectory(const std::string& path,

@@ -110,7 +110,7 @@ ChildOutcome Wait(pid_t pid, const ChildLimits& limits) {
   const bool ended = WaitUntil(pid, limits.budget.Within(limits.run), status);
   const bool budgetSpent = !ended && limits.budget.Passed();
   if (!ended) StopChildGroup(pid, limits.budget.Within(limits.grace), status);
-  SetChildGroup(0);
+  ClearChildGroup();
   if (ended) return EndedWith(status);
   return TimedOut(budgetSpent);
 }
@@ -136,7 +136,7 @@ ChildOutcome Spawn(const char* path, bool searchPath, std::vector<std::string> a
         searchPath
             ? ::posix_spawnp(&pid, path, actions.get(), attributes.get(), args.data(), envp.data())
             : ::posix_spawn(&pid, path, actions.get(), attributes.get(), args.data(), envp.data());
-    if (error == 0) SetChildGroup(pid);
+    if (error == 0) SetChildGroup(pid, limits.grace, limits.budget);
   }
   if (error != 0) return NotStarted(error);
   return Wait(pid, limits);
@@ -175,14 +175,6 @@ ChildOutcome EndedWith(int status) {
     outcome.code = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   }
   return outcome;
-}
-
-void StopChildGroup(int pid, const Deadline& grace, int& status) {
-  ::kill(-pid, SIGTERM);
-  if (WaitUntil(pid, grace, status)) return;
-  ::kill(-pid, SIGKILL);
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
 }
 
 std::string ChildOutcome::Describe(const ChildLimits& limits) const {

@@ -11,11 +11,13 @@
 //   holding them, so no value is ever parsed as shell code.
 // Each child runs in a process group of its own. When it outlives
 // ChildLimits::run, the group gets SIGTERM, and SIGKILL ChildLimits::grace
-// later; the child then counts as timed out. Both waits end at the end of
+// later, whether or not the child itself has ended by then (signals.hpp:
+// StopChildGroup); the child then counts as timed out. Both waits end at the end of
 // ChildLimits::budget (the request's) if that comes first, so a child still
 // running then is stopped by force at once; once the budget is spent, no
 // child is started and the call counts as timed out. While a child runs, a
-// termination signal to this program reaches its group too (signals.hpp).
+// termination signal to this program ends its group too, before the program
+// ends (signals.hpp).
 // Children start with the default action for every signal.
 #pragma once
 
@@ -58,11 +60,6 @@ std::vector<char*> CStringArray(std::vector<std::string>& strings);
 
 // How a child ended, from the status waitpid(2) gave for it.
 ChildOutcome EndedWith(int status);
-
-// Ends the process group of the child `pid`, which has outlived its time:
-// SIGTERM first, SIGKILL when the child has not ended by `grace`; the child
-// is reaped either way and `status` says how it ended.
-void StopChildGroup(int pid, const Deadline& grace, int& status);
 
 // Starts argv[0] (searched on PATH) with the arguments `argv` and waits for it.
 ChildOutcome RunQuietly(const std::vector<std::string>& argv, const ChildLimits& limits = {});

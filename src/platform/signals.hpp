@@ -3,13 +3,23 @@
 // A web server that gives up on a request (the visitor went away, a time-out)
 // sends SIGTERM, and a person at a terminal SIGINT or SIGHUP. The program then
 // removes every temporary file it has registered here (the plain text of a
-// mail to be encrypted among them), then every temporary directory it has
-// registered (one that still holds a file nobody registered stays), sends
-// SIGTERM to the process group of the child it is waiting for, and ends by
-// the same signal. SIGPIPE is ignored: a write to a web server that stopped
-// reading just fails, and the request goes on, so its mails and records are
-// not lost (the temporary files then go at the end of the run as always).
-// Children start with every signal at its default action (process.hpp).
+// mail to be encrypted among them), ends the process group of the child it
+// is waiting for as StopChildGroup does (SIGTERM at once, SIGKILL after the
+// child's grace or at the end of the request's budget, whichever is first),
+// removes the files again (the child may have written one meanwhile), then
+// every temporary directory it has registered (one that still holds a file
+// nobody registered stays), and ends by the same signal: no process of the
+// child's group outlives the program by more than the grace.
+//
+// SIGPIPE is ignored: a write to a web server that stopped reading just
+// fails, and the request goes on, so its mails and records are not lost
+// (the temporary files then go at the end of the run as always). SIGXFSZ is
+// ignored too: a write past a file size limit fails instead of ending the
+// program. SIGCHLD is set to its default action, whatever the program
+// inherited: ignored, it would make the kernel discard every child's
+// status. The program is its children's subreaper (prctl(2)), so the
+// processes a child leaves behind are reaped as they end. Children start
+// with every signal at its default action (process.hpp).
 //
 // The handlers do only async-signal-safe work; the registry holds a few
 // paths of any length, and a registration never allocates inside a handler.
@@ -18,7 +28,10 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+
+#include "platform/deadline.hpp"
 
 namespace veltrano::platform {
 
@@ -53,7 +66,17 @@ class RemovedOnTermination {
   std::atomic<char*>* slot_ = nullptr;  // the registry entry holding the path, if any
 };
 
-// The process group of the child being waited for, or 0 for none.
-void SetChildGroup(pid_t group);
+// The process group of the child being waited for, and how it is ended
+// should the program be told to stop: after `grace`, and never past
+// `budget`. ClearChildGroup once it has been reaped.
+void SetChildGroup(pid_t group, std::chrono::milliseconds grace, const Deadline& budget);
+void ClearChildGroup();
+
+// Ends the process group of the child `group` (its leader's pid), which
+// has outlived its time or must not outlive the program: SIGTERM first,
+// then, when the group has not ended by `grace`, SIGKILL to all of it, the
+// leader ended or not. The leader is reaped either way and `status` says how
+// it ended. Safe inside a signal handler.
+void StopChildGroup(pid_t group, const Deadline& grace, int& status);
 
 }  // namespace veltrano::platform

@@ -36,12 +36,6 @@ std::size_t StdinInput::ReadSome(char* buf, std::size_t max) {
   return 0;
 }
 
-std::string StdinInput::ReadText(std::size_t count) {
-  // A CR LF pair inside the bytes yields one character; a CR that is the
-  // last of them stays a CR. A 0x1A byte ends the text.
-  return DecodeTextMode(ReadBytes(count));
-}
-
 std::string StdinInput::ReadBytes(std::size_t count) {
   // Never read past `count` bytes: the server need not end the input after
   // the announced body, and a read beyond it may wait for ever.

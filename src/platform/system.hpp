@@ -1,12 +1,12 @@
 // The operating system as Veltrano sees it: the CGI environment, the
-// standard streams (input and output in text mode, errors as the
+// standard streams (input as bytes, output in text mode, errors as the
 // administrator's log) and the local clock, each behind a small interface so
 // that tests can run a whole request in memory.
 //
-// Text mode: every LF written leaves as CR LF; reading turns CR LF into LF and
-// stops at the first 0x1A byte. Nothing else is translated, and a percent sign
-// has no meaning anywhere. Code above this folder never sees errno: failures
-// come back as values.
+// Text mode: every LF written leaves as CR LF (a reader of the body decodes
+// it with platform/text_mode.hpp: CR LF to LF, up to the first 0x1A byte). Nothing else is
+// translated, and a percent sign has no meaning anywhere. Code above this folder never sees errno:
+// failures come back as values.
 //
 // The real implementations (ProcessEnvironment, StdinInput, StdoutOutput,
 // SystemClock) are the only ones the program uses; tests bring their own.
@@ -32,10 +32,6 @@ class Environment {
 class Input {
  public:
   virtual ~Input() = default;
-  // Reads at most `count` bytes of standard input and returns them in text
-  // mode (so a CR LF pair among them is one LF); less when the input ends,
-  // fails or meets a 0x1A byte first. Nothing after those bytes is read.
-  virtual std::string ReadText(std::size_t count) = 0;
   // Reads at most `count` bytes of standard input as they are (binary: no
   // line-end translation, 0x1A is a byte like any other); less when the
   // input ends or fails first.
@@ -106,7 +102,6 @@ class StdinInput final : public Input {
   static constexpr std::chrono::seconds kInputTime{30};
 
   explicit StdinInput(const Deadline& budget = Deadline::Never());
-  std::string ReadText(std::size_t count) override;
   std::string ReadBytes(std::size_t count) override;
   void DiscardUpTo(std::size_t total) override;
 

@@ -37,6 +37,41 @@ Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable
   return std::move(*text);
 }
 
+namespace {
+
+// The page file `name` names, through the aliases.
+Result<std::string> LoadNamedPage(const Template& t, const PathAliases& aliases,
+                                  const std::string& name, FailureKind unreadable) {
+  Result<std::string> path = aliases.Resolve(name, t.path);
+  if (!path) return path.failure();
+  return LoadPageFile(*path, unreadable);
+}
+
+}  // namespace
+
+Result<std::optional<std::string>> LoadFailurePage(const Template& t, const PathAliases& aliases) {
+  if (!t.failurePageFile) return std::optional<std::string>();
+  Result<std::string> page =
+      LoadNamedPage(t, aliases, *t.failurePageFile, FailureKind::kFailurePageUnreadable);
+  if (!page) return page.failure();
+  return std::optional<std::string>(std::move(*page));
+}
+
+Result<PageFiles> LoadPages(const Template& t, const PathAliases& aliases) {
+  if (t.successPageMissing) return *t.successPageMissing;
+  Result<std::string> errorPage =
+      LoadNamedPage(t, aliases, t.errorPageFile, FailureKind::kErrorPageUnreadable);
+  if (!errorPage) return errorPage.failure();
+  PageFiles pages{std::move(*errorPage), {}};
+  // SUCCEEDURL answers success: the page is never shown.
+  if (t.successUrl) return pages;
+  Result<std::string> successPage =
+      LoadNamedPage(t, aliases, *t.successPageFile, FailureKind::kSuccessPageUnreadable);
+  if (!successPage) return successPage.failure();
+  pages.successPage = std::move(*successPage);
+  return pages;
+}
+
 std::vector<ErrorLine> ErrorLines(const std::vector<FieldDefinition>& fields,
                                   const std::vector<FieldCheck>& checks) {
   // Template parsing gives every field that can fail the text it needs.

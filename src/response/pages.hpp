@@ -9,14 +9,14 @@
 // of them (200 OK), with the SMTP transcript as its message. A run without
 // a CGI environment gets the plain console message instead, with no header.
 //
-// The success and error pages come from files the template names; each file
-// holds the whole response, its CGI header lines included, so nothing is
-// written ahead of it or after it. The error page puts one "<li>" item per
-// failed check where the file first holds "$err$" (any letter case), field
-// by field in template order: the required-field text of a missing required
-// field, the type text of an invalid one, then the MAXLENERR text of one
-// that is too long; a file without the marker gives an empty
-// response. The page before expansion is bounded at kMaxExpandedLength, and
+// The success and error pages come from files the template names, read up
+// front (LoadPages); each file holds the whole response, its CGI header
+// lines included, so nothing is written ahead of it or after it. The error
+// page puts one "<li>" item per failed check where the file first holds
+// "$err$" (any letter case), field by field in template order: the
+// required-field text of a missing required field, the type text of an
+// invalid one, then the MAXLENERR text of one that is too long; a file
+// without the marker gives an empty response. The page before expansion is bounded at kMaxExpandedLength, and
 // so is the expanded page. Both pages are expanded with their replacements
 // HTML-escaped, and kept on one line in the page's header block (HtmlPage).
 // For a script the error page's lines are a list instead (FieldErrors).
@@ -36,9 +36,11 @@
 #include "model/failure.hpp"
 #include "model/fields.hpp"
 #include "model/result.hpp"
+#include "model/template.hpp"
 #include "platform/system.hpp"
 #include "response/answers.hpp"
 #include "response/catalogue.hpp"
+#include "template/aliases.hpp"
 
 namespace veltrano {
 
@@ -62,6 +64,25 @@ inline constexpr std::size_t kMaxPageFileSize = 1024 * 1024;
 // A page file's text; `unreadable` is the failure when it can't be read or
 // is over kMaxPageFileSize.
 Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable);
+
+// The site's failure page (FATALMSGFILE), none without the section. It is
+// read first of all pages, so that a failure to read the others is shown
+// through it; one that can't be read is kFailurePageUnreadable, with the
+// program's own page.
+Result<std::optional<std::string>> LoadFailurePage(const Template& t, const PathAliases& aliases);
+
+// The texts of the page files a request may end with.
+struct PageFiles {
+  std::string errorPage;                   // ERRMSGFILE
+  std::optional<std::string> successPage;  // SUCCEEDMSGFILE; none with SUCCEEDURL
+};
+
+// Every other page file the template names, read through the aliases before
+// anything is sent, so that a page that can't be shown ends the request
+// while nothing is done yet: a missing SUCCEEDMSGFILE tag, an alias without
+// a file name, or a file that can't be read (kErrorPageUnreadable,
+// kSuccessPageUnreadable). With SUCCEEDURL the success page is not read.
+Result<PageFiles> LoadPages(const Template& t, const PathAliases& aliases);
 
 Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefinition>& fields,
                               const std::vector<FieldCheck>& checks,

@@ -53,7 +53,7 @@ bool IsOverlongAddress(std::string_view address) {
 bool IsUnsafeAddress(std::string_view address) {
   for (char c : address) {
     unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || c == '<' || c == '>') return true;
+    if (b < 0x20 || b >= 0x7F || c == '<' || c == '>') return true;
   }
   return false;
 }

@@ -13,7 +13,9 @@
 //
 // Wherever an address is sent, whoever supplied it, it must also be safe:
 // IsUnsafeAddress finds the bytes that would let it break out of an SMTP
-// command or a header line.
+// command or a header line, and those an envelope can't carry: without
+// SMTPUTF8 (RFC 6531), which a HELO session never has, an envelope address
+// is ASCII. An internationalised domain goes in its ASCII form (xn--...).
 #pragma once
 
 #include <cstddef>
@@ -47,8 +49,9 @@ bool IsUsableReplyTo(std::string_view address);
 // longer than servers must take, whatever else it holds.
 bool IsOverlongAddress(std::string_view address);
 
-// True for an address that could break out of its command or header line:
-// one holding CR, LF, another byte below 0x20, DEL, '<' or '>'.
+// True for an address that could break out of its command or header line
+// (one holding CR, LF, another byte below 0x20, DEL, '<' or '>') or is not
+// ASCII (a byte of 0x80 or above).
 bool IsUnsafeAddress(std::string_view address);
 
 }  // namespace veltrano

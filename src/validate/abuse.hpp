@@ -14,9 +14,9 @@
 //
 // CountAgainstLimit: with RATELIMIT, the submission is counted
 // (validate/rate_limit.hpp); one over the limit ends with
-// kTooManySubmissions. A state file that cannot be used lets the submission
-// through with a notice, and one with unreadable lines is repaired with a
-// notice.
+// kTooManySubmissions. A state file that cannot be used (locked by another
+// process past its brief wait among others) lets the submission through
+// with a notice, and one with unreadable lines is repaired with a notice.
 #pragma once
 
 #include <optional>

@@ -1,9 +1,10 @@
 #include "validate/rate_limit.hpp"
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 
-#include "platform/locked_file.hpp"
+#include "platform/state_file.hpp"
 #include "text/text.hpp"
 #include "validate/rate_limit_internal.hpp"
 
@@ -102,7 +103,8 @@ bool IsRateState(std::string_view content) {
 }
 
 RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, long long now,
-                            const platform::Deadline& budget) {
+                            const platform::Deadline& budget,
+                            platform::Deadline::Clock::duration lockWait) {
   RateVerdict verdict;
   auto unusable = [&verdict, &limit](const std::string& error) {
     verdict.outcome = RateVerdict::Outcome::kUnusable;
@@ -110,14 +112,19 @@ RateVerdict CountSubmission(const RateLimit& limit, std::string_view client, lon
     return verdict;
   };
   std::string error;
-  std::optional<platform::LockedFile> file = platform::LockedFile::Open(limit.path, error, budget);
+  std::optional<platform::StateFile> file =
+      platform::StateFile::Open(limit.path, error, budget, lockWait);
   if (!file) return unusable(error);
-  std::optional<std::string> state = file->Read(error);
-  if (!state) return unusable(error);
-  if (!IsRateState(*state)) return unusable("not a rate-limit state file, left as it is");
-  RateUpdate update = UpdateRateState(*state, limit, client, now);
+  const std::string& state = file->content();
+  if (!IsRateState(state)) return unusable("not a rate-limit state file, left as it is");
+  RateUpdate update = UpdateRateState(state, limit, client, now);
+  if (update.state != state) {
+    const auto lines = std::count(state.begin(), state.end(), '\n');
+    if (!file->Replace(update.state, error)) {
+      return unusable(error + ", its " + std::to_string(lines) + " lines kept as they were");
+    }
+  }
   verdict.droppedLines = update.droppedLines;
-  if (update.state != *state && !file->Replace(update.state, error)) return unusable(error);
   if (update.refused) verdict.outcome = RateVerdict::Outcome::kRefused;
   return verdict;
 }

@@ -18,7 +18,6 @@ namespace {
 class ThrowingInput final : public platform::Input {
  public:
   explicit ThrowingInput(std::function<void()> raise) : raise_(std::move(raise)) {}
-  std::string ReadText(std::size_t) override { return Raise(); }
   std::string ReadBytes(std::size_t) override { return Raise(); }
   void DiscardUpTo(std::size_t) override {}
 
@@ -50,7 +49,10 @@ TEST(RunProgramTest, ExceptionsGiveAPageAndALogLine) {
   };
   for (const auto& c : cases) {
     testing::TempDir dir;
-    dir.Write("t.tpl", "<ERRMSGFILE>e.htm</ERRMSGFILE>\n<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
+    dir.Write("t.tpl",
+              "<ERRMSGFILE>e.htm</ERRMSGFILE><SUCCEEDMSGFILE>e.htm</SUCCEEDMSGFILE>\n<FORMDATA>\n"
+              "<NAME=\"a\">\n</FORMDATA>\n");
+    dir.Write("e.htm", "$err$");
     testing::FakeSystem fake;
     fake.env.vars = {
         {"QUERY_STRING", "t.tpl"}, {"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "3"}};

@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FakeSystem;
+using testing::kPlain500;
 using testing::TempDir;
 
 TEST(WorkingDirectoryTest, TakesTextBeforeNameInOriginalCase) {
@@ -124,46 +125,60 @@ TEST(RunProgramTest, ReadsTheRestOfTheBody) {
 }
 
 // The completion phase without a mail server: the command runs before the
-// data file is written, and both have done their work before the
-// SUCCEEDMSGFILE section is looked for and before the debug page.
+// data file is written, both before the debug page; and a page the request
+// could not end with (no SUCCEEDMSGFILE, a misspelt one, no error page)
+// ends it before anything is done.
 TEST(RunProgramTest, OutputsComeFirstInTheirOrder) {
   const struct {
     const char* name;
-    bool successSection;
+    std::string successSection;
+    std::string errorPage;
     bool debug;
     bool format;
     std::string wantStart;
+    std::string wantOrder;  // "(none)": the command did not run
     std::string wantData;
   } cases[] = {
-      {"success_page", true, false, true, "Content-type: text/html\r\n\r\nThanks a\r\n",
-       "record a\r\n"},
-      {"tag_missing_after_outputs", false, false, true,
-       "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Tag "
-       "missing</TITLE>&lt;SUCCEEDMSGFILE&gt;",
-       "record a\r\n"},
-      {"debug_page_after_outputs", true, true, true,
+      {"success_page", "ok.htm", "e.htm", false, true,
+       "Content-type: text/html\r\n\r\nThanks a\r\n", "before\n", "record a\r\n"},
+      {"debug_page_after_outputs", "ok.htm", "e.htm", true, true,
        "Content-type: text/html\r\n\r\n<HTML>\r\n<TITLE>rfc821 mail transaction process</TITLE>",
-       "record a\r\n"},
-      {"missing_format_after_command", true, false, false,
-       "Status: 500 Internal Server Error\r\nContent-type: text/html\r\n\r\n<HTML>\r\n<TITLE>Error "
-       "writing to file</TITLE>",
+       "before\n", "record a\r\n"},
+      {"missing_format_after_command", "ok.htm", "e.htm", false, false,
+       kPlain500 + "<TITLE>Error writing to file</TITLE>", "before\n", "(none)"},
+      {"tag_missing_before_anything", "", "e.htm", false, true,
+       kPlain500 + "<TITLE>Tag missing</TITLE>&lt;SUCCEEDMSGFILE&gt;", "(none)", "(none)"},
+      {"success_page_misspelt", "okk.htm", "e.htm", true, true,
+       kPlain500 + "<TITLE>Load Failure</TITLE>Failed to load or locate the file specified in "
+                   "&lt;SucceedMsgFile&gt;",
+       "(none)", "(none)"},
+      {"error_page_missing", "ok.htm", "none.htm", false, true,
+       kPlain500 + "<TITLE>Load Failure</TITLE>Failed to load or locate the file specified in "
+                   "&lt;errTemplateFile&gt;",
+       "(none)", "(none)"},
+      {"success_page_too_long", "long.htm", "e.htm", false, true,
+       kPlain500 + "<TITLE>Mail send error</TITLE>Your message body is over 15k", "(none)",
        "(none)"},
   };
   for (const auto& c : cases) {
     TempDir dir;
     dir.Write("ok.htm", "Content-type: text/html\n\nThanks $a$\n");
-    std::string tpl =
-        "<ERRMSGFILE>e.htm</ERRMSGFILE>\n<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n"
-        "<EXECUTE>{ [ -e data ] && echo after || echo before; } > order</EXECUTE>\n"
-        "<DFILE APPEND>data</DFILE>\n";
+    dir.Write("long.htm", "Content-type: text/html\n\n" + std::string(15360, 'x'));
+    dir.Write("e.htm", "Content-type: text/html\n\n$err$\n");
+    std::string tpl = "<ERRMSGFILE>" + c.errorPage +
+                      "</ERRMSGFILE>\n<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n"
+                      "<EXECUTE>{ [ -e data ] && echo after || echo before; } > order</EXECUTE>\n"
+                      "<DFILE APPEND>data</DFILE>\n";
     if (c.format) tpl += "<DFILEFORMAT>record $a$</DFILEFORMAT>\n";
-    if (c.successSection) tpl += "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>\n";
+    if (!c.successSection.empty()) {
+      tpl += "<SUCCEEDMSGFILE>" + c.successSection + "</SUCCEEDMSGFILE>\n";
+    }
     dir.Write("t.tpl", tpl);
     FakeSystem fake;
     Post(fake, c.debug ? "t.tpl&debug" : "t.tpl", "a=a");
     RunAt(dir.path() + "/veltrano2.exe", fake);
     EXPECT_EQ(fake.output.bytes.substr(0, c.wantStart.size()), c.wantStart) << c.name;
-    EXPECT_EQ(dir.Read("order"), "before\n") << c.name;
+    EXPECT_EQ(dir.Exists("order") ? dir.Read("order") : "(none)", c.wantOrder) << c.name;
     EXPECT_EQ(dir.Exists("data") ? dir.Read("data") : "(none)", c.wantData) << c.name;
   }
 }
@@ -199,7 +214,8 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
        {testing::LogStart("-", "t.tpl") + "template tag missing: ERRMSGFILE"}},
       {"bad_escape",
        "t.tpl",
-       "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>",
+       "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE><FORMDATA>\n<NAME=\"a\">"
+       "\n</FORMDATA>",
        "a=%zz",
        {testing::LogStart("-", "t.tpl") + "invalid %-escape in the form body"}},
       {"mail_without_server",
@@ -231,6 +247,8 @@ TEST(RunProgramTest, TellsTheAdministratorWhatWentWrong) {
     TempDir dir;
     if (!c.tpl.empty()) dir.Write("t.tpl", c.tpl);
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     FakeSystem fake;
     Post(fake, c.query, c.body);
     RunAt(dir.path() + "/veltrano2.exe", fake);
@@ -267,6 +285,8 @@ TEST(RunProgramTest, BoundsTheLinesOfOneRun) {
     TempDir dir;
     dir.Write("t.tpl", tpl + "</FORMDATA>");
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     FakeSystem fake;
     Post(fake, "t.tpl", "");
     RunAt(dir.path() + "/veltrano2.exe", fake);
@@ -333,17 +353,27 @@ TEST(RunProgramTest, AbuseControls) {
        testing::LogStart("192.0.2.7", "t.tpl") +
            "rate limit not applied, the state file cannot be used: "
            "/nonexistent/dir/rate: No such file or directory"},
+      {"rate_limit_is_the_data_file", "<RATELIMIT>{dir}/data 2 3600</RATELIMIT>", "t.tpl", "a=x", 2,
+       kPlain500 +
+           "<TITLE>Template Error</TITLE>The &lt;RATELIMIT&gt; state file and the &lt;DFILE&gt; "
+           "data file must be two different files.  Please check your template file",
+       "(none)",
+       testing::LogStart("192.0.2.7", "t.tpl") +
+           "RATELIMIT and DFILE name one file: RATELIMIT {dir}/data, DFILE data"},
   };
   for (const auto& c : cases) {
     TempDir dir;
     std::string sections = c.sections;
-    if (auto at = sections.find("{dir}"); at != std::string::npos) {
-      sections.replace(at, 5, dir.path());
+    std::string wantLog = c.wantLog;
+    for (std::string* text : {&sections, &wantLog}) {
+      if (auto at = text->find("{dir}"); at != std::string::npos) text->replace(at, 5, dir.path());
     }
     const bool mails = sections.find("<SMTPSERVER>") != std::string::npos;
     dir.Write("t.tpl",
               base + sections + fields + (mails ? "<NAME=\"to\" sendto>\n" : "") + "</FORMDATA>");
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     FakeSystem fake;
     for (int i = 0; i < c.runs; ++i) {
       fake.output.bytes.clear();
@@ -354,7 +384,7 @@ TEST(RunProgramTest, AbuseControls) {
     EXPECT_EQ(fake.output.bytes, c.wantPage) << c.name;
     EXPECT_EQ(dir.Exists("data") ? dir.Read("data") : "(none)", c.wantData) << c.name;
     EXPECT_EQ(dir.Exists("ran"), c.wantData != "(none)") << c.name << ": the command";
-    EXPECT_EQ(fake.log.lines.empty() ? "" : fake.log.lines.back(), c.wantLog) << c.name;
+    EXPECT_EQ(fake.log.lines.empty() ? "" : fake.log.lines.back(), wantLog) << c.name;
   }
 }
 
@@ -377,7 +407,7 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
   } cases[] = {
       {"data_file_locked", "<DFILE APPEND>data</DFILE><DFILEFORMAT>x</DFILEFORMAT>", "data",
        success, prefix + "data file line not written: data: no lock " + within},
-      {"rate_limit_locked", "<RATELIMIT>{dir}/rate 5 60</RATELIMIT>", "rate", success,
+      {"rate_limit_locked", "<RATELIMIT>{dir}/rate 5 60</RATELIMIT>", "rate.lock", success,
        prefix + "rate limit not applied, the state file cannot be used: {dir}/rate: no lock " +
            within},
       {"command_hangs", "<EXECUTE>sleep 30</EXECUTE>", nullptr, success,
@@ -387,7 +417,7 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
            "</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT><MSGBODY>b</MSGBODY>"
            "<FORMDATA>\n<NAME=\"to\" sendto>\n</FORMDATA>",
        nullptr, "<TITLE>SMTP Communication error</TITLE>",
-       prefix + "SMTP server refused: server " + server.address() +
+       prefix + "SMTP conversation failed: server " + server.address() +
            ": MAIL FROM:<s@example.org>: no reply " + within},
   };
   for (const auto& c : cases) {
@@ -400,6 +430,8 @@ TEST(RunProgramTest, EveryWaitEndsWithTheBudget) {
     dir.Write("t.tpl", "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>" +
                            sections + "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
     dir.Write("ok.htm", "Content-type: text/html\n\nok\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     platform::UniqueFd holder;
     if (c.locked) {
       holder.Reset(::open((dir.path() + "/" + c.locked).c_str(), O_RDWR | O_CREAT, 0600));
@@ -441,8 +473,7 @@ TEST(RunProgramTest, OversizedFilesFailAsUnreadable) {
       {"success_page",
        "ok.htm",
        "t.tpl",
-       {"no mail sent, the template has no SMTPSERVER, but asks for mail with: ADRFILE",
-        "cannot read the success page (SUCCEEDMSGFILE): ok.htm" + tooLarge}},
+       {"cannot read the success page (SUCCEEDMSGFILE): ok.htm" + tooLarge}},
       {"address_file",
        "list",
        "t.tpl",
@@ -451,8 +482,8 @@ TEST(RunProgramTest, OversizedFilesFailAsUnreadable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    // The address file is read before any connection; without a mail
-    // server there is none to make, and the success page is read.
+    // The pages are read before anything else is done, the address file
+    // before any connection.
     const std::string mail = c.file == std::string("list")
                                  ? "<SMTPSERVER>127.0.0.1:1</SMTPSERVER><SENDER>f@example.org"
                                    "</SENDER><SUBJECT>s</SUBJECT><MSGBODY>b</MSGBODY>"
@@ -462,6 +493,7 @@ TEST(RunProgramTest, OversizedFilesFailAsUnreadable) {
                            "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>"
                            "<FORMDATA>\n<NAME=\"a\">\n</FORMDATA>");
     dir.Write("ok.htm", "Content-type: text/html\n\nThanks\n");
+    dir.Write("e", "Content-type: text/html\n\n$err$\n");
     dir.Write("list", "a@example.org\n");
     dir.Write("veltrano.cfg", "");
     fs::resize_file(dir.path() + "/" + c.file, 100'000'000'000);

@@ -48,6 +48,8 @@ TEST(AdminE2eTest, TerminationRemovesThePlainText) {
                           "<MSGBODY>secret $a$</MSGBODY><ERRMSGFILE>e</ERRMSGFILE>"
                           "<SUCCEEDMSGFILE>ok</SUCCEEDMSGFILE><FORMDATA>\n"
                           "<NAME=\"to\" sendto PGP=\"key\">\n<NAME=\"a\">\n</FORMDATA>\n");
+  site.Write("e", "Content-type: text/html\n\n$err$");
+  site.Write("ok", "Content-type: text/html\n\nok");
   tmp.Write("t/.keep", "");
   const std::string body = "to=x%40example.org&a=1";
   std::vector<std::string> env = {

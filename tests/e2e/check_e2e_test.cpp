@@ -171,6 +171,9 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
       {"no_data_directory", "/contact.csv", "/new/contact.csv",
        "error: {me} cannot create the data file (DFILE) {data}/new/contact.csv: {data}/new: No "
        "such file or directory\n"},
+      {"state_file_is_data_file", "/ratelimit ", "/contact.csv ",
+       "error: RATELIMIT and DFILE name one file: RATELIMIT {data}/contact.csv, DFILE "
+       "{data}/contact.csv\n"},
       {"state_file_link", "/ratelimit ", "/link ",
        "error: {me} cannot write the rate-limit state file (RATELIMIT) {data}/link: a symbolic "
        "link, which is not followed\n"},

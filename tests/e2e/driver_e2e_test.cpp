@@ -85,7 +85,10 @@ TEST(DriverE2eTest, BodyIsReadWholeWhateverTheOutcome) {
       {"over_the_form_limit", "t.tpl", 3 * 1024 * 1024, "Form Submit Error"},
   };
   Site site;
-  site.Write("t.tpl", "<ERRMSGFILE>e</ERRMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>");
+  site.Write("t.tpl",
+             "<ERRMSGFILE>e</ERRMSGFILE><SUCCEEDMSGFILE>e</SUCCEEDMSGFILE><FORMDATA>\n"
+             "<NAME=\"a\">\n</FORMDATA>");
+  site.Write("e", "Content-type: text/html\n\n$err$");
   for (const Case& c : cases) {
     CgiRequest request = PostRequest(c.query, "a=" + std::string(c.bodySize - 2, 'x'));
     request.bodyThroughPipe = true;

@@ -351,7 +351,7 @@ INSTANTIATE_TEST_SUITE_P(
             {{"RCPT", {Reply("250 ok\r\n"), Reply("550 no such user\r\n")}}},
             "sent to o@example.org",
             {"recipient refused by the SMTP server, the mail went on without it: server "
-             "127.0.0.1:*: RCPT TO:<a@example.org>: 550 no such user",
+             "127.0.0.1:*: RCPT TO:<a@example.org>: permanently refused: 550 no such user",
              "no mail sent to an empty recipient field: email"},
             true, {"RCPT TO:<b@example.org>\r\nDATA"}, {}},
         OutcomeCase{"failed_confirmation_after_the_main_mail",
@@ -360,16 +360,18 @@ INSTANTIATE_TEST_SUITE_P(
              {"DATA", {Reply("354 go\r\n"), Reply("554 no valid recipients\r\n")}}},
             "sent to o@example.org",
             {"response mail not delivered, the submission went on (an earlier mail was "
-             "accepted): to ann@exmaple.org, server 127.0.0.1:*: DATA: 554 no valid "
-             "recipients; before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
+             "accepted): to ann@exmaple.org, server 127.0.0.1:*: DATA: refused: 554 no valid "
+             "recipients; before it RCPT TO:<ann@exmaple.org>: permanently refused: 550 5.1.1 "
+             "unknown"},
             true, {"DATA\r\nRSET\r\nQUIT\r\n"}, {}},
         OutcomeCase{"failed_confirmation_alone", "email=ann@exmaple.org", "",
             {{"RCPT", {Reply("550 5.1.1 unknown\r\n")}},
              {"DATA", {Reply("554 no valid recipients\r\n")}}},
             "<HTML>\r\n<TITLE>SMTP Communication error</TITLE>",
             {"no mail sent to an empty recipient field: owner",
-             "SMTP server refused: server 127.0.0.1:*: DATA: 554 no valid recipients; "
-             "before it RCPT TO:<ann@exmaple.org>: 550 5.1.1 unknown"},
+             "SMTP conversation failed: server 127.0.0.1:*: DATA: refused: 554 no valid "
+             "recipients; before it RCPT TO:<ann@exmaple.org>: permanently refused: 550 5.1.1 "
+             "unknown"},
             false, {}, {"QUIT"}, "503 Service Unavailable"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

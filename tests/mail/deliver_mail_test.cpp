@@ -210,14 +210,14 @@ TEST(DeliverMailTest, SendsTheMailsTheTemplateAsksFor) {
              {{"MAIL", {testing::Reply("250 ok\r\n"), testing::Reply("451 later\r\n")}}});
        },
        {"ann@example.org"}, {"Main"}, 1, {},
-       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: 451 later"}},
+       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: refused: 451 later"}},
       {"connection_cut_after_the_main_mail_noted",
        [](MailRun& r) {
          r.responseBody = "r";
          r.peer = testing::ScriptedPeer({{".", {testing::CloseAfter({"250 queued\r\n"})}}});
        },
        {"ann@example.org"}, {"Main"}, 1, {},
-       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: no reply"}},
+       {"to ann@example.org, server mx.test: MAIL FROM:<form@example.org>: not sent"}},
       {"refused_response_mail_alone_ends_the_phase",
        [](MailRun& r) {
          r.fields[0].sendTo = false;
@@ -428,9 +428,9 @@ TEST(DeliverMailTest, KeyedMailWithoutArmourIsNotSent) {
   for (const auto& p : cases) check(p);
 }
 
-// An address that could break out of its command or header line, or that
-// makes them longer than servers must take, ends the phase before anything
-// is sent, as sender, recipient or blind copy.
+// An address that could break out of its command or header line, that is
+// not ASCII, or that makes them longer than servers must take, ends the
+// phase before anything is sent, as sender, recipient or blind copy.
 TEST(DeliverMailTest, UnsafeAddressIsNeverSent) {
   const std::string addresses[] = {"a@x.org>\r\nRCPT TO:<b@y.org",
                                    "a@x\nb",
@@ -438,6 +438,9 @@ TEST(DeliverMailTest, UnsafeAddressIsNeverSent) {
                                    std::string("a\0b@x", 5),
                                    "a\x01@x",
                                    "a\x7f@x",
+                                   "j\xc3\xb6rg@b\xc3\xbc"
+                                   "cher.example",
+                                   "a@\x80x",
                                    "<a@x>",
                                    "a<b@x",
                                    "A>b@x",

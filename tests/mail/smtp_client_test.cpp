@@ -6,6 +6,7 @@
 
 #include "mail/smtp_client_internal.hpp"
 #include "response/catalogue.hpp"
+#include "support/fake_system.hpp"
 #include "support/scripted_peer.hpp"
 
 namespace veltrano {
@@ -31,9 +32,15 @@ struct Conversation {
   std::optional<Failure> failure;
 };
 
+SmtpClient::Options Quick() {
+  SmtpClient::Options options;
+  options.replyTimeout = std::chrono::milliseconds(100);
+  return options;
+}
+
 Conversation Converse(ScriptedPeer& peer, const std::function<Status(SmtpClient&)>& steps,
-                      std::string_view server = kServer) {
-  SmtpClient client(peer, std::string(server), {std::chrono::milliseconds(100)});
+                      std::string_view server = kServer, SmtpClient::Options options = Quick()) {
+  SmtpClient client(peer, std::string(server), options);
   Conversation c;
   if (Status done = steps(client); !done) c.failure = done.failure();
   c.wire = peer.sent;
@@ -112,7 +119,7 @@ TEST(SmtpClientTest, MailsShareOneConnectionAndBlindCopiesStayHidden) {
 }
 
 // However a reply arrives, it is read whole and the next reply answers the
-// next command; replies that are not examined do not stop the mail.
+// next command.
 TEST(SmtpClientTest, ReplyIsReadWholeFromAnyChunks) {
   const struct {
     const char* name;
@@ -126,10 +133,6 @@ TEST(SmtpClientTest, ReplyIsReadWholeFromAnyChunks) {
       {"bare_lf", "HELO", {"250-a\n", "250 b\n"}},
       {"longer_than_one_receive", "HELO", {"250-" + std::string(1200, 'x') + "\r\n250 ok\r\n"}},
       {"greeting_in_pieces", "GREETING", {"220-welcome\r\n", "220 ready\r\n"}},
-      {"refused_greeting_not_examined", "GREETING", {"554 busy\r\n"}},
-      {"greeting_without_code_not_examined", "GREETING", {"hello\r\n"}},
-      {"refused_recipient_not_examined", "RCPT", {"550 no such user\r\n"}},
-      {"recipient_reply_without_code_not_examined", "RCPT", {"queued fine\r\n"}},
   };
   const auto check = [&](const auto& p) {
     SCOPED_TRACE(p.name);
@@ -149,10 +152,12 @@ TEST(SmtpClientTest, ReplyIsReadWholeFromAnyChunks) {
   for (const auto& p : cases) check(p);
 }
 
-// A failure at any examined reply ends the mail with the conversation so far
-// as the page. A reply whose last line has no three-digit code is no answer,
-// so a mail it "accepts" does not count as sent.
-TEST(SmtpClientTest, FailureEndsTheMailWithTheTranscript) {
+// Every reply is judged as RFC 5321 says, and one a step does not accept
+// ends the mail with the conversation so far as the page; the log says what
+// happened. Only what went whole is in the transcript: a fragment of a reply
+// is not. A greeting other than 220 gets QUIT; a mail whose step failed
+// while the conversation stayed in step gets RSET.
+TEST(SmtpClientTest, EveryReplyIsJudged) {
   constexpr FailureKind kConnect = FailureKind::kSmtpConnect, kRefused = FailureKind::kSmtpRefused;
   // Every piece arrives well within the time-out, the whole reply does not:
   // the bound is on the reply, not on each piece.
@@ -160,57 +165,82 @@ TEST(SmtpClientTest, FailureEndsTheMailWithTheTranscript) {
   for (const char* piece : {"250-a\r\n", "250-b\r\n", "250 c\r\n"}) {
     for (const char* p = piece; *p; ++p) trickle.chunks.emplace_back(1, *p);
   }
+  const std::string helo = "The mail server returned <p>";
+  const std::string mail = "The mail server returned<p>";
+  const std::string from = "MAIL FROM:<form@example.org>: ";
+  const std::string rcpt = "RCPT TO:<ann@example.org>: ";
+  const std::string rset = "RSET\r\n250 ok\r\n";
   // clang-format off
   const struct {
     const char* name;
     const char* key;
     PeerAction action;
     FailureKind kind;
-    bool bodySent;
+    std::string detail;  // after "server mx.test: "
     std::string transcriptTail;
+    bool bodySent = false;
+    bool quit = false;
   } cases[] = {
-      {"helo_refused", "HELO", Reply("554 go away\r\n"), kConnect, false,
+      {"greeting_refused", "GREETING", Reply("554 busy\r\n"), kConnect,
+       "greeting: refused: 554 busy", "554 busy\r\nQUIT\r\n221 bye\r\n", false, true},
+      {"greeting_not_220", "GREETING", Reply("250 hi\r\n"), kConnect,
+       "greeting: unexpected reply: 250 hi", "250 hi\r\nQUIT\r\n221 bye\r\n", false, true},
+      {"greeting_malformed", "GREETING", Reply("hello\r\n"), kConnect,
+       "greeting: malformed reply: hello", "hello\r\nQUIT\r\n221 bye\r\n", false, true},
+      {"no_greeting_closed", "GREETING", CloseAfter({"220 "}), kConnect,
+       "no greeting: connection closed", ""},
+      {"no_greeting_silent", "GREETING", Silent(), kConnect,
+       "no greeting: no reply within 100 ms", ""},
+      {"helo_refused", "HELO", Reply("554 go away\r\n"), kConnect, "HELO: refused: 554 go away",
        "220 test.invalid ready\r\nHELO client.test\r\n\nError occured while communicating with "
        "the mail server (SENDTO's HELO).  The mail server returned <p>554 go away\r\n<p> "},
-      {"helo_without_code", "HELO", Reply("25O ok\r\n"), kConnect, false,
-       "The mail server returned <p>25O ok\r\n<p> "},
-      {"closed_before_greeting", "GREETING", CloseAfter(), kConnect, false,
+      {"helo_without_code", "HELO", Reply("25O ok\r\n"), kConnect,
+       "HELO: malformed reply: 25O ok", helo + "25O ok\r\n<p> "},
+      {"helo_never_answered", "HELO", Silent(), kConnect, "HELO: no reply within 100 ms",
        "HELO client.test\r\n\nError occured while communicating with the mail server (SENDTO's "
        "HELO).  The mail server returned <p><p> "},
-      {"helo_never_answered", "HELO", Silent(), kConnect, false,
-       "The mail server returned <p><p> "},
-      {"helo_cut_off", "HELO", CloseAfter({"250-vm\r\n"}), kConnect, false,
-       "The mail server returned <p>250-vm\r\n<p> "},
-      {"reply_trickles_past_the_time_out", "HELO", trickle, kConnect, false, "<p> "},
-      {"reply_over_64_kib", "HELO", Reply(std::string(70000, '9') + "\r\n"), kConnect, false,
-       "<p> "},
-      {"mail_from_refused", "MAIL", Reply("550 <x> & you\r\n"), kRefused, false,
+      {"helo_cut_off", "HELO", CloseAfter({"250-vm\r\n"}), kConnect, "HELO: connection closed",
+       helo + "<p> "},
+      {"reply_trickles_past_the_time_out", "HELO", trickle, kConnect,
+       "HELO: no reply within 100 ms", helo + "<p> "},
+      {"reply_over_64_kib", "HELO", Reply(std::string(70000, '9') + "\r\n"), kConnect,
+       "HELO: reply over 64 KiB", helo + "<p> "},
+      {"mail_from_refused", "MAIL", Reply("550 <x> & you\r\n"), kRefused,
+       from + "refused: 550 <x> & you",
        "MAIL FROM:&lt;form@example.org&gt;\r\n\nError occured while communicating with the mail "
        "server (SENDTO's MAIL FROM).  The mail server returned<p>550 &lt;x&gt; &amp; you\r\n.<p> "},
-      {"mail_from_without_code", "MAIL", Reply("hello\r\n"), kRefused, false,
-       "The mail server returned<p>hello\r\n.<p> "},
-      {"mail_from_closed", "MAIL", CloseAfter(), kRefused, false,
-       "The mail server returned<p>.<p> "},
-      {"mail_from_connection_failed", "MAIL", FailAfter({"25"}), kRefused, false,
-       "The mail server returned<p>25.<p> "},
-      {"data_refused", "DATA", Reply("554 no valid recipients\r\n"), kRefused, false,
-       "DATA\r\n554 no valid recipients\r\nRSET\r\n250 ok\r\n"},
-      {"data_without_code", "DATA", Reply("queued fine\r\n"), kRefused, false,
-       "DATA\r\nqueued fine\r\nRSET\r\n250 ok\r\n"},
-      {"data_accepted_but_not_354", "DATA", Reply("250 ok\r\n"), kRefused, false,
-       "DATA\r\n250 ok\r\nRSET\r\n250 ok\r\n"},
-      {"data_closed", "DATA", CloseAfter(), kRefused, false,
+      {"mail_from_354", "MAIL", Reply("354 go ahead\r\n"), kRefused,
+       from + "unexpected reply: 354 go ahead", mail + "354 go ahead\r\n.<p> "},
+      {"mail_from_without_code", "MAIL", Reply("hello\r\n"), kRefused,
+       from + "malformed reply: hello", mail + "hello\r\n.<p> "},
+      {"mail_from_closed", "MAIL", CloseAfter(), kRefused, from + "connection closed",
+       mail + ".<p> "},
+      {"mail_from_connection_failed", "MAIL", FailAfter({"25"}), kRefused,
+       from + "connection failed", mail + ".<p> "},
+      {"rcpt_1xx", "RCPT", Reply("150 hm\r\n"), kRefused, rcpt + "unexpected reply: 150 hm",
+       "RCPT TO:&lt;ann@example.org&gt;\r\n150 hm\r\n" + rset},
+      {"rcpt_never_answered", "RCPT", Silent(), kRefused, rcpt + "no reply within 100 ms",
+       "RCPT TO:&lt;ann@example.org&gt;\r\n"},
+      {"data_refused", "DATA", Reply("554 no valid recipients\r\n"), kRefused,
+       "DATA: refused: 554 no valid recipients", "DATA\r\n554 no valid recipients\r\n" + rset},
+      {"data_without_code", "DATA", Reply("queued fine\r\n"), kRefused,
+       "DATA: malformed reply: queued fine", "DATA\r\nqueued fine\r\n" + rset},
+      {"data_accepted_but_not_354", "DATA", Reply("250 ok\r\n"), kRefused,
+       "DATA: unexpected reply: 250 ok", "DATA\r\n250 ok\r\n" + rset},
+      {"data_closed", "DATA", CloseAfter(), kRefused, "DATA: connection closed",
        "RCPT TO:&lt;ann@example.org&gt;\r\n250 ok\r\nDATA\r\n"},
-      {"end_of_data_refused", ".", Reply("552 too big\r\n"), kRefused, true,
-       "\r\n.\r\n552 too big\r\nRSET\r\n250 ok\r\n"},
-      {"end_of_data_deferred", ".", Reply("451 try later\r\n"), kRefused, true,
-       "\r\n.\r\n451 try later\r\nRSET\r\n250 ok\r\n"},
-      {"end_of_data_without_code", ".", Reply("25O ok\r\n"), kRefused, true,
-       "\r\n.\r\n25O ok\r\nRSET\r\n250 ok\r\n"},
-      {"end_of_data_never_answered", ".", Silent(), kRefused, true,
-       "DATA\r\n354 go ahead\r\n\r\n.\r\n"},
-      {"end_of_data_connection_failed", ".", FailAfter(), kRefused, true,
-       "DATA\r\n354 go ahead\r\n\r\n.\r\n"},
+      {"end_of_data_refused", ".", Reply("552 too big\r\n"), kRefused,
+       "end of data: refused: 552 too big", "\r\n.\r\n552 too big\r\n" + rset, true},
+      {"end_of_data_deferred", ".", Reply("451 try later\r\n"), kRefused,
+       "end of data: refused: 451 try later", "\r\n.\r\n451 try later\r\n" + rset, true},
+      {"end_of_data_not_250", ".", Reply("251 ok\r\n"), kRefused,
+       "end of data: unexpected reply: 251 ok", "\r\n.\r\n251 ok\r\n" + rset, true},
+      {"end_of_data_without_code", ".", Reply("25O ok\r\n"), kRefused,
+       "end of data: malformed reply: 25O ok", "\r\n.\r\n25O ok\r\n" + rset, true},
+      {"end_of_data_never_answered", ".", Silent(), kRefused,
+       "end of data: no reply within 100 ms", "DATA\r\n354 go ahead\r\n\r\n.\r\n", true},
+      {"end_of_data_connection_failed", ".", FailAfter(), kRefused,
+       "end of data: connection failed", "DATA\r\n354 go ahead\r\n\r\n.\r\n", true},
   };
   // clang-format on
   const auto check = [&](const auto& p) {
@@ -223,12 +253,111 @@ TEST(SmtpClientTest, FailureEndsTheMailWithTheTranscript) {
     EXPECT_EQ(page.title, p.kind == FailureKind::kSmtpConnect ? "Socket Initialization error"
                                                               : "SMTP Communication error");
     EXPECT_EQ(page.message, c.transcript);
-    EXPECT_NE(c.failure->detail.find("server mx.test: "), std::string::npos) << c.failure->detail;
+    EXPECT_EQ(c.failure->detail, "server mx.test: " + p.detail);
     EXPECT_TRUE(c.transcript.ends_with(p.transcriptTail)) << c.transcript;
     EXPECT_EQ(c.wire.find("Subject:") != std::string::npos, p.bodySent) << c.wire;
-    EXPECT_EQ(c.wire.find("QUIT"), std::string::npos);
+    EXPECT_EQ(c.wire.find("QUIT") != std::string::npos, p.quit) << c.wire;
+    EXPECT_EQ(c.wire.find("HELO") != std::string::npos, std::string_view(p.key) != "GREETING");
   };
   for (const auto& p : cases) check(p);
+}
+
+// A recipient refused for now (4xx) or for good (5xx) is left out: the mail
+// goes on to the others and, if none is left, the server's refusal of DATA
+// ends it; the log says which it was.
+TEST(SmtpClientTest, RefusedRecipientIsLeftOut) {
+  const struct {
+    const char* name;
+    PeerScript script;
+    std::vector<MailRecipient> recipients;
+    std::string failure;  // the detail; empty: the mail was accepted
+    std::string notice;   // the refused recipient's, when it was
+  } cases[] = {
+      {"temporarily",
+       {{"RCPT", {Reply("450 4.2.1 busy\r\n")}}},
+       {{"a@example.org"}, {"b@example.org"}},
+       "",
+       "server mx.test: RCPT TO:<a@example.org>: temporarily refused: 450 4.2.1 busy"},
+      {"permanently",
+       {{"RCPT", {Reply("250 ok\r\n"), Reply("550 5.1.1 unknown\r\n")}}},
+       {{"a@example.org"}, {"b@example.org", false}},
+       "",
+       "server mx.test: RCPT TO:<b@example.org>: permanently refused: 550 5.1.1 unknown"},
+      {"no_one_left",
+       {{"RCPT", {Reply("451 4.3.0 try later\r\n")}},
+        {"DATA", {Reply("554 5.5.1 no valid recipients\r\n")}}},
+       {{"a@example.org"}},
+       "server mx.test: DATA: refused: 554 5.5.1 no valid recipients; before it RCPT "
+       "TO:<a@example.org>: temporarily refused: 451 4.3.0 try later",
+       ""},
+  };
+  for (const auto& c : cases) {
+    ScriptedPeer peer(c.script);
+    testing::NoticeLog notices;
+    SmtpClient::Options options = Quick();
+    options.notices = &notices;
+    Conversation result = Converse(
+        peer,
+        [&](SmtpClient& client) -> Status {
+          TRY(client.Connect(kHostName));
+          TRY(client.Send(Mail(c.recipients)));
+          return {};
+        },
+        kServer, options);
+    EXPECT_EQ(result.failure ? result.failure->detail : "", c.failure) << c.name;
+    std::vector<std::pair<NoticeKind, std::string>> want;
+    if (!c.notice.empty()) want.emplace_back(NoticeKind::kRcptRefused, c.notice);
+    EXPECT_EQ(notices.notes, want) << c.name;
+  }
+}
+
+// When the request's budget ends a wait, the log says so and names the
+// step; a reply cut short and a command not sent stay out of the
+// transcript. The end-of-data mark needs kEndOfDataReserve of the budget
+// left, or the connection is closed without it and the server drops the
+// mail.
+TEST(SmtpClientTest, BudgetCutsAreToldAsSuch) {
+  using std::chrono::milliseconds;
+  PeerAction slowHelo{{"25", "0 ok\r\n"}, PeerAction::kTalk, milliseconds(300)};
+  const struct {
+    const char* name;
+    PeerScript script;
+    milliseconds budget;
+    std::string detail;  // after "server mx.test: "
+    std::string transcriptTail;
+    std::string wireTail;
+  } cases[] = {
+      {"reply_cut",
+       {{"HELO", {slowHelo}}},
+       milliseconds(100),
+       "HELO: no reply within the request's time budget of 100 ms",
+       "HELO client.test\r\n\nError occured while communicating with the mail server (SENDTO's "
+       "HELO).  The mail server returned <p><p> ",
+       "HELO client.test\r\n"},
+      {"send_cut",
+       {{"RCPT", {FailAfter({"250 ok\r\n"})}}},
+       milliseconds(0),
+       "DATA: not sent within the request's time budget of 0 ms",
+       "RCPT TO:&lt;ann@example.org&gt;\r\n250 ok\r\n",
+       "RCPT TO:<ann@example.org>\r\n"},
+      {"no_time_for_the_reply_to_the_mark",
+       {},
+       milliseconds(5000),
+       "end of data: not sent, less than 10 s of the request's time budget of 5 s left for its "
+       "reply; the connection was closed without it",
+       "DATA\r\n354 go ahead\r\n",
+       "RCPT TO:<ann@example.org>\r\nDATA\r\n"},
+  };
+  for (const auto& c : cases) {
+    ScriptedPeer peer(c.script);
+    SmtpClient::Options options = Quick();
+    options.budget = platform::Deadline(c.budget);
+    Conversation result = Converse(peer, OneMail, kServer, options);
+    ASSERT_TRUE(result.failure) << c.name;
+    EXPECT_EQ(result.failure->detail, "server mx.test: " + c.detail) << c.name;
+    EXPECT_TRUE(result.transcript.ends_with(c.transcriptTail)) << c.name << result.transcript;
+    EXPECT_TRUE(result.wire.ends_with(c.wireTail)) << c.name << result.wire;
+  }
 }
 
 TEST(SmtpClientTest, ConnectionFailureGivesTheSocketPage) {
@@ -283,14 +412,15 @@ TEST(SmtpClientTest, ReplyIsCompleteAtItsFinalLine) {
     std::optional<int> code;
   } cases[] = {
       // clang-format off
-      {"250 ok\r\n", 250}, {"250\r\n", 250}, {"  220 hi\n", 220},
-      {"250-a\r\n250 b\r\n", 250}, {"250-a\n354 b\n", 354},
-      {"99999999999 x\r\n", 1000000000},  // clamped, still a refusal
+      {"250 ok\r\n", 250}, {"250\r\n", 250}, {"220 hi\n", 220}, {"150 x\r\n", 150},
+      {"250-a\r\n250 b\r\n", 250}, {"250-a\n250-b\n250 c\n", 250},
       {"250-a\r\n", std::nullopt}, {"250 ok", std::nullopt}, {"250 ok\r", std::nullopt},
       {"250-a\r\nxyz-\r\n", std::nullopt},
-      // No three-digit code on the final line: complete, but no answer.
+      // Whole, but not well formed: no answer at all.
       {"hello\r\n", -1}, {"25O ok\r\n", -1}, {"queued fine\r\n", -1}, {"25 ok\r\n", -1},
-      {"250-a\r\nok\r\n", -1}, {"\r\n", -1},
+      {"250-a\r\nok\r\n", -1}, {"\r\n", -1}, {"  220 hi\n", -1}, {"2500 x\r\n", -1},
+      {"99999999999 x\r\n", -1}, {"650 x\r\n", -1}, {"250-a\n354 b\n", -1},
+      {"250 a\r\n250 b\r\n", -1}, {"250ok\r\n", -1},
       // clang-format on
   };
   for (const auto& c : cases) {

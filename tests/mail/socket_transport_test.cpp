@@ -38,10 +38,12 @@ TEST(SocketTransportTest, TalksOverLoopback) {
   platform::UniqueFd server(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
   ASSERT_TRUE(server.valid());
 
-  ASSERT_TRUE(transport.Send("HELO client\r\n"));
+  ASSERT_TRUE(transport.Send("HELO client\r\n", platform::Deadline::Never()));
   char buf[32] = {};
   EXPECT_EQ(::recv(server.get(), buf, 13, MSG_WAITALL), 13);
   EXPECT_STREQ(buf, "HELO client\r\n");
+  // A send that must be done by a time already past sends nothing.
+  EXPECT_FALSE(transport.Send("late", Deadline(milliseconds(0))));
 
   const std::string reply = "250-one\r\n250 two\r\n";
   ASSERT_EQ(::send(server.get(), reply.data(), reply.size(), 0), ssize_t(reply.size()));
@@ -69,7 +71,7 @@ TEST(SocketTransportTest, ConnectionCanFail) {
     SocketTransport transport({milliseconds(2000), milliseconds(2000)});
     EXPECT_FALSE(transport.Connect(host, port)) << host;
     EXPECT_NE(transport.error(), "") << host;
-    EXPECT_FALSE(transport.Send("x")) << host;
+    EXPECT_FALSE(transport.Send("x", platform::Deadline::Never())) << host;
   }
 }
 

@@ -115,6 +115,32 @@ TEST(WriteDataFileTest, CsvReaderSeesOneRecordPerSubmission) {
             "['alice mallory', 'FORGED', '1', 'a@x']]\n");
 }
 
+// With DFILEGUARD, a value a spreadsheet would run as a formula gets a
+// leading "'", whatever its first character; other values stay as they are.
+TEST(DataRecordTest, GuardDefusesEveryFormulaLead) {
+  const struct {
+    std::string value;
+    std::string want;  // inside the quoted field
+  } cases[] = {
+      // A CR, like any line end in a value, becomes a space after the guard.
+      {"=1+2", "'=1+2"}, {"+1", "'+1"},    {"-1", "'-1"},  {"@SUM(A1)", "'@SUM(A1)"},
+      {"\t=1", "'\t=1"}, {"\r=1", "' =1"}, {"1=1", "1=1"}, {"a-b", "a-b"},
+      {" =1", " =1"},    {"'=1", "'=1"},   {"", ""},
+  };
+  testing::MapEnvironment env;
+  testing::FixedClock clock;
+  std::vector<FieldDefinition> fields(1);
+  fields[0].name = "v";
+  for (const auto& c : cases) {
+    FieldValues values{c.value};
+    DataRecord escaper(/*spreadsheetGuard=*/true);
+    Result<std::string> record =
+        ExpandPlaceholders("\"$v$\"", PlaceholderValues(fields, values, env, clock), escaper);
+    ASSERT_TRUE(record.ok());
+    EXPECT_EQ(*record, "\"" + c.want + "\"") << ::testing::PrintToString(c.value);
+  }
+}
+
 // Each of many processes writes one long record at the same moment; every
 // record must come out whole, on its own line.
 std::set<std::string> WriteConcurrently(const TempDir& dir, DataFileMode mode, int processes) {

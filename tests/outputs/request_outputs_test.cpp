@@ -23,6 +23,7 @@ struct SiteRequest {
                "<ERRMSGFILE>err.html</ERRMSGFILE>\n<SUCCEEDMSGFILE>ok.html</SUCCEEDMSGFILE>\n" +
                    outputs + "\n<FORMDATA>\n<NAME=\"name\">\n</FORMDATA>\n");
     site.Write("ok.html", "Content-type: text/html\n\nthanks");
+    site.Write("err.html", "Content-type: text/html\n\n$err$");
     const std::string body = "name=" + name;
     fake.env.vars = {{"QUERY_STRING", "t.tpl"},
                      {"REQUEST_METHOD", "POST"},

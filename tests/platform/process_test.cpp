@@ -87,14 +87,18 @@ bool ProcessGone(pid_t pid) {
 TEST(ChildLimitsTest, ChildAndItsGroupAreStoppedAtTheLimit) {
   const struct {
     const char* name;
+    std::string background;  // the grandchild
     std::string script;
   } cases[] = {
-      {"sleeps", "sleep 30"},
-      {"ignores_sigterm", "trap '' TERM; sleep 30; sleep 30"},
+      {"sleeps", "sleep 30", "sleep 30"},
+      {"ignores_sigterm", "sleep 30", "trap '' TERM; sleep 30; sleep 30"},
+      // The child ends at SIGTERM, what it started does not.
+      {"leader_ends_first", "(trap '' TERM; sleep 30)", "sleep 30"},
   };
   for (const auto& c : cases) {
     testing::TempDir dir;
-    const std::string script = "sleep 30 & echo $! > '" + dir.path() + "/grandchild'; " + c.script;
+    const std::string script =
+        c.background + " & echo $! > '" + dir.path() + "/grandchild'; " + c.script;
     auto start = std::chrono::steady_clock::now();
     ChildOutcome shell = RunShellCommand(script, {}, kShort);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.name;

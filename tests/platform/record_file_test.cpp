@@ -1,9 +1,14 @@
 #include "platform/record_file.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "support/cgi_runner.hpp"
 
@@ -73,6 +78,48 @@ TEST(StoreRecordTest, ConcurrentWritersNeverInterleave) {
     at = end + 2;
   }
   EXPECT_EQ(lines, std::size_t{kWriters * kRecords});
+}
+
+// A record after a fragment a crash left starts on a line of its own.
+TEST(StoreRecordTest, RecordAfterAFragmentStartsItsOwnLine) {
+  for (const auto& [before, after] : {std::pair<std::string, std::string>{"a\r\n", "a\r\nb\r\n"},
+                                      {"a\r\nfrag", "a\r\nfrag\r\nb\r\n"}}) {
+    testing::TempDir dir;
+    dir.Write("data", before);
+    EXPECT_EQ(StoreRecord(dir.path() + "/data", RecordMode::kAppend, "b\n"), std::nullopt);
+    EXPECT_EQ(dir.Read("data"), after);
+  }
+}
+
+// A full file system: the records that fit are stored whole, each that
+// doesn't is reported and cut away again, and a smaller one that fits
+// afterwards stands on its own line. The file system is a tmpfs of 16 KiB
+// mounted on the test's own directory, which needs root: without it the
+// test is skipped, except under CI (CI set), which runs as root.
+TEST(StoreRecordTest, FullFileSystemLeavesWholeRecords) {
+  testing::TempDir dir;
+  if (::mount("tmpfs", dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+              "size=16k,mode=0700") != 0) {
+    if (std::getenv("CI") != nullptr) FAIL() << "no tmpfs: " << std::strerror(errno);
+    GTEST_SKIP() << "no tmpfs (needs root): " << std::strerror(errno);
+  }
+  const std::string path = dir.path() + "/data";
+  std::string want;
+  int refused = 0;
+  for (int i = 0; i < 8; ++i) {
+    std::optional<std::string> error =
+        StoreRecord(path, RecordMode::kAppend, std::string(3000, 'x') + "\n");
+    if (error) {
+      EXPECT_EQ(*error, "No space left on device, nothing of it kept");
+      ++refused;
+    } else {
+      want += std::string(3000, 'x') + "\r\n";
+    }
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_EQ(StoreRecord(path, RecordMode::kAppend, "short\n"), std::nullopt);
+  EXPECT_EQ(dir.Read("data"), want + "short\r\n");
+  ::umount2(dir.path().c_str(), MNT_DETACH);
 }
 
 }  // namespace

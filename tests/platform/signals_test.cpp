@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -74,6 +75,40 @@ TEST(TerminationCleanupTest, RemovesTemporaryFilesAndEndsTheChild) {
     }
     EXPECT_EQ(left, 0u) << "signal " << signal;
   }
+}
+
+// Told to stop while a command that ignores SIGTERM runs: its group is
+// killed after the grace, before the program ends, so nothing of it runs on.
+TEST(TerminationCleanupTest, ChildGroupEndsBeforeTheProgram) {
+  testing::TempDir dir;
+  const auto start = std::chrono::steady_clock::now();
+  int status = InChild(
+      [&](int ready) {
+        RunShellCommand("trap '' TERM; echo $$ > '" + dir.path() + "/shell'; printf r >&" +
+                            std::to_string(ready) + "; sleep 30; touch '" + dir.path() + "/ran'",
+                        {}, ChildLimits{std::chrono::seconds(60), std::chrono::milliseconds(300)});
+      },
+      SIGTERM);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  pid_t shell = std::stoi(dir.Read("shell"));
+  EXPECT_TRUE(ProcessGone(shell));
+  if (!ProcessGone(shell)) ::kill(shell, SIGKILL);
+  EXPECT_FALSE(dir.Exists("ran"));
+}
+
+// An ignored SIGCHLD inherited from whoever started the program would lose
+// every child's status: a failing command would read as a success.
+TEST(TerminationCleanupTest, InheritedIgnoredChildSignalIsReset) {
+  int status = InChild(
+      [](int) {
+        ::signal(SIGCHLD, SIG_IGN);
+        InstallTerminationCleanup();
+        ChildOutcome outcome = RunShellCommand("exit 3", {});
+        ::_exit(outcome.ending == ChildOutcome::Ending::kExited && outcome.code == 3 ? 0 : 1);
+      },
+      0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A write to a web server that stopped reading just fails, and SIGPIPE from

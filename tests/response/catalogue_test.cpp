@@ -107,6 +107,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kSenderNotAddress, "Form <f@x>"), "Template Error",
        "The &lt;SENDER&gt; section must hold one mail address (local@domain).  Please check your "
        "template file\n<br><pre>Form &lt;f@x&gt;</pre>"},
+      {Fail(kStateFileIsDataFile), "Template Error",
+       "The &lt;RATELIMIT&gt; state file and the &lt;DFILE&gt; data file must be two different "
+       "files.  Please check your template file"},
       {Fail(kBadAllowOrigin, "https://a.example/"), "Template Error",
        "The &lt;ALLOWORIGIN&gt; section must hold * or origins written scheme://host or "
        "scheme://host:port, such as https://www.example.org.  Please check your template "
@@ -120,6 +123,8 @@ TEST(PageForTest, EveryKindGivesItsPage) {
        "Your browser didn't send any content.  Is it not POST capable?"},
       {Fail(kNegativeContentLength), "No data", "Your browser did not send any data from the form"},
       {Fail(kBodyTooLarge), "Form Submit Error", "The form data is too large."},
+      {Fail(kShortBody), "Form Submit Error",
+       "The form data did not arrive whole.  Please send the form again."},
       {Fail(kInvalidEscape), "Veltrano error", "Invalid escape sequence"},
       {Fail(kMalformedMultipart, {}, "no closing delimiter"), "Form Submit Error",
        "The form data could not be read: it is not valid multipart/form-data."},
@@ -169,9 +174,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
   };
   // What the visitor sent: no status (200 OK), as form mailers answer.
   const std::set<FailureKind> visitors = {
-      kNoCgiEnvironment,      kNotPost,        kNoContentLength,
-      kNegativeContentLength, kBodyTooLarge,   kInvalidEscape,
-      kMalformedMultipart,    kInvalidAddress, kRecipientRefused};
+      kNoCgiEnvironment, kNotPost,         kNoContentLength, kNegativeContentLength,
+      kBodyTooLarge,     kShortBody,       kInvalidEscape,   kMalformedMultipart,
+      kInvalidAddress,   kRecipientRefused};
   auto wantStatus = [&visitors](FailureKind kind) -> std::string_view {
     if (kind == kTooManySubmissions) return "429 Too Many Requests";
     if (kind == kSmtpConnect || kind == kSmtpRefused) return "503 Service Unavailable";

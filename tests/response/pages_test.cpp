@@ -266,25 +266,68 @@ TEST(FieldErrorsTest, ListsTheErrorPagesLinesInOrder) {
   }
 }
 
-TEST(LoadPageFileTest, ReadsTextModeOrFailsWithTheGivenKind) {
+// Both page files are read, in text mode, or the first that can't be is
+// the failure, before anything else happens.
+TEST(LoadPagesTest, ReadsBothPagesOrFailsWithTheFirstMissing) {
   TempDir dir;
   dir.Write("ok.htm", "Content-type: text/html\r\n\r\na // b\r\n");
-  Result<std::string> text =
-      LoadPageFile(dir.path() + "/ok.htm", FailureKind::kSuccessPageUnreadable);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(*text, kHeader + "a // b\n");
-
-  const std::string missing = dir.path() + "/none.htm";
-  Result<std::string> error = LoadPageFile(missing, FailureKind::kErrorPageUnreadable);
+  dir.Write("e.htm", "$err$\r\n");
+  const struct {
+    const char* name;
+    std::string errorPage, successPage;  // empty success page: no SUCCEEDMSGFILE
+    std::optional<FailureKind> failure;
+  } cases[] = {
+      {"both", "e.htm", "ok.htm", std::nullopt},
+      {"error_page_missing", "none.htm", "ok.htm", FailureKind::kErrorPageUnreadable},
+      {"success_page_missing", "e.htm", "none.htm", FailureKind::kSuccessPageUnreadable},
+      {"success_page_a_directory", "e.htm", ".", FailureKind::kSuccessPageUnreadable},
+      {"success_tag_missing", "none.htm", "", FailureKind::kTagMissing},
+  };
+  for (const auto& c : cases) {
+    Template t;
+    t.path = dir.path() + "/t.tpl";
+    t.errorPageFile = dir.path() + "/" + c.errorPage;
+    if (c.successPage.empty()) {
+      t.successPageMissing = Fail(FailureKind::kTagMissing, "SUCCEEDMSGFILE");
+    } else {
+      t.successPageFile = dir.path() + "/" + c.successPage;
+    }
+    Result<PageFiles> pages = LoadPages(t, PathAliases(dir.path()));
+    EXPECT_EQ(pages ? std::nullopt : std::optional(pages.failure().kind), c.failure) << c.name;
+    if (pages) {
+      EXPECT_EQ(pages->successPage, kHeader + "a // b\n");
+      EXPECT_EQ(pages->errorPage, "$err$\n");
+    }
+  }
+  Template t;
+  t.errorPageFile = dir.path() + "/none.htm";
+  Result<PageFiles> missing = LoadPages(t, PathAliases(dir.path()));
   EXPECT_TRUE(
-      FailsWithPage(error, FailureKind::kErrorPageUnreadable, "Load Failure",
+      FailsWithPage(missing, FailureKind::kErrorPageUnreadable, "Load Failure",
                     "Failed to load or locate the file specified in &lt;errTemplateFile&gt;"));
-  EXPECT_EQ(error.failure().detail, missing + ": No such file or directory");
-  EXPECT_TRUE(
-      FailsWithPage(LoadPageFile(missing, FailureKind::kSuccessPageUnreadable),
-                    FailureKind::kSuccessPageUnreadable, "Load Failure",
-                    "Failed to load or locate the file specified in &lt;SucceedMsgFile&gt;"));
-  EXPECT_FALSE(LoadPageFile(dir.path(), FailureKind::kSuccessPageUnreadable));
+  EXPECT_EQ(missing.failure().detail, dir.path() + "/none.htm: No such file or directory");
+}
+
+// With SUCCEEDURL the success page is not read; the failure page is read
+// on its own, so that it is there when another page fails.
+TEST(LoadPagesTest, SucceedUrlSkipsTheSuccessPageAndTheFailurePageComesAlone) {
+  TempDir dir;
+  dir.Write("e.htm", "$err$\n");
+  dir.Write("sorry.htm", "X-A: 1\r\n\r\nsorry\r\n");
+  Template t;
+  t.errorPageFile = dir.path() + "/e.htm";
+  t.successPageFile = dir.path() + "/none.htm";
+  t.successUrl = "/thanks";
+  Result<PageFiles> pages = LoadPages(t, PathAliases(dir.path()));
+  ASSERT_TRUE(pages);
+  EXPECT_FALSE(pages->successPage);
+  EXPECT_EQ(*LoadFailurePage(t, PathAliases(dir.path())), std::nullopt);
+  t.failurePageFile = dir.path() + "/sorry.htm";
+  EXPECT_EQ(*LoadFailurePage(t, PathAliases(dir.path())), "X-A: 1\n\nsorry\n");
+  t.failurePageFile = dir.path() + "/none.htm";
+  EXPECT_TRUE(FailsWithPage(LoadFailurePage(t, PathAliases(dir.path())),
+                            FailureKind::kFailurePageUnreadable, "Load Failure",
+                            "Failed to load or locate the file specified in &lt;FatalMsgFile&gt;"));
 }
 
 // The status goes into IIS's status line, or into a Status line for other

@@ -30,11 +30,6 @@ class MapEnvironment final : public platform::Environment {
 
 class StringInput final : public platform::Input {
  public:
-  std::string ReadText(std::size_t count) override {
-    std::string raw = bytes.substr(consumed, count);
-    consumed += raw.size();
-    return platform::DecodeTextMode(raw);
-  }
   std::string ReadBytes(std::size_t count) override {
     std::string raw = bytes.substr(consumed, count);
     consumed += raw.size();

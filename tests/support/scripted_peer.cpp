@@ -39,7 +39,7 @@ void ScriptedPeer::Act(const std::string& key) {
   state_ = a.then;
 }
 
-bool ScriptedPeer::Send(std::string_view bytes) {
+bool ScriptedPeer::Send(std::string_view bytes, const platform::Deadline&) {
   if (state_ == PeerAction::kClose || state_ == PeerAction::kFail) return false;
   sent += bytes;
   while (state_ == PeerAction::kTalk) {  // a silent peer takes bytes, never acts

@@ -49,7 +49,7 @@ class ScriptedPeer final : public SmtpTransport {
 
   std::optional<std::string> LocalHostName() override { return hostName; }
   bool Connect(const std::string& host, std::uint16_t port) override;
-  bool Send(std::string_view bytes) override;
+  bool Send(std::string_view bytes, const platform::Deadline& until) override;
   platform::ReceiveStatus Receive(std::string& out, std::size_t maxBytes,
                                   const platform::Deadline& deadline) override;
   void Close() override { closed = true; }

@@ -55,5 +55,22 @@ TEST(AddressTest, SenderAndReplyTo) {
   }
 }
 
+// Only ASCII goes into an envelope, and nothing that ends a line or the
+// angle brackets around an address.
+TEST(AddressTest, UnsafeBytesAndNonAscii) {
+  const struct {
+    std::string address;
+    bool unsafe;
+  } cases[] = {
+      // clang-format off
+      {"ann@example.org", false}, {"j@xn--bcher-kva.example", false}, {"\"a b\"@x", false},
+      {"j\xc3\xb6rg@b\xc3\xbc" "cher.example", true}, {"a@x\x80", true}, {"a@x\xff", true},
+      {"a@x\x7f", true}, {"a\r@x", true}, {"a\n@x", true}, {std::string("a\0@x", 4), true},
+      {"<a@x>", true},
+      // clang-format on
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsUnsafeAddress(c.address), c.unsafe) << c.address;
+}
+
 }  // namespace
 }  // namespace veltrano

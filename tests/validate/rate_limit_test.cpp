@@ -1,12 +1,18 @@
 #include "validate/rate_limit.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+
+#include "platform/fd.hpp"
 #include "support/cgi_runner.hpp"
 #include "validate/rate_limit_internal.hpp"
 
@@ -102,6 +108,7 @@ TEST(CountSubmissionTest, OnlyAStateFileIsRewritten) {
   ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
   ASSERT_EQ(::symlink("data.csv", (dir.path() + "/link").c_str()), 0);
   ASSERT_EQ(::symlink("new", (dir.path() + "/dangling").c_str()), 0);
+  ASSERT_EQ(::symlink("data.csv", (dir.path() + "/state2.lock").c_str()), 0);
   dir.Write("state", "990 60 a\n");
   dir.Write("empty", "");
   const struct {
@@ -110,10 +117,11 @@ TEST(CountSubmissionTest, OnlyAStateFileIsRewritten) {
     std::string problem;  // after "<path>: "
   } cases[] = {
       {"missing/state", Outcome::kUnusable, "No such file or directory"},
-      {"sub", Outcome::kUnusable, "Is a directory"},
+      {"sub", Outcome::kUnusable, "not a regular file"},
       {"fifo", Outcome::kUnusable, "not a regular file"},
       {"link", Outcome::kUnusable, "a symbolic link, not followed"},
       {"dangling", Outcome::kUnusable, "a symbolic link, not followed"},
+      {"state2", Outcome::kUnusable, "its lock file {path}.lock: a symbolic link, not followed"},
       {"data.csv", Outcome::kUnusable, "not a rate-limit state file, left as it is"},
       {"crlf", Outcome::kUnusable, "not a rate-limit state file, left as it is"},
       {"empty", Outcome::kAccepted, ""},
@@ -123,7 +131,9 @@ TEST(CountSubmissionTest, OnlyAStateFileIsRewritten) {
     const std::string path = dir.path() + "/" + c.file;
     RateVerdict v = CountSubmission(RateLimit{path, 1, 60}, "a", 1000);
     EXPECT_EQ(v.outcome, c.outcome) << c.file;
-    EXPECT_EQ(v.problem, c.problem.empty() ? "" : path + ": " + c.problem) << c.file;
+    std::string problem = c.problem;
+    if (auto at = problem.find("{path}"); at != std::string::npos) problem.replace(at, 6, path);
+    EXPECT_EQ(v.problem, problem.empty() ? "" : path + ": " + problem) << c.file;
   }
   EXPECT_EQ(dir.Read("data.csv"), data);
   EXPECT_EQ(dir.Read("crlf"), "990 60 a\r\n");
@@ -132,21 +142,78 @@ TEST(CountSubmissionTest, OnlyAStateFileIsRewritten) {
   EXPECT_EQ(dir.Read("state"), "990 60 a\n");
 }
 
-// A state file that can't be written lets submissions through, saying why:
-// no room for the file to grow (as root too).
-TEST(CountSubmissionTest, UnwritableStateFileStepsAside) {
+// A state that can't be replaced (no room for the file to grow, as root
+// too) lets submissions through, saying why, and keeps its old lines whole.
+TEST(CountSubmissionTest, UnwritableStateKeepsItsLines) {
   testing::TempDir dir;
+  const std::string state = "990 60 b\n995 60 c\n";
+  dir.Write("state", state);
   pid_t pid = ::fork();
   if (pid == 0) {
     ::signal(SIGXFSZ, SIG_IGN);
-    rlimit none{0, 0};
-    ::setrlimit(RLIMIT_FSIZE, &none);
+    rlimit small{10, 10};
+    ::setrlimit(RLIMIT_FSIZE, &small);
     RateVerdict v = CountSubmission(RateLimit{dir.path() + "/state", 1, 60}, "a", 1000);
-    ::_exit(v.outcome == Outcome::kUnusable && v.problem.ends_with("File too large") ? 0 : 1);
+    ::_exit(v.outcome == Outcome::kUnusable &&
+                    v.problem.ends_with("File too large, its 2 lines kept as they were")
+                ? 0
+                : 1);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(dir.Read("state"), state);
+  EXPECT_FALSE(dir.Exists("state.tmp"));
+}
+
+// A lock held elsewhere is waited for briefly, not for the request's
+// budget: the limit then steps aside.
+TEST(CountSubmissionTest, HeldLockIsWaitedForBriefly) {
+  testing::TempDir dir;
+  dir.Write("state.lock", "");
+  platform::UniqueFd holder(::open((dir.path() + "/state.lock").c_str(), O_RDWR));
+  ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+  const auto start = std::chrono::steady_clock::now();
+  RateVerdict v =
+      CountSubmission(RateLimit{dir.path() + "/state", 1, 60}, "a", 1000,
+                      platform::Deadline(std::chrono::seconds(30)), std::chrono::milliseconds(100));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(v.outcome, Outcome::kUnusable);
+  EXPECT_EQ(v.problem, dir.path() + "/state: no lock within 100 ms");
+}
+
+// Whoever reads the state while requests replace it sees a whole state,
+// never an emptied or half-written one.
+TEST(CountSubmissionTest, StateIsReplacedWhole) {
+  testing::TempDir dir;
+  std::string state;
+  for (int i = 0; i < 500; ++i) state += "1000 3600 10.0.0." + std::to_string(i) + "\n";
+  dir.Write("state", state);
+  const RateLimit limit{dir.path() + "/state", 5, 3600};
+  std::vector<pid_t> children;
+  for (int i = 0; i < 20; ++i) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int j = 0; j < 5; ++j) CountSubmission(limit, "203.0.113." + std::to_string(i), 2000);
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  std::size_t reads = 0, lines = 500;
+  for (bool running = true; running; ++reads) {
+    running = false;
+    for (pid_t& pid : children) {
+      if (pid != 0 && ::waitpid(pid, nullptr, WNOHANG) == pid) pid = 0;
+      running = running || pid != 0;
+    }
+    const std::string now = dir.Read("state");
+    const std::size_t count = static_cast<std::size_t>(std::count(now.begin(), now.end(), '\n'));
+    ASSERT_TRUE(now.ends_with('\n')) << "after " << reads << " reads";
+    ASSERT_GE(count, lines) << "after " << reads << " reads";
+    lines = count;
+  }
+  EXPECT_EQ(lines, 600u);
 }
 
 TEST(CountSubmissionTest, CorruptStateIsRepaired) {
