@@ -193,7 +193,7 @@ void CheckPlaceholders(std::string_view text, std::string_view where, const Temp
   const std::vector<FieldDefinition>& fields = report.parsed.fields;
   const FieldValues values(fields.size(), std::string("set"));
   const PlaceholderValues lookup(fields, values, env, clock);
-  std::vector<std::string_view> known;
+  std::vector<std::string_view> known(pageNames.begin(), pageNames.end());
   for (const FieldDefinition& field : fields) known.push_back(field.name);
   for (std::string_view name : ClockPlaceholderNames()) known.push_back(name);
   known.insert(known.end(), kServerVariables.begin(), kServerVariables.end());

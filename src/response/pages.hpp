@@ -16,10 +16,11 @@
 // "$err$" (any letter case), field by field in template order: the
 // required-field text of a missing required field, the type text of an
 // invalid one, then the MAXLENERR text of one that is too long; a file
-// without the marker gives an empty response. The page before expansion is bounded at kMaxExpandedLength, and
-// so is the expanded page. Both pages are expanded with their replacements
-// HTML-escaped, and kept on one line in the page's header block (HtmlPage).
-// For a script the error page's lines are a list instead (FieldErrors).
+// without the marker gives an empty response. The page before expansion is
+// bounded at kMaxExpandedLength, and so is the expanded page. Both pages
+// are expanded with their replacements HTML-escaped, and kept on one line
+// in the page's header block (HtmlPage). For a script the error page's
+// lines are a list instead (FieldErrors).
 //
 // The site's failure page (FATALMSGFILE) stands in for the fatal pages
 // once the template is read. It is expanded like the success page, and

@@ -101,6 +101,7 @@ class CheckTest : public ::testing::Test {
     site_.Write("error.htm", ReadSource("examples/error.htm"));
     site_.Write("success.htm", ReadSource("examples/success.htm"));
     site_.Write("bare.htm", "<HTML>Thank you</HTML>\n");
+    site_.Write("sorry.htm", "<h1>$errtitle$</h1>$err$ $name$ $eror$\n");
     site_.Write("list.txt", "ok@example.org\nAnn <ann@example.org>\n");
     fs::create_symlink(data_.path() + "/elsewhere", data_.path() + "/link");
     fs::create_directory(keys_.path() + "/gnupg");
@@ -165,6 +166,22 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
       {"error_page_without_list", "error.htm<", "success.htm<",
        "error: the error page (ERRMSGFILE) {site}/success.htm holds no $err$: a submission with "
        "failed fields gets an empty answer\n"},
+      {"bad_origin", "<DEBUG>", "<ALLOWORIGIN>https://a.example/</ALLOWORIGIN><DEBUG>",
+       "error: ALLOWORIGIN entry is not an origin (scheme://host[:port]): https://a.example/\n"},
+      {"bad_url", "<DEBUG>", "<SUCCEEDURL>thanks.htm?n=$name$</SUCCEEDURL><DEBUG>",
+       "error: SUCCEEDURL is not an http(s) URL or a path: thanks.htm?n=$name$\n"},
+      {"url_hides_page", "<DEBUG>", "<SUCCEEDURL>https://a.example/t</SUCCEEDURL><DEBUG>",
+       "warning: SUCCEEDURL and SUCCEEDMSGFILE: success redirects to https://a.example/t, the "
+       "success page success.htm is never shown\n",
+       0},
+      {"failure_page_missing", "<DEBUG>", "<FATALMSGFILE>sory.htm</FATALMSGFILE><DEBUG>",
+       "error: {me} cannot read the failure page (FATALMSGFILE) {site}/sory.htm: No such file or "
+       "directory (did you mean sorry.htm?)\n"},
+      {"failure_page_checked", "<DEBUG>", "<FATALMSGFILE>sorry.htm</FATALMSGFILE><DEBUG>",
+       "error: the failure page (FATALMSGFILE) {site}/sorry.htm has no header block: it must "
+       "begin with CGI header lines such as Content-type: text/html and an empty line\n"
+       "warning: placeholder $eror$ in the failure page (FATALMSGFILE) {site}/sorry.htm names no "
+       "field and no variable a web server sets (did you mean $err$?)\n"},
       {"bad_address_file", "<DEBUG>", "<ADRFILE>list.txt</ADRFILE><DEBUG>",
        "error: the address file (ADRFILE) {site}/list.txt, line 2: Ann <ann@example.org> is not a "
        "usable mail address\n"},
