@@ -100,6 +100,7 @@ class CheckTest : public ::testing::Test {
   void SetUp() override {
     site_.Write("error.htm", ReadSource("examples/error.htm"));
     site_.Write("success.htm", ReadSource("examples/success.htm"));
+    site_.Write("failure.htm", ReadSource("examples/failure.htm"));
     site_.Write("bare.htm", "<HTML>Thank you</HTML>\n");
     site_.Write("sorry.htm", "<h1>$errtitle$</h1>$err$ $name$ $eror$\n");
     site_.Write("list.txt", "ok@example.org\nAnn <ann@example.org>\n");
@@ -316,7 +317,7 @@ TEST_F(CheckTest, ChecksWithTheUsersRights) {
 // web server's user (here the data directory), the key of root@localhost in
 // the keyring.
 TEST_F(CheckTest, ExamplesHaveNoError) {
-  for (const char* name : {"contact.tpl", "secure.tpl"}) {
+  for (const char* name : {"contact.tpl", "secure.tpl", "fetch.tpl"}) {
     std::string text = ReadSource(std::string("examples/") + name);
     Replace(text, "/var/lib/veltrano/", data_.path() + "/");
     site_.Write(name, text);
@@ -326,7 +327,7 @@ TEST_F(CheckTest, ExamplesHaveNoError) {
                              "root@localhost default default never 2>/dev/null && gpgconf "
                              "--kill gpg-agent";
   ASSERT_EQ(std::system(keygen.c_str()), 0);
-  CheckRun run = Check("--offline contact.tpl secure.tpl");
+  CheckRun run = Check("--offline contact.tpl secure.tpl fetch.tpl");
   EXPECT_EQ(run.output.find(": error: "), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 0) << run.output;
 }

@@ -247,6 +247,18 @@ class Postfix:
             time.sleep(0.1)
 
 
+def _point(template, name, sections):
+    """`template` with each section of `sections` ({TAG: text}) holding the
+    text given; each must be there exactly once."""
+    for tag, text in sections.items():
+        end = "DFILE" if tag.startswith("DFILE ") else tag
+        template, n = re.subn(r"<%s>.*?</%s>" % (tag, end),
+                              lambda m: "<%s>%s</%s>" % (tag, text, end), template, flags=re.S)
+        if n != 1:
+            raise Failure("examples/%s has no %s section to point" % (name, tag))
+    return template
+
+
 def make_site(stack, program, smtp, recipient="root@localhost"):
     """The example site: contact.html in htdocs/, its hidden field "to" set
     to `recipient`; the program with contact.tpl and its pages in cgi-bin/,
@@ -263,25 +275,49 @@ def make_site(stack, program, smtp, recipient="root@localhost"):
     if n != 1:
         raise Failure('examples/contact.html has no hidden field "to" to point')
     write(os.path.join(htdocs, "contact.html"), form)
-    for name in ("success.htm", "error.htm"):
+    for name in ("success.htm", "error.htm", "failure.htm"):
         shutil.copy(os.path.join(examples, name), cgi)
     with open(os.path.join(examples, "contact.tpl")) as f:
-        template = f.read()
-    template, n1 = re.subn(r"<SMTPSERVER>.*?</SMTPSERVER>",
-                           "<SMTPSERVER>%s</SMTPSERVER>" % smtp, template)
-    template, n2 = re.subn(r"<DFILE APPEND>.*?</DFILE>",
-                           "<DFILE APPEND>%s/contact.csv</DFILE>" % data, template)
-    template, n3 = re.subn(r"<RATELIMIT>/var/lib/veltrano/",
-                           "<RATELIMIT>%s/" % data, template)
-    template, n4 = re.subn(r"<RECIPIENTS>.*?</RECIPIENTS>",
-                           "<RECIPIENTS>%s</RECIPIENTS>" % recipient, template, flags=re.S)
-    if (n1, n2, n3, n4) != (1, 1, 1, 1):
-        raise Failure("examples/contact.tpl has no SMTPSERVER, DFILE APPEND, RATELIMIT or "
-                      "RECIPIENTS section to point")
+        template = _point(f.read(), "contact.tpl", {
+            "SMTPSERVER": smtp, "DFILE APPEND": data + "/contact.csv",
+            "RATELIMIT": data + "/ratelimit 5 3600", "RECIPIENTS": recipient})
     write(os.path.join(cgi, "contact.tpl"), template)
     shutil.copy(program, os.path.join(cgi, "veltrano2.exe"))
     os.chmod(os.path.join(cgi, "veltrano2.exe"), 0o755)
     return site
+
+
+def origin(port):
+    return "http://127.0.0.1:%d" % port
+
+
+def cross_origin_site(site, smtp, page_origin, cgi_origin, recipient="root@localhost"):
+    """The example of a static site on another origin than the form mailer,
+    added to a make_site() site: fetch.html, form.html (the same form
+    without its script, posted by the browser itself) and thanks.html in
+    htdocs/, for `page_origin`; their form's action the program at
+    `cgi_origin`, with fetch.tpl in cgi-bin/: ALLOWORIGIN `page_origin`, its
+    SUCCEEDURL that origin's thanks.html, its mail server `smtp`, its
+    recipients `recipient`, its rate-limit state in data/."""
+    examples = os.path.join(ROOT, "examples")
+    htdocs, cgi, data = (os.path.join(site, d) for d in ("htdocs", "cgi-bin", "data"))
+    with open(os.path.join(examples, "fetch.html"), encoding="utf-8") as f:
+        page, n = re.subn(r'action="[^"]*"',
+                          'action="%s/cgi-bin/veltrano2.exe?fetch.tpl"' % cgi_origin, f.read())
+    page, m = re.subn(r'(<input type="hidden" name="to" value=")[^"]*"',
+                      r'\g<1>%s"' % recipient, page)
+    plain, k = re.subn(r"<script>.*?</script>\n", "", page, flags=re.S)
+    if (n, m, k) != (1, 1, 1):
+        raise Failure('examples/fetch.html has no action, hidden field "to" or script to point')
+    write(os.path.join(htdocs, "fetch.html"), page)
+    write(os.path.join(htdocs, "form.html"), plain)
+    shutil.copy(os.path.join(examples, "thanks.html"), htdocs)
+    with open(os.path.join(examples, "fetch.tpl"), encoding="utf-8") as f:
+        template = _point(f.read(), "fetch.tpl", {
+            "SMTPSERVER": smtp, "RATELIMIT": data + "/ratelimit 5 3600",
+            "RECIPIENTS": recipient, "ALLOWORIGIN": page_origin,
+            "SUCCEEDURL": page_origin + "/thanks.html"})
+    write(os.path.join(cgi, "fetch.tpl"), template)
 
 
 def _wait_for_port(proc, port, log):
@@ -303,17 +339,19 @@ APACHE_MODULES = {
 }
 
 
-def apache(stack, site, cgi_module):
-    """Apache 2.4 serving `site` (htdocs/ at /, cgi-bin/ at /cgi-bin/)."""
+def apache(stack, site, cgi_module, origins=1):
+    """Apache 2.4 serving `site` (htdocs/ at /, cgi-bin/ at /cgi-bin/), on as
+    many loopback ports as `origins`: the same site on each, each port
+    another origin to a browser (Server.ports)."""
     root = stack.dir("apache")
     conf, logs = stack.dir("apache", "conf"), stack.dir("apache", "logs")
-    port = free_port()
+    ports = [free_port() for _ in range(origins)]
     lines = ["LoadModule %s_module /usr/lib/apache2/modules/mod_%s.so" % (m, m)
              for m in APACHE_MODULES[cgi_module] + ["authz_core", "mime", "dir", "alias"]]
     lines += [
         'ServerRoot "%s"' % root,
         "ServerName 127.0.0.1",
-        "Listen 127.0.0.1:%d" % port,
+        *["Listen 127.0.0.1:%d" % port for port in ports],
         'PidFile "%s/apache.pid"' % stack.sockets,
         'DefaultRuntimeDir "%s"' % stack.sockets,
         "Mutex file:%s default" % stack.sockets,
@@ -336,9 +374,12 @@ def apache(stack, site, cgi_module):
     log = os.path.join(logs, "error.log")
     proc = stack.spawn(["apache2", "-d", root, "-f", os.path.join(conf, "httpd.conf"),
                         "-DNO_DETACH"], os.path.join(logs, "stdout.log"))
-    _wait_for_port(proc, port, log)
-    return Server("Apache mod_" + cgi_module, port, [log, os.path.join(logs, "stdout.log")],
-                  proc)
+    for port in ports:
+        _wait_for_port(proc, port, log)
+    server = Server("Apache mod_" + cgi_module, ports[0],
+                    [log, os.path.join(logs, "stdout.log")], proc)
+    server.ports = ports
+    return server
 
 
 FCGIWRAP_CHILDREN = 4
@@ -421,13 +462,16 @@ PROGRAM_LINE = re.compile(r"^%s|AH01215: stderr from \S+: %s|FastCGI sent in std
 class Server:
     def __init__(self, name, port, logs, proc, helpers=()):
         self.name, self.port, self.logs = name, port, logs
+        self.ports = [port]
         self.procs = [proc, *helpers]
 
-    def request(self, method, path, body=None, content_type=None):
+    def request(self, method, path, body=None, content_type=None, headers=None):
         """(status, headers, body text, seconds) of one request (`body` text
-        or bytes); the whole response is read, so a cut or reset connection
-        raises."""
-        headers = {"Content-Type": content_type} if content_type else {}
+        or bytes, with `headers` beside Content-Type); the whole response is
+        read, so a cut or reset connection raises."""
+        headers = dict(headers or {})
+        if content_type:
+            headers["Content-Type"] = content_type
         start = time.monotonic()
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         try:

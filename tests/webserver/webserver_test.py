@@ -62,7 +62,8 @@ MULTIPART = Multipart(
 
 # (case, method, program, template, body, HTTP status, texts the page holds,
 # text it ends with). A fault the administrator must fix is a 500; what the
-# visitor sent gets its page with 200.
+# visitor sent gets its page with 200. Once the template is read, failures
+# show the site's failure page (failure.htm).
 CASES = [
     ("accepted submission", "POST", "veltrano2.exe", "contact.tpl", ACCEPTED, 200,
      ["<TITLE>Thank you</TITLE>", "<H1>Thank you, Ann Example</H1>"], "</HTML>"),
@@ -75,10 +76,9 @@ CASES = [
     ("renamed program", "POST", "veltrano.exe", "contact.tpl", ACCEPTED, 500,
      ["<TITLE>Critical error</TITLE>"], "the type of web server you are running."),
     ("body over 1 MiB", "POST", "veltrano2.exe", "contact.tpl", OVER_1_MIB, 200,
-     ["<TITLE>Form Submit Error</TITLE>The form data is too large."], "too large."),
+     ["<H1>Your message could not be sent</H1>", "<P>Form Submit Error.</P>"], "</HTML>"),
     ("GET request", "GET", "veltrano2.exe", "contact.tpl", None, 200,
-     ["<TITLE>Form Submit Error</TITLE>You must submit a form with a POST method."],
-     "POST method."),
+     ["<H1>Your message could not be sent</H1>", "<P>Form Submit Error.</P>"], "</HTML>"),
 ]
 # Far below the 5 s that mod_cgid stalls for when a body is left unread (the
 # fault this bound catches), and above what a busy machine adds to a
