@@ -36,13 +36,18 @@ enum class FailureKind {
   kBadTypeErrLine,       // text: the token
   kBadMaxLenLine,        // text: the token
   kBadMaxLenErrLine,     // text: the token
+  kBadAttachLine,        // text: the token
+  kBadAttachErrLine,     // text: the token
   kHtmlInErrorText,      // text: the field's name, or "(null)"
   kSendToWithRespondTo,
   kRequiredWithoutText,  // text: the field's name, or "(null)"
   kTypeWithoutText,      // text: the field's name, or "(null)"
   kMaxLenWithoutText,    // text: the field's name, or "(null)"
+  kAttachWithoutText,    // text: the field's name, or "(null)"
   kEntryWithoutName,     // text: the whole entry
   kBadRateLimit,         // text: the RATELIMIT section
+  kBadMaxUpload,         // text: the MAXUPLOAD section
+  kBadPgpMime,           // text: the PGPMIME section
   // Form
   kNotPost,
   kNoContentLength,

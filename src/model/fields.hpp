@@ -27,12 +27,17 @@ struct FieldDefinition {
   FieldType type = FieldType::kNone;
   std::optional<std::size_t> maxLength{};     // longest value: characters of UTF-8, else bytes
   std::optional<std::string> maxLengthErr{};  // error-page line for a value over maxLength
+  // ATTACH: a file input whose file goes with the main mails. The extensions
+  // (lower case, without the dot) its file's name may end in.
+  std::optional<std::vector<std::string>> attach{};
+  std::optional<std::string> attachErr{};  // error-page line for a file ATTACH refuses
 };
 
 struct FieldCheck {
   bool isMissing = false;  // no value came in (for a required field, also an empty one)
   bool isInvalid = false;  // the value failed its type check
   bool isTooLong = false;  // the value is longer than maxLength
+  bool isBadFile = false;  // the file's name or first bytes are not of an ATTACH type
 };
 
 // The submitted value of each field, trimmed; none when not sent or sent

@@ -21,7 +21,10 @@
 // or "@domain" per line, trimmed, blank lines ignored), RATELIMIT ("PATH
 // COUNT SECONDS": an absolute path and two positive numbers, else a
 // template failure), DEBUG ("off", any case, turns the debug switch off) and
-// DFILEGUARD ("on", any case).
+// DFILEGUARD ("on", any case). MAXUPLOAD (a number of bytes, at most
+// kMaxUploadCeiling) bounds the files of the ATTACH fields, and PGPMIME
+// ("on" or "off") chooses RFC 3156 for encrypted mails; anything else in
+// either is a template failure.
 #pragma once
 
 #include <optional>

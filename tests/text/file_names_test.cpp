@@ -20,8 +20,15 @@ TEST(CleanFileNameTest, KeepsTheLastComponentWithoutControls) {
       {"trailing_separator", "dir/", ""},
       {"controls", "c\r\nv\t\x01\x7f.pdf", "cv.pdf"},
       {"c1_control", "cv\xc2\x85.pdf", "cv.pdf"},
-      {"direction_override", "cv\xe2\x80\xae" "fdp.exe", "cvfdp.exe"},
-      {"isolates_and_marks", "\xe2\x81\xa6" "a\xe2\x80\x8f" "b\xd8\x9c.png", "ab.png"},
+      {"direction_override",
+       "cv\xe2\x80\xae"
+       "fdp.exe",
+       "cvfdp.exe"},
+      {"isolates_and_marks",
+       "\xe2\x81\xa6"
+       "a\xe2\x80\x8f"
+       "b\xd8\x9c.png",
+       "ab.png"},
       {"spaces_trimmed", "  my cv .pdf ", "my cv .pdf"},
       {"quotes_kept", "a\"b'c;d.pdf", "a\"b'c;d.pdf"},
       {"utf8_kept", "Lebenslauf J\xc3\xbcrgen \xe2\x82\xac.pdf",
@@ -35,6 +42,12 @@ TEST(CleanFileNameTest, KeepsTheLastComponentWithoutControls) {
   }
 }
 
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(CleanFileNameTest, CutsLongNamesAtACharacterAndKeepsTheExtension) {
   const std::string euro = "\xe2\x82\xac";  // three bytes
   const struct {
@@ -46,16 +59,7 @@ TEST(CleanFileNameTest, CutsLongNamesAtACharacterAndKeepsTheExtension) {
       {"one_over", std::string(252, 'a') + ".pdf", std::string(251, 'a') + ".pdf"},
       {"thousand", std::string(1000, 'a') + ".pdf", std::string(251, 'a') + ".pdf"},
       // 83 euros are 249 bytes; the 84th would end at 252, past 251.
-      {"no_split_character", "x" + [&] {
-         std::string s;
-         for (int i = 0; i < 300; ++i) s += euro;
-         return s;
-       }() + ".pdf",
-       "x" + [&] {
-         std::string s;
-         for (int i = 0; i < 83; ++i) s += euro;
-         return s;
-       }() + ".pdf"},
+      {"no_split_character", "x" + Repeat(euro, 300) + ".pdf", "x" + Repeat(euro, 83) + ".pdf"},
       {"long_extension_cut", std::string(300, 'a') + "." + std::string(20, 'b'),
        std::string(255, 'a')},
   };
