@@ -52,7 +52,7 @@ enum class FailureKind {
   kNotPost,
   kNoContentLength,
   kNegativeContentLength,
-  kBodyTooLarge,
+  kBodyTooLarge,  // CONTENT_LENGTH over the limit, or the kept files over MAXUPLOAD
   kInvalidEscape,
   kMalformedMultipart,  // detail: what breaks the multipart/form-data framing
   kTooManySubmissions,  // over the RATELIMIT

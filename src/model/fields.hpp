@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veltrano {
@@ -44,9 +46,20 @@ struct FieldCheck {
 // empty. Untrusted visitor text.
 using FieldValues = std::vector<std::optional<std::string>>;
 
+// The bytes of an uploaded file: a view into the request's body, which it
+// keeps alive, so that a file is never copied on its way to the mails.
+// Untrusted visitor bytes.
+struct FileBytes {
+  std::shared_ptr<const std::string> body;
+  std::string_view bytes;
+};
+
 struct Submission {
-  FieldValues values;
+  FieldValues values;  // an ATTACH field's value is its file's cleaned name
   std::vector<FieldCheck> checks;
+  // The file of each ATTACH field that came with one ATTACH accepts; none
+  // for every other field.
+  std::vector<std::optional<FileBytes>> files{};
   bool hasFieldErrors = false;
 };
 

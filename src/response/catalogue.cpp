@@ -157,7 +157,7 @@ constexpr PageRow kPages[] = {
     {kNegativeContentLength, "No data", "Your browser did not send any data from the form",
      kNothing, "", "negative CONTENT_LENGTH", kNoStatus},
     {kBodyTooLarge, "Form Submit Error", "The form data is too large.", kNothing, "",
-     "form body over 1 MiB refused", kNoStatus},
+     "form body over its size limit refused", kNoStatus},
     {kInvalidEscape, "Veltrano error", "Invalid escape sequence", kNothing, "",
      "invalid %-escape in the form body", kNoStatus},
     {kMalformedMultipart, "Form Submit Error",
@@ -224,7 +224,7 @@ constexpr NoticeRow kNotices[] = {
      "honeypot filled in, submission discarded (no mail, command or record)"},
     {NoticeKind::kRateLimitUnusable, "rate limit not applied, the state file cannot be used"},
     {NoticeKind::kRateLimitRepaired, "rate limit state file had unreadable lines, dropped"},
-    {NoticeKind::kFileDropped, "uploaded file not mailed, its name stands as the value"},
+    {NoticeKind::kFileDropped, "uploaded file not mailed, its field has no ATTACH or has a file"},
     {NoticeKind::kReplyToInvalid, "no Reply-To header, REPLYTO is not a usable address"},
     {NoticeKind::kLongLineKept,
      "body line over 998 bytes sent unsplit (the extra header sets the encoding), a server may "
