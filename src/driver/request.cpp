@@ -79,9 +79,10 @@ class Request {
     if (!parsed) return parsed.failure();
     const Template& t = *parsed;
 
-    Result<FormInput> form = ReadForm(system_.env, system_.input, log_);
+    Result<FormInput> form = ReadForm(system_.env, system_.input, log_, FileRulesOf(t));
     if (!form) return form.failure();
     Submission submission = CheckSubmission(t.fields, *form);
+    form->files.clear();  // the files the mails take live on in the submission alone
     if (submission.hasFieldErrors) return ShowErrorPage(t, aliases, submission);
     debug_ = debug_ && t.abuse.debugAllowed;
     const std::optional<std::string> client = system_.env.Get("REMOTE_ADDR");
@@ -95,10 +96,18 @@ class Request {
           !counted)
         return counted;
     }
-    return Complete(t, aliases, submission.values);
+    return Complete(t, aliases, submission.values, std::move(submission.files));
   }
 
  private:
+  static FileRules FileRulesOf(const Template& t) {
+    FileRules rules{{}, t.maxUpload};
+    for (const FieldDefinition& field : t.fields) {
+      if (field.attach) rules.fields.push_back(field.name);
+    }
+    return rules;
+  }
+
   PlaceholderValues Values(const Template& t, const FieldValues& values) const {
     return PlaceholderValues(t.fields, values, system_.env, system_.clock);
   }
@@ -136,13 +145,17 @@ class Request {
 
   // The work of an accepted submission, in its fixed order. Recipient
   // values go on as the mails took them, in lower case.
-  Status Complete(const Template& t, const PathAliases& aliases, const FieldValues& submitted) {
+  Status Complete(const Template& t, const PathAliases& aliases, const FieldValues& submitted,
+                  FieldFiles files) {
     Transcript transcript;
     std::optional<FieldValues> lowered;
     if (t.mail) {
-      const MailOrder order{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody};
+      const MailOrder order{*t.mail,           t.fields,       t.addressFile,
+                            t.responseSubject, t.responseBody, t.pgpMime};
       lowered = LowerCaseRecipients(order, submitted);
-      if (Status mailed = Mail(t, order, aliases, submitted, *lowered, transcript); !mailed) {
+      if (Status mailed =
+              Mail(t, order, aliases, submitted, *lowered, std::move(files), transcript);
+          !mailed) {
         return mailed;
       }
     } else if (std::string asked = UnsentMail(t); !asked.empty()) {
@@ -171,7 +184,8 @@ class Request {
 
   // Every mail built first, then all sent in one session.
   Status Mail(const Template& t, const MailOrder& order, const PathAliases& aliases,
-              const FieldValues& submitted, const FieldValues& lowered, Transcript& transcript) {
+              const FieldValues& submitted, const FieldValues& lowered, FieldFiles files,
+              Transcript& transcript) {
     if (Status allowed = CheckRecipients(t, submitted); !allowed) return allowed;
     SocketTimeouts timeouts;
     timeouts.budget = settings_.budget;
@@ -181,7 +195,7 @@ class Request {
     PgpEncryptor pgp(system_.env, ChildLimits(), settings_.pgpDirectory);
     const std::string_view messageIdHost = hostName ? std::string_view(*hostName) : "";
     const MailSources sources{system_.env, system_.clock, aliases, t.path, pgp, messageIdHost};
-    Result<Outbox> outbox = BuildOutbox(order, submitted, lowered, sources, log_);
+    Result<Outbox> outbox = BuildOutbox(order, submitted, lowered, sources, log_, std::move(files));
     if (!outbox) return outbox.failure();
     SmtpClient::Options options;
     options.budget = settings_.budget;

@@ -1,5 +1,6 @@
 #include "mail/smtp_client.hpp"
 
+#include "mail/message.hpp"
 #include "mail/smtp_client_internal.hpp"
 #include "text/text.hpp"
 
@@ -14,6 +15,8 @@ constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 constexpr std::size_t kReceiveChunk = 499;
 constexpr int kRefusal = 400;  // a code at or above this refuses
 constexpr int kStartMailInput = 354;
+// How much of a shared text is prepared and sent at a time.
+constexpr std::size_t kSendChunk = 64 * 1024;
 
 bool IsReplySeparator(char c) {
   return c == ' ' || c == '-';
@@ -210,10 +213,8 @@ Status SmtpClient::Send(const OutgoingMail& mail) {
   Record(data.text);
   if (data.code != kStartMailInput) return AbortMail("DATA", data, refused);
 
-  // The text and the end-of-data mark in one send: nothing is awaited
-  // between them.
   Record("\r\n.\r\n");
-  if (!broken_ && !transport_.Send(mail.text + "\r\n.\r\n")) broken_ = true;
+  if (!broken_ && !SendText(mail)) broken_ = true;
   SmtpReply done = ReadReply();
   Record(done.text);
   if (Refuses(done.code)) return AbortMail("end of data", done, refused);
@@ -224,6 +225,30 @@ Status SmtpClient::Send(const OutgoingMail& mail) {
     }
   }
   return {};
+}
+
+bool SmtpClient::SendText(const OutgoingMail& mail) {
+  constexpr std::string_view kEnd = "\r\n.\r\n";
+  // The text and the end-of-data mark in one send: nothing is awaited
+  // between them.
+  if (mail.pieces.empty()) return transport_.Send(mail.text + std::string(kEnd));
+  if (!transport_.Send(mail.text)) return false;
+  // Shared texts are prepared for the wire a chunk at a time: a file's
+  // encoding is never copied whole.
+  WireWriter writer;
+  std::string chunk;
+  for (const MailPiece& piece : mail.pieces) {
+    for (std::string_view text : {std::string_view(*piece.shared), std::string_view(piece.after)}) {
+      for (std::size_t at = 0; at < text.size(); at += kSendChunk) {
+        chunk.clear();
+        writer.Feed(text.substr(at, kSendChunk), chunk);
+        if (!transport_.Send(chunk)) return false;
+      }
+    }
+  }
+  chunk.clear();
+  writer.Finish(chunk);
+  return transport_.Send(chunk + std::string(kEnd));
 }
 
 int SmtpClient::Quit() {

@@ -89,6 +89,8 @@ class SmtpClient {
 
  private:
   void SendCommand(std::string_view command, bool record = true);
+  // The mail's text and the end-of-data mark; false when a send failed.
+  bool SendText(const OutgoingMail& mail);
   SmtpReply ReadReply();
   void Record(std::string_view protocolText);
   Status Refused(std::string_view command, const SmtpReply& reply,
