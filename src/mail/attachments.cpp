@@ -73,25 +73,23 @@ std::string Base64Lines(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   constexpr std::size_t kBytesPerLine = kBase64Line / 4 * 3;
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4 + bytes.size() / kBytesPerLine + 1);
-  std::size_t column = 0;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-    std::uint32_t group = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+  const std::size_t lines = (bytes.size() + kBytesPerLine - 1) / kBytesPerLine;
+  std::string out((bytes.size() + 2) / 3 * 4 + lines, '\n');
+  char* to = out.data();
+  for (std::size_t line = 0; line < bytes.size(); line += kBytesPerLine) {
+    const std::size_t end = std::min(bytes.size(), line + kBytesPerLine);
+    for (std::size_t i = line; i < end; i += 3) {
+      const std::size_t n = std::min<std::size_t>(3, end - i);
+      std::uint32_t group = 0;
+      for (std::size_t k = 0; k < 3; ++k) {
+        group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+      }
+      for (std::size_t k = 0; k < 4; ++k) {
+        *to++ = k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+      }
     }
-    for (std::size_t k = 0; k < 4; ++k) {
-      out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
-    }
-    column += 4;
-    if (column == kBase64Line) {
-      out += '\n';
-      column = 0;
-    }
+    ++to;  // the line's LF, there from the start
   }
-  if (column > 0) out += '\n';
   return out;
 }
 

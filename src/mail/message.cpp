@@ -341,7 +341,8 @@ void WireWriter::Feed(std::string_view text, std::string& out) {
       if (text[i] == '\n' && ++i == text.size()) break;
     }
     if (lineStart_ && text[i] == '.') out += '.';
-    const std::size_t end = std::min(text.find_first_of("\r\n", i), text.size());
+    std::size_t end = i;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
     if (end > i) {
       out.append(text.substr(i, end - i));
       lineStart_ = false;
