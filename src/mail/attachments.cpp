@@ -69,7 +69,7 @@ std::string FileNameParameter(std::string_view name) {
 
 }  // namespace
 
-std::string Base64Lines(std::string_view bytes) {
+[[gnu::cold]] std::string Base64Lines(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   constexpr std::size_t kBytesPerLine = kBase64Line / 4 * 3;
@@ -93,7 +93,12 @@ std::string Base64Lines(std::string_view bytes) {
   return out;
 }
 
-std::string_view MediaTypeOf(std::string_view fileName) {
+[[gnu::cold]] std::size_t WireSizeOfFile(std::size_t size) {
+  constexpr std::size_t kBytesPerLine = kBase64Line / 4 * 3;
+  return (size + 2) / 3 * 4 + (size + kBytesPerLine - 1) / kBytesPerLine * 2;
+}
+
+[[gnu::cold]] std::string_view MediaTypeOf(std::string_view fileName) {
   const std::string extension = FileExtension(fileName);
   for (const MediaType& media : kMediaTypes) {
     if (media.extension == extension) return media.type;
@@ -101,7 +106,7 @@ std::string_view MediaTypeOf(std::string_view fileName) {
   return "application/octet-stream";
 }
 
-std::string AttachmentHeader(std::string_view fileName) {
+[[gnu::cold]] std::string AttachmentHeader(std::string_view fileName) {
   constexpr std::string_view kDisposition = "Content-Disposition: attachment;";
   const std::string parameter = FileNameParameter(fileName);
   std::string header = "Content-Type: " + std::string(MediaTypeOf(fileName)) + "\n";

@@ -13,8 +13,13 @@
 // goes on a line of its own; a cleaned name of 255 bytes keeps that line
 // below the 998 that SMTP carries. A visitor's file name reaches a header
 // only this way.
+//
+// Only forms with files come here. The definitions are marked cold, so that
+// the linker keeps them apart from the code every request runs: a request
+// without files maps no more of the program for them (bench/README.md).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -30,6 +35,11 @@ struct Attachment {
 // `bytes` in base64, in lines of 76 characters (RFC 2045 6.8), each ending
 // in LF; empty for no bytes.
 std::string Base64Lines(std::string_view bytes);
+
+// What a file of `size` bytes takes in a mail on the wire: Base64Lines with
+// CR LF line ends (about 1.37 times the file), e.g. to hold MAXUPLOAD
+// against a mail server's size limit.
+std::size_t WireSizeOfFile(std::size_t size);
 
 // The header lines of the file's body part, each ending in LF:
 // Content-Type, Content-Transfer-Encoding: base64, Content-Disposition.

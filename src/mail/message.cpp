@@ -112,6 +112,9 @@ struct HeaderValues {
   std::string subject;
 };
 
+// From here on, what only mails with parts need: cold, as
+// mail/attachments.hpp says.
+
 // The extra header's lines split: Content-Type and Content-Transfer-Encoding
 // (with their continuation lines), which describe the text, and the others.
 struct ContentFields {
@@ -119,7 +122,7 @@ struct ContentFields {
   std::string others;
 };
 
-ContentFields SplitContentFields(std::string_view extra) {
+[[gnu::cold]] ContentFields SplitContentFields(std::string_view extra) {
   ContentFields fields;
   std::string* into = &fields.others;
   for (std::string_view line : SplitLines(extra)) {
@@ -137,8 +140,8 @@ ContentFields SplitContentFields(std::string_view extra) {
 }
 
 // MIME-Version (unless the extra header has it) and a multipart Content-Type.
-std::string MultipartHeader(std::string_view extra, std::string_view subtype,
-                            std::string_view boundary) {
+[[gnu::cold]] std::string MultipartHeader(std::string_view extra, std::string_view subtype,
+                                          std::string_view boundary) {
   std::string out;
   if (!HasField(extra, "MIME-Version:")) out += "MIME-Version: 1.0\r\n";
   return out + "Content-Type: multipart/" + std::string(subtype) + ";\r\n boundary=\"" +
@@ -148,7 +151,8 @@ std::string MultipartHeader(std::string_view extra, std::string_view subtype,
 // The body as a MIME part, with LF line ends: its Content-Type and
 // Content-Transfer-Encoding lines (the extra header's `content` lines when
 // it has them), a blank line and the body, encoded as those lines say.
-std::string TextPart(std::string_view body, const std::string& content, std::size_t& longLineKept) {
+[[gnu::cold]] std::string TextPart(std::string_view body, const std::string& content,
+                                   std::size_t& longLineKept) {
   const std::string lines = NormalizeLineEnds(body);
   const std::size_t longest = LongestLine(lines);
   if (!content.empty()) {
@@ -167,8 +171,9 @@ std::string TextPart(std::string_view body, const std::string& content, std::siz
 
 // `text` (a TextPart) and the files as the parts of a multipart/mixed body,
 // with LF line ends.
-MimeEntity MixedEntity(std::string_view text, const std::vector<Attachment>& attachments,
-                       std::string_view boundary) {
+[[gnu::cold]] MimeEntity MixedEntity(std::string_view text,
+                                     const std::vector<Attachment>& attachments,
+                                     std::string_view boundary) {
   const std::string delimiter = "--" + std::string(boundary);
   MimeEntity entity;
   // Each part's line end before a delimiter belongs to the delimiter.
@@ -278,8 +283,8 @@ std::vector<std::string_view> MimeEntity::Texts() const {
   return texts;
 }
 
-MimeEntity EncryptedEntity(const MailHeader& h, std::string_view body,
-                           const std::vector<Attachment>& attachments) {
+[[gnu::cold]] MimeEntity EncryptedEntity(const MailHeader& h, std::string_view body,
+                                         const std::vector<Attachment>& attachments) {
   const ContentFields fields = SplitContentFields(HeaderValues(h).extra);
   std::size_t longLineKept = 0;
   std::string text = TextPart(body, fields.content, longLineKept);
@@ -292,7 +297,7 @@ MimeEntity EncryptedEntity(const MailHeader& h, std::string_view body,
   return mixed;
 }
 
-ComposedMail ComposeEncrypted(const MailHeader& h, SharedText armour) {
+[[gnu::cold]] ComposedMail ComposeEncrypted(const MailHeader& h, SharedText armour) {
   const HeaderValues values(h);
   const ContentFields fields = SplitContentFields(values.extra);
   const std::string delimiter = "--" + std::string(h.boundary);

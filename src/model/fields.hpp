@@ -58,7 +58,7 @@ struct Submission {
   FieldValues values;  // an ATTACH field's value is its file's cleaned name
   std::vector<FieldCheck> checks;
   // The file of each ATTACH field that came with one ATTACH accepts; none
-  // for every other field.
+  // for every other field. Empty when there is none at all.
   std::vector<std::optional<FileBytes>> files{};
   bool hasFieldErrors = false;
 };

@@ -233,6 +233,9 @@ Status TakeErrorText(Entry& e, std::string_view token, FailureKind bad,
 // The attributes known only at the start of a token; none when the token
 // starts with none of them.
 std::optional<Status> TakePrefixed(Entry& e, std::string_view token) {
+  // Most tokens start with another letter: one look tells them.
+  const char first = token.empty() ? '\0' : AsciiToUpper(token.front());
+  if (first != 'M' && first != 'A') return std::nullopt;
   if (StartsWithNoCase(token, kMaxLenKey)) return TakeMaxLen(e, token);
   if (StartsWithNoCase(token, "MAXLENERR=")) {
     return TakeErrorText(e, token, FailureKind::kBadMaxLenErrLine, e.field.maxLengthErr);

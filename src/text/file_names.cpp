@@ -26,7 +26,7 @@ bool IsControl(std::string_view ch) {
 
 }  // namespace
 
-std::string CleanFileName(std::string_view raw) {
+[[gnu::cold]] std::string CleanFileName(std::string_view raw) {
   if (std::size_t slash = raw.find_last_of("/\\"); slash != std::string_view::npos) {
     raw.remove_prefix(slash + 1);
   }
@@ -54,7 +54,7 @@ std::string CleanFileName(std::string_view raw) {
   return name + extension;
 }
 
-std::string FileExtension(std::string_view name) {
+[[gnu::cold]] std::string FileExtension(std::string_view name) {
   std::size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return {};
   std::string extension(name.substr(dot + 1));

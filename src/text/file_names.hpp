@@ -9,7 +9,8 @@
 // trimmed at both ends, every byte that starts no well-formed UTF-8
 // sequence replaced by '_' (the result is valid UTF-8), and at most
 // kMaxFileNameBytes bytes: a longer name loses the end of its stem, never
-// part of a character, and keeps a short extension.
+// part of a character, and keeps a short extension. Only forms with files
+// come here: the definitions are cold, as mail/attachments.hpp says.
 #pragma once
 
 #include <cstddef>

@@ -33,8 +33,8 @@ const Signature kSignatures[] = {
 
 }  // namespace
 
-bool AttachAccepts(const std::vector<std::string>& extensions, std::string_view name,
-                   std::string_view bytes) {
+[[gnu::cold]] bool AttachAccepts(const std::vector<std::string>& extensions, std::string_view name,
+                                 std::string_view bytes) {
   const std::string extension = FileExtension(name);
   if (std::find(extensions.begin(), extensions.end(), extension) == extensions.end()) return false;
   for (const Signature& signature : kSignatures) {

@@ -10,6 +10,8 @@
 //   gif                          GIF87a or GIF89a
 //   docx, xlsx, odt, ods, zip    PK 03 04 (a zip archive)
 // Other extensions (txt, csv, doc, xls, ...) are taken by their name alone.
+// Only forms with files come here: the definition is cold, as
+// mail/attachments.hpp says.
 #pragma once
 
 #include <string>

@@ -84,7 +84,6 @@ Submission CheckSubmission(const std::vector<FieldDefinition>& fields, const For
   Submission s;
   s.values.reserve(fields.size());
   s.checks.reserve(fields.size());
-  s.files.resize(fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const FieldDefinition& field = fields[i];
     std::optional<std::string> value;
@@ -101,7 +100,10 @@ Submission CheckSubmission(const std::vector<FieldDefinition>& fields, const For
     check.isInvalid = !check.isMissing && !PassesType(field.type, *value);
     check.isTooLong = value && field.maxLength && !FitsLength(*value, *field.maxLength);
     check.isBadFile = file && !AttachAccepts(*field.attach, *value, file->content.bytes);
-    if (file && !check.isBadFile) s.files[i] = file->content;
+    if (file && !check.isBadFile) {
+      s.files.resize(fields.size());
+      s.files[i] = file->content;
+    }
     s.hasFieldErrors = s.hasFieldErrors || (field.required && check.isMissing) || check.isInvalid ||
                        check.isTooLong || check.isBadFile;
     s.values.push_back(std::move(value));

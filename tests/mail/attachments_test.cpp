@@ -26,6 +26,15 @@ TEST(Base64LinesTest, EncodesInLinesOf76) {
   }
 }
 
+TEST(WireSizeOfFileTest, IsTheEncodingWithCrLf) {
+  for (std::size_t size : {0, 1, 2, 3, 56, 57, 58, 114, 1000}) {
+    EXPECT_EQ(WireSizeOfFile(size), Base64Lines(std::string(size, 'x')).size() + (size + 56) / 57)
+        << size;
+  }
+  // MAXUPLOAD's default fits Postfix's default message_size_limit.
+  EXPECT_EQ(WireSizeOfFile(5242880), 7174470u);
+}
+
 // What a visitor's file name becomes in the header: never raw.
 TEST(AttachmentHeaderTest, QuotesOrEncodesTheName) {
   const std::string head = "Content-Transfer-Encoding: base64\nContent-Disposition: attachment;";
