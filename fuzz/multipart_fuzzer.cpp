@@ -53,8 +53,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string whole(reinterpret_cast<const char*>(data), size);
   if (Result<veltrano::MultipartForm> form =
           veltrano::ParseMultipartForm(std::string(kType) + boundary, whole)) {
+    std::vector<std::string> names;
     for (const FormPair& pair : form->pairs) {
       if (pair.value && pair.value->find('\0') != std::string::npos) Fail();
+      names.push_back(pair.name);
+    }
+    // Taking every field's files keeps at most one per field, none empty,
+    // each inside the body; the pairs stay as they were.
+    Result<veltrano::MultipartForm> kept =
+        veltrano::ParseMultipartForm(std::string(kType) + boundary, whole, names);
+    if (!kept || !SamePairs(kept->pairs, form->pairs) || kept->files.size() > names.size()) {
+      Fail();
+    }
+    for (const veltrano::FilePart& file : kept->files) {
+      if (file.bytes.empty() || file.bytes.data() < whole.data() ||
+          file.bytes.data() + file.bytes.size() > whole.data() + whole.size()) {
+        Fail();
+      }
     }
   }
 
