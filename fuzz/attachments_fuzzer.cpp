@@ -8,6 +8,7 @@
 #include "fuzz/fuzz_support.hpp"
 #include "mail/attachments.hpp"
 #include "mail/message.hpp"
+#include "mail/mime.hpp"
 #include "support/mime_decode.hpp"
 #include "text/file_names.hpp"
 #include "text/text.hpp"
