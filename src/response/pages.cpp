@@ -99,6 +99,7 @@ Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefi
       if (fits && checks[i].isTooLong) {
         fits = append(kItemTag, fields[i].maxLengthErr.value_or(""));
       }
+      if (fits && checks[i].isBadFile) fits = append(kItemTag, fields[i].attachErr.value_or(""));
     }
     fits = fits && append(file.substr(*marker + kErrorMarker.size()));
     if (!fits) return Fail(FailureKind::kErrorPageTooLarge);

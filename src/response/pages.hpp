@@ -11,10 +11,13 @@
 //
 // The success and error pages come from files the template names, read up
 // front (LoadPages); each file holds the whole response, its CGI header
-// lines included, so nothing is written ahead of it or after it. The error page puts one "<li>"
-// item per failed check where the file first holds "$err$" (any letter case), field by field in
-// template order: the required-field text of a missing required field, the type text of an invalid
-// one, then the MAXLENERR text of one that is too long; a file without the marker gives an empty
+// lines included, so nothing is written ahead of it or after it. The error
+// page puts one "<li>" item per failed check where the file first holds
+// "$err$" (any letter case), field by field in template order: the
+// required-field text of a missing required field, the type text of an
+// invalid one, the MAXLENERR text of one that is too long, then the
+// ATTACHERR text of a file ATTACH refuses; a file without the marker gives
+// an empty
 // response. The page before expansion is bounded at kMaxExpandedLength, and
 // so is the expanded page. Both pages are expanded with their replacements
 // HTML-escaped, and kept on one line in the page's header block (HtmlPage).

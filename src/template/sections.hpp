@@ -22,7 +22,10 @@
 // COUNT SECONDS": an absolute path and two positive numbers, else a
 // template failure), DEBUG ("off", any case, turns the debug switch off) and
 // DFILEGUARD ("on", any case); each on/off section is kept as written too
-// (Template::switches).
+// (Template::switches). MAXUPLOAD (a number of bytes, at most
+// kMaxUploadCeiling) bounds the files of the ATTACH fields, and PGPMIME
+// ("on" or "off") chooses RFC 3156 for encrypted mails; anything else in
+// either is a template failure.
 //
 // A SENDER without placeholders is what every mail is sent from: unless it
 // is empty (the null sender) or one plain address (text/address.hpp), it is

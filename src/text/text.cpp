@@ -160,36 +160,39 @@ bool HasHighBytes(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+  const auto b = static_cast<unsigned char>(text[at]);
+  if (b < 0x80) return 1;
+  // The lead byte fixes the length and the range of the second byte, which
+  // rules out overlong forms, surrogates and code points above U+10FFFF.
+  std::size_t more = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) {
+    more = 1;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    more = 2;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    more = 3;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() - at <= more) return 0;
+  for (std::size_t k = 1; k <= more; ++k) {
+    const auto c = static_cast<unsigned char>(text[at + k]);
+    if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) return 0;
+  }
+  return more + 1;
+}
+
 bool IsValidUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    // The lead byte fixes the length and the range of the second byte, which
-    // rules out overlong forms, surrogates and code points above U+10FFFF.
-    std::size_t more = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      more = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      more = 2;
-      if (b == 0xE0) low = 0xA0;
-      if (b == 0xED) high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      more = 3;
-      if (b == 0xF0) low = 0x90;
-      if (b == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (text.size() - i <= more) return false;
-    for (std::size_t k = 1; k <= more; ++k) {
-      const auto c = static_cast<unsigned char>(text[i + k]);
-      if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) return false;
-    }
-    i += more + 1;
+    const std::size_t n = Utf8SequenceLength(text, i);
+    if (n == 0) return false;
+    i += n;
   }
   return true;
 }

@@ -299,7 +299,7 @@ TEST_F(CheckTest, ChecksWithTheUsersRights) {
 // web server's user (here the data directory), the key of root@localhost in
 // the keyring.
 TEST_F(CheckTest, ExamplesHaveNoError) {
-  for (const char* name : {"contact.tpl", "secure.tpl"}) {
+  for (const char* name : {"contact.tpl", "secure.tpl", "apply.tpl", "apply-secure.tpl"}) {
     std::string text = ReadSource(std::string("examples/") + name);
     Replace(text, "/var/lib/veltrano/", data_.path() + "/");
     site_.Write(name, text);
@@ -309,7 +309,7 @@ TEST_F(CheckTest, ExamplesHaveNoError) {
                              "root@localhost default default never 2>/dev/null && gpgconf "
                              "--kill gpg-agent";
   ASSERT_EQ(std::system(keygen.c_str()), 0);
-  CheckRun run = Check("--offline contact.tpl secure.tpl");
+  CheckRun run = Check("--offline contact.tpl secure.tpl apply.tpl apply-secure.tpl");
   EXPECT_EQ(run.output.find(": error: "), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 0) << run.output;
 }

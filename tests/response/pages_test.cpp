@@ -52,6 +52,12 @@ Field TooLong(Field f, const std::string& text) {
   return f;
 }
 
+Field BadFile(Field f, const std::string& text) {
+  f.check.isBadFile = true;
+  f.definition.attachErr = text;
+  return f;
+}
+
 // The fields of a request, with the environment and clock of a fake system.
 class Request {
  public:
@@ -95,6 +101,11 @@ TEST(ErrorPageTest, ListsFailedFieldsWhereTheMarkerStands) {
        {TooLong(Passed("a", "aaa"), "A is too long"), Missing("b", "B is required"),
         TooLong(Invalid("c", "1x1", "C must be a number"), "C is too long")},
        "<ul><li>A is too long<li>B is required<li>C must be a number<li>C is too long</ul>"},
+      {"file_item_last_with_its_name",
+       "$err$",
+       {BadFile(TooLong(Passed("cv", "<cv>.exe"), "Too long"), "$cv$ is no PDF"),
+        Missing("b", "B")},
+       "<li>Too long<li>&lt;cv&gt;.exe is no PDF<li>B"},
       {"no_marker_gives_empty_response", kHeader + "<p>oops</p>", {Missing("a", "A")}, ""},
       {"empty_file", "", {Missing("a", "A")}, ""},
       {"no_marker_no_size_limit",

@@ -254,18 +254,40 @@ def make_site(stack, program, smtp, recipient="root@localhost"):
     and its data file and rate-limit state moved to data/ (owned by www-data,
     out of the visitors' reach)."""
     site = stack.dir("site")
-    htdocs, cgi = stack.dir("site", "htdocs"), stack.dir("site", "cgi-bin")
-    data = stack.dir("site", "data", owner=CGI_USER)
+    stack.dir("site", "htdocs")
+    cgi = stack.dir("site", "cgi-bin")
+    stack.dir("site", "data", owner=CGI_USER)
     examples = os.path.join(ROOT, "examples")
-    with open(os.path.join(examples, "contact.html")) as f:
+    install_page(site, "contact.html", recipient)
+    for name in ("success.htm", "error.htm"):
+        shutil.copy(os.path.join(examples, name), cgi)
+    install_template(site, "contact.tpl", smtp, recipient, data_file=True)
+    shutil.copy(program, os.path.join(cgi, "veltrano2.exe"))
+    os.chmod(os.path.join(cgi, "veltrano2.exe"), 0o755)
+    return site
+
+
+def install_page(site, name, recipient, as_name=None, template=None):
+    """examples/NAME as htdocs/AS_NAME (default NAME), its hidden field "to"
+    set to `recipient` and, given `template`, its form posted to that."""
+    with open(os.path.join(ROOT, "examples", name)) as f:
         form, n = re.subn(r'(<input type="hidden" name="to" value=")[^"]*"',
                           r'\g<1>%s"' % recipient, f.read())
     if n != 1:
-        raise Failure('examples/contact.html has no hidden field "to" to point')
-    write(os.path.join(htdocs, "contact.html"), form)
-    for name in ("success.htm", "error.htm"):
-        shutil.copy(os.path.join(examples, name), cgi)
-    with open(os.path.join(examples, "contact.tpl")) as f:
+        raise Failure('examples/%s has no hidden field "to" to point' % name)
+    if template:
+        form, n = re.subn(r'veltrano2\.exe\?[^"]*"', 'veltrano2.exe?%s"' % template, form)
+        if n != 1:
+            raise Failure("examples/%s has no form posting to veltrano2.exe" % name)
+    write(os.path.join(site, "htdocs", as_name or name), form)
+
+
+def install_template(site, name, smtp, recipient, data_file=False):
+    """examples/NAME in the site's cgi-bin/, its mail server set to `smtp`,
+    its recipients to `recipient`, its rate-limit state (and with
+    `data_file` its data file) moved to the site's data/."""
+    data = os.path.join(site, "data")
+    with open(os.path.join(ROOT, "examples", name)) as f:
         template = f.read()
     template, n1 = re.subn(r"<SMTPSERVER>.*?</SMTPSERVER>",
                            "<SMTPSERVER>%s</SMTPSERVER>" % smtp, template)
@@ -275,13 +297,10 @@ def make_site(stack, program, smtp, recipient="root@localhost"):
                            "<RATELIMIT>%s/" % data, template)
     template, n4 = re.subn(r"<RECIPIENTS>.*?</RECIPIENTS>",
                            "<RECIPIENTS>%s</RECIPIENTS>" % recipient, template, flags=re.S)
-    if (n1, n2, n3, n4) != (1, 1, 1, 1):
-        raise Failure("examples/contact.tpl has no SMTPSERVER, DFILE APPEND, RATELIMIT or "
-                      "RECIPIENTS section to point")
-    write(os.path.join(cgi, "contact.tpl"), template)
-    shutil.copy(program, os.path.join(cgi, "veltrano2.exe"))
-    os.chmod(os.path.join(cgi, "veltrano2.exe"), 0o755)
-    return site
+    if (n1, n2, n3, n4) != (1, int(data_file), 1, 1):
+        raise Failure("examples/%s has no SMTPSERVER, %sRATELIMIT or RECIPIENTS section to "
+                      "point" % (name, "DFILE APPEND, " if data_file else ""))
+    write(os.path.join(site, "cgi-bin", name), template)
 
 
 def _wait_for_port(proc, port, log):
@@ -303,13 +322,15 @@ APACHE_MODULES = {
 }
 
 
-def apache(stack, site, cgi_module):
-    """Apache 2.4 serving `site` (htdocs/ at /, cgi-bin/ at /cgi-bin/)."""
+def apache(stack, site, cgi_module, cgi_env=None):
+    """Apache 2.4 serving `site` (htdocs/ at /, cgi-bin/ at /cgi-bin/), with
+    the variables of `cgi_env` set for the CGI programs (SetEnv)."""
     root = stack.dir("apache")
     conf, logs = stack.dir("apache", "conf"), stack.dir("apache", "logs")
     port = free_port()
     lines = ["LoadModule %s_module /usr/lib/apache2/modules/mod_%s.so" % (m, m)
-             for m in APACHE_MODULES[cgi_module] + ["authz_core", "mime", "dir", "alias"]]
+             for m in APACHE_MODULES[cgi_module] + ["authz_core", "mime", "dir", "alias", "env"]]
+    set_env = "".join('\n  SetEnv %s "%s"' % item for item in (cgi_env or {}).items())
     lines += [
         'ServerRoot "%s"' % root,
         "ServerName 127.0.0.1",
@@ -328,7 +349,8 @@ def apache(stack, site, cgi_module):
         "<Directory />\n  AllowOverride None\n  Require all denied\n</Directory>",
         '<Directory "%s/htdocs">\n  Require all granted\n</Directory>' % site,
         'ScriptAlias /cgi-bin/ "%s/cgi-bin/"' % site,
-        '<Directory "%s/cgi-bin">\n  Options None\n  Require all granted\n</Directory>' % site,
+        '<Directory "%s/cgi-bin">\n  Options None\n  Require all granted%s\n</Directory>'
+        % (site, set_env),
     ]
     if cgi_module == "cgid":
         lines.append('ScriptSock "%s/cgisock"' % stack.sockets)
