@@ -16,7 +16,8 @@
 // address it goes to (anyone's text to an address nobody verified); DEBUG
 // not off; a form that mails without a honeypot field, or without a
 // RATELIMIT; mail asked for (sendto, respondto with RMSGBODY, ADRFILE)
-// without SMTPSERVER.
+// without SMTPSERVER; a MAXUPLOAD whose files, base64-encoded, make a mail
+// larger than Postfix takes by default.
 #pragma once
 
 #include <string_view>

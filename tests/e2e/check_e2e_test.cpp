@@ -225,6 +225,13 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
        "warning: the form sends mail without a honeypot field: robots' submissions are mailed "
        "too\n",
        0},
+      {"upload_over_postfix_limit", "</FORMDATA>\n",
+       "<NAME=\"cv\" ATTACH=\"pdf\" ATTACHERR=\"A PDF, please.\">\n</FORMDATA>\n"
+       "<MAXUPLOAD>8388608</MAXUPLOAD>\n",
+       "warning: MAXUPLOAD 8388608 lets a mail grow to about 11544686 bytes with its files "
+       "base64-encoded, over Postfix's default message_size_limit of 10240000: raise that limit, "
+       "or lower MAXUPLOAD\n",
+       0},
       {"no_rate_limit", "<RATELIMIT>", "<XRATELIMIT>",
        "warning: the form sends mail without a RATELIMIT: one visitor can send any number of "
        "mails\n",
