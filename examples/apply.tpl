@@ -33,7 +33,7 @@ was not you, please ignore this mail.
 Sizes, end to end: MAXUPLOAD is the most the files of one application may
 hold together, in bytes (5 MiB, the default, written out here). The web
 server must let a body of MAXUPLOAD and 1 MiB more through (Apache does
-without a limit; nginx needs client_max_body_size 7m), and the mail server
+without a limit; nginx needs client_max_body_size 6m), and the mail server
 must take the mail: base64 makes the files a third larger, so 5 MiB of
 files make a mail of about 7 MB, within Postfix's default
 message_size_limit of 10240000 bytes.
