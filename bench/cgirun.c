@@ -5,13 +5,17 @@
  * shared machine falls on all of them alike; ratios are medians of per-round
  * ratios against a reference program.
  *
- *   cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] -b BODY_FILE PROGRAM...
+ *   cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] [-t CONTENT_TYPE] [-E NAME=VALUE]...
+ *          -b BODY_FILE PROGRAM...
  *   PROGRAM = "LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL"
  *
  * Each program gets argv[0] = its full path, its own directory as working
- * directory, a CGI environment for a POST of BODY_FILE, the body on a pipe
- * and its output read from a pipe. A run whose output lacks MARKER stops the
- * benchmark: a failure page must never be timed as a success.
+ * directory, a CGI environment for a POST of BODY_FILE (CONTENT_TYPE
+ * application/x-www-form-urlencoded unless -t says otherwise; -E adds a
+ * variable, or stands for the one of that name), the body on a pipe and its output read from a pipe. A run
+ * whose output lacks MARKER stops the benchmark: a failure page must never
+ * be timed as a success. The body is sent from its file a piece at a time,
+ * so that a large one adds nothing to this program's memory.
  *
  * Linked statically and kept small: exec carries the parent's resident
  * memory over into the child's peak RSS figure, so this program's own
@@ -33,7 +37,7 @@
 #include <time.h>
 #include <unistd.h>
 
-enum { kMaxPrograms = 16, kEnvSize = 24 };
+enum { kMaxPrograms = 16, kMaxExtraEnv = 8, kEnvSize = 24 + kMaxExtraEnv };
 
 typedef struct {
   char* label;
@@ -48,8 +52,11 @@ typedef struct {
 
 static Program programs[kMaxPrograms];
 static int program_count;
-static char* body;
+static int body_fd;
 static size_t body_size;
+static const char* content_type = "application/x-www-form-urlencoded";
+static char* extra_env[kMaxExtraEnv];
+static int extra_env_count;
 static int stderr_fd;
 static char output[1 << 16];
 
@@ -80,6 +87,8 @@ static char* Format(const char* format, ...) {
 static void MakeEnvironment(Program* p) {
   const char* base = strrchr(p->exe, '/') + 1;
   char** e = p->env;
+  /* First, so that they stand for the fixed ones of the same name. */
+  for (int i = 0; i < extra_env_count; ++i) *e++ = extra_env[i];
   *e++ = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
   *e++ = "GATEWAY_INTERFACE=CGI/1.1";
   *e++ = "SERVER_SOFTWARE=Apache/2.4.62 (Debian)";
@@ -93,7 +102,7 @@ static void MakeEnvironment(Program* p) {
   *e++ = Format("SCRIPT_FILENAME=%s", p->exe);
   *e++ = "DOCUMENT_ROOT=/var/www/html";
   *e++ = Format("QUERY_STRING=%s", p->query);
-  *e++ = "CONTENT_TYPE=application/x-www-form-urlencoded";
+  *e++ = Format("CONTENT_TYPE=%s", content_type);
   *e++ = Format("CONTENT_LENGTH=%zu", body_size);
   *e++ = "REMOTE_ADDR=127.0.0.1";
   *e++ = "REMOTE_PORT=54321";
@@ -130,7 +139,8 @@ static int RunOnce(Program* p, double* wall, double* cpu, double* rss) {
   /* Write the body and read the page together, as a web server does, so a
    * large body cannot deadlock against a full output pipe. */
   fcntl(in[1], F_SETFL, O_NONBLOCK);
-  size_t sent = 0, got = 0;
+  static char piece[1 << 16];
+  size_t sent = 0, got = 0, piece_at = 0, piece_end = 0;
   int writing = 1;
   if (body_size == 0) {
     close(in[1]);
@@ -143,8 +153,18 @@ static int RunOnce(Program* p, double* wall, double* cpu, double* rss) {
       Die("poll");
     }
     if (writing && fds[1].revents) {
-      ssize_t n = write(in[1], body + sent, body_size - sent);
-      if (n > 0) sent += (size_t)n;
+      if (piece_at == piece_end) {
+        size_t want = body_size - sent < sizeof piece ? body_size - sent : sizeof piece;
+        ssize_t r = pread(body_fd, piece, want, (off_t)sent);
+        if (r <= 0) Die("reading the body");
+        piece_at = 0;
+        piece_end = (size_t)r;
+      }
+      ssize_t n = write(in[1], piece + piece_at, piece_end - piece_at);
+      if (n > 0) {
+        sent += (size_t)n;
+        piece_at += (size_t)n;
+      }
       if ((n < 0 && errno != EAGAIN) || sent == body_size) {
         close(in[1]);
         writing = 0;
@@ -209,17 +229,11 @@ static double MedianRatio(const double* a, const double* b, int count) {
   return m;
 }
 
-static void ReadBody(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+static void OpenBody(const char* path) {
+  body_fd = open(path, O_RDONLY | O_CLOEXEC);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) Die(path);
-  body = malloc((size_t)st.st_size + 1);
-  while (body_size < (size_t)st.st_size) {
-    ssize_t n = read(fd, body + body_size, (size_t)st.st_size - body_size);
-    if (n <= 0) Die(path);
-    body_size += (size_t)n;
-  }
-  close(fd);
+  if (body_fd < 0 || fstat(body_fd, &st) != 0) Die(path);
+  body_size = (size_t)st.st_size;
 }
 
 static void AddProgram(char* text) {
@@ -253,20 +267,26 @@ int main(int argc, char** argv) {
   int rounds = 300, warmup = 10, opt;
   const char* body_path = NULL;
   const char* log_path = "/dev/null";
-  while ((opt = getopt(argc, argv, "n:w:b:e:")) != -1) {
+  while ((opt = getopt(argc, argv, "n:w:b:e:t:E:")) != -1) {
     if (opt == 'n') rounds = atoi(optarg);
     if (opt == 'w') warmup = atoi(optarg);
     if (opt == 'b') body_path = optarg;
     if (opt == 'e') log_path = optarg;
+    if (opt == 't') content_type = optarg;
+    if (opt == 'E') {
+      if (extra_env_count == kMaxExtraEnv) Die("too many -E");
+      extra_env[extra_env_count++] = optarg;
+    }
     if (opt == '?') return 2;
   }
   if (body_path == NULL || optind == argc || rounds < 1) {
     fprintf(stderr,
-            "usage: cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] -b BODY_FILE PROGRAM...\n");
+            "usage: cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] [-t CONTENT_TYPE] "
+            "[-E NAME=VALUE]... -b BODY_FILE PROGRAM...\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
-  ReadBody(body_path);
+  OpenBody(body_path);
   stderr_fd = open(log_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (stderr_fd < 0) Die(log_path);
   for (int i = optind; i < argc; ++i) AddProgram(argv[i]);

@@ -203,13 +203,50 @@ bench_write_site() {
   bench_template "localhost:${3#*:}" >"$1/localhost.tpl"
 }
 
-# The CGI environment of a POST of BODY_FILE with QUERY_STRING, for env -i.
+# bench_upload_template SMTP [KEY]: a template taking a PDF (ATTACH) that
+# it mails with the main mail (PGP/MIME for KEY if given) and a
+# confirmation without it; MAXUPLOAD 16 MiB.
+bench_upload_template() {
+  local pgp=""
+  [ -n "${2:-}" ] && pgp=" PGP=\"$2\""
+  printf '%s\n' "<SMTPSERVER>$1</SMTPSERVER>" \
+    '<SENDER>webform@localhost</SENDER>' '<SUBJECT>Application from $name$</SUBJECT>' \
+    '<MSGBODY>Name: $name$' 'E-mail: $email$' 'CV: $cv$' '</MSGBODY>' \
+    '<RSUBJECT>Thank you</RSUBJECT>' '<RMSGBODY>We have your application.' '</RMSGBODY>' \
+    '<MAXUPLOAD>16777216</MAXUPLOAD>' '<PGPMIME>on</PGPMIME>' \
+    '<ERRMSGFILE>error.htm</ERRMSGFILE>' '<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>' \
+    '<FORMDATA>' '<NAME="name" required REQUIREDERR="name">' '<NAME="email" respondto>' \
+    "<NAME=\"to\" sendto$pgp>" \
+    '<NAME="cv" required REQUIREDERR="cv" ATTACH="pdf" ATTACHERR="pdf">' '</FORMDATA>'
+}
+
+BENCH_UPLOAD_BOUNDARY=----BenchBoundary7MA4YWxkTrZu0gW
+# No space in it: bench_cgi_env's words are split.
+BENCH_UPLOAD_TYPE="multipart/form-data;boundary=$BENCH_UPLOAD_BOUNDARY"
+
+# bench_upload_body KIB: the multipart body of bench_upload_template's
+# form with a PDF of KIB KiB (random bytes after its signature).
+bench_upload_body() {
+  local field
+  for field in "name=Ann Example" "email=ann@example.org" "to=hr@example.org"; do
+    printf -- '--%s\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n' \
+      "$BENCH_UPLOAD_BOUNDARY" "${field%%=*}" "${field#*=}"
+  done
+  printf -- '--%s\r\nContent-Disposition: form-data; name="cv"; filename="cv.pdf"\r\n' \
+    "$BENCH_UPLOAD_BOUNDARY"
+  printf 'Content-Type: application/pdf\r\n\r\n%%PDF-1.4\n'
+  head -c $(($1 * 1024 - 9)) /dev/urandom
+  printf '\r\n--%s--\r\n' "$BENCH_UPLOAD_BOUNDARY"
+}
+
+# The CGI environment of a POST of BODY_FILE with QUERY_STRING, for env -i;
+# CONTENT_TYPE URL-encoded unless given.
 bench_cgi_env() {
-  local query=$1 body_file=$2 exe=$3
+  local query=$1 body_file=$2 exe=$3 type=${4:-application/x-www-form-urlencoded}
   echo PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     GATEWAY_INTERFACE=CGI/1.1 "SERVER_SOFTWARE=Apache/2.4.62" SERVER_NAME=localhost \
     SERVER_PORT=80 SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST \
-    "QUERY_STRING=$query" CONTENT_TYPE=application/x-www-form-urlencoded \
+    "QUERY_STRING=$query" "CONTENT_TYPE=$type" \
     "CONTENT_LENGTH=$(stat -c %s "$body_file")" REMOTE_ADDR=127.0.0.1 HTTP_HOST=localhost \
     "SCRIPT_FILENAME=$exe"
 }

@@ -8,6 +8,7 @@
 #   template      template size (the no-mail template at 1x, notes added), no mail
 #   placeholders  placeholders in the mail body (10 at 1x), one mail
 #   addresses     address-file lines (10 at 1x), one mail to all of them
+#   upload        a PDF uploaded (50 KiB at 1x) and attached to one mail
 # A whole process has a fixed start-up cost, so 10x/1x stays well below 10
 # even for a quadratic step; the step ratio (100x-10x)/(10x-1x) cancels it:
 # 10 for linear growth, 100 for quadratic.
@@ -30,7 +31,7 @@ smtp=127.0.0.1:$SINK_PORT
 
 # instructions CASE FACTOR: the instruction count of one request.
 instructions() {
-  local case=$1 n=$2 dir=$work/$1-$2
+  local case=$1 n=$2 dir=$work/$1-$2 type=application/x-www-form-urlencoded
   mkdir -p "$dir"
   cp "$BENCH_BUILD/$variant/veltrano2.exe" "$dir/"
   bench_write_pages "$dir"
@@ -44,11 +45,16 @@ instructions() {
       bench_write_addresses "$dir" $((10 * n))
       bench_body >"$dir/body.txt"
       ;;
+    upload)
+      bench_upload_template "$smtp" >"$dir/t.tpl"
+      bench_upload_body $((50 * n)) >"$dir/body.txt"
+      type=$BENCH_UPLOAD_TYPE
+      ;;
   esac
   local before
   before=$(bench_sink_messages)
   # shellcheck disable=SC2046
-  (cd "$dir" && env -i $(bench_cgi_env t.tpl "$dir/body.txt" "$dir/veltrano2.exe") \
+  (cd "$dir" && env -i $(bench_cgi_env t.tpl "$dir/body.txt" "$dir/veltrano2.exe" "$type") \
     valgrind --tool=callgrind --callgrind-out-file="$dir/callgrind.out" "$dir/veltrano2.exe" \
     <"$dir/body.txt" >"$dir/page.html" 2>"$dir/valgrind.log")
   if ! grep -q "$BENCH_MARKER" "$dir/page.html"; then
@@ -56,7 +62,7 @@ instructions() {
     head -c 2000 "$dir/page.html" >&2
     return 1
   fi
-  case $case in placeholders | addresses)
+  case $case in placeholders | addresses | upload)
     [ "$(bench_sink_messages)" -gt "$before" ] || { bench_log "$case at ${n}x sent no mail"; return 1; } ;;
   esac
   awk '/^(summary|totals):/ { print $2; exit }' "$dir/callgrind.out"
@@ -66,7 +72,7 @@ bench_machine
 echo "instructions of one request (callgrind, $variant link, $(valgrind --version))"
 printf '%-13s %-28s %12s %12s %12s %8s %8s\n' input "1x / 10x / 100x" "Ir 1x" "Ir 10x" "Ir 100x" \
   "10x/1x" "step"
-for case in body fields template placeholders addresses; do
+for case in body fields template placeholders addresses upload; do
   one=$(instructions "$case" 1)
   ten=$(instructions "$case" 10)
   hundred=$(instructions "$case" 100)
@@ -76,6 +82,7 @@ for case in body fields template placeholders addresses; do
     template) sizes="$(stat -c %s "$work/template-1/t.tpl") / $(stat -c %s "$work/template-10/t.tpl") / $(stat -c %s "$work/template-100/t.tpl") bytes" ;;
     placeholders) sizes="10 / 100 / 1000" ;;
     addresses) sizes="10 / 100 / 1000 lines" ;;
+    upload) sizes="50 / 500 / 5000 KiB" ;;
   esac
   awk -v c="$case" -v s="$sizes" -v a="$one" -v b="$ten" -v h="$hundred" 'BEGIN {
     printf "%-13s %-28s %12.0f %12.0f %12.0f %8.2f %8.2f\n", c, s, a, b, h, b / a, (h - b) / (b - a) }'

@@ -127,7 +127,7 @@ plan_inside() {
   submit_encrypted_ok
   check_large_body
   doc troubleshooting.md "nginx with fcgiwrap"
-  expect "form body over 1 MiB refused"
+  expect "form body over its size limit refused"
 
   section "lighttpd"
   stop_nginx
@@ -139,7 +139,7 @@ plan_inside() {
   submit_encrypted_ok
   check_large_body
   doc troubleshooting.md "lighttpd"
-  expect "form body over 1 MiB refused"
+  expect "form body over its size limit refused"
 
   section "Building from source"
   doc install.md "Building from source" /root/veltrano

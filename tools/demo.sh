@@ -6,8 +6,10 @@
 # form to it as a web server would: an accepted submission (the fields it
 # sends, its page, the two mails delivered to root and the data-file line),
 # one that fails its checks (its page, and that it sent and wrote nothing),
-# and one whose message is encrypted with GnuPG for a throwaway key (both
-# mails, and the message decrypted). The last line names what to read next.
+# one whose message is encrypted with GnuPG for a throwaway key (both
+# mails, and the message decrypted), and a job application with a CV
+# attached (the file as it arrived, byte for byte). The last line names
+# what to read next.
 #
 # Each step is one line with the time it took; what apt and the build print
 # goes to a log that is shown only when its step fails. The private Postfix
@@ -100,7 +102,7 @@ cp tools/pgp.exe "$site/bin/"
 sed -i -e "s|<SMTPSERVER>.*</SMTPSERVER>|<SMTPSERVER>$VELTRANO_SMTP</SMTPSERVER>|" \
   -e "s|<DFILE APPEND>.*</DFILE>|<DFILE APPEND>$site/data/contact.csv</DFILE>|" \
   -e "s|<RATELIMIT>/var/lib/veltrano/|<RATELIMIT>$site/data/|" \
-  "$site/cgi-bin/contact.tpl" "$site/cgi-bin/secure.tpl"
+  "$site/cgi-bin/contact.tpl" "$site/cgi-bin/secure.tpl" "$site/cgi-bin/apply.tpl"
 done_ "$site: the program and examples/ in cgi-bin/, the data file in data/"
 
 # fields NAME VALUE ...: shows the fields a submission sends, one a line (a
@@ -231,6 +233,45 @@ show_mails
 echo "  The first one's message, decrypted with root@localhost's key:"
 tr -d '\r' <"$run/decrypted" | indent
 
-echo "Done in $(elapsed "$started"): 3 submissions, $mails_total mails delivered (1 encrypted)," \
-  "1 data line; the refused submission sent and wrote nothing."
+# 4. A job application with a CV, sent as a browser sends a form with a file
+# input (multipart/form-data); the CV goes with the application as an
+# attachment, never with the confirmation.
+begin "Submission 4, apply.tpl: an application with a CV attached"
+mail_mark
+printf '%%PDF-1.4\n%% A CV, short for the demo\n1 0 obj << /Type /Catalog >> endobj\n%%%%EOF\n' \
+  >"$run/cv.pdf"
+boundary=VeltranoDemoBoundary
+part() { printf -- '--%s\r\nContent-Disposition: form-data; name="%s"%s\r\n\r\n%s\r\n' \
+  "$boundary" "$1" "$2" "$3"; }
+body=$(
+  part name '' 'Ann Example'
+  part email '' root@localhost.localdomain
+  part position '' 'Web developer'
+  part letter '' 'Please find my CV attached.'
+  printf -- '--%s\r\nContent-Disposition: form-data; name="cv"; filename="cv.pdf"\r\n' "$boundary"
+  printf 'Content-Type: application/pdf\r\n\r\n'
+  cat "$run/cv.pdf"
+  printf '\r\n'
+  part to '' root@localhost
+  printf -- '--%s--\r\n' "$boundary"
+)
+submit apply.tpl CONTENT_TYPE="multipart/form-data; boundary=$boundary" || failed "veltrano2.exe failed"
+[ "$(page_title)" = "Thank you" ] || failed "the page is not the thank-you page: $(page_title)"
+wait_for_mails 2 || failed "$(count_new_mails) of 2 mails arrived in $mailbox within 20 s"
+# The attachment's base64 lines, decoded: the file as the mail carries it.
+new_mails | tr -d '\r' | awk '
+  /^Content-Disposition: attachment/ { part = 1; next }
+  part == 1 && /^$/ { part = 2; next }
+  part == 2 && /^--/ { exit }
+  part == 2 { print }' | base64 -d >"$run/cv.received" 2>"$log" || failed "the CV does not decode"
+cmp -s "$run/cv.pdf" "$run/cv.received" || failed "the CV that arrived differs from the one sent"
+mails_total=$((mails_total + 2))
+done_ "thank-you page, 2 mails delivered, the CV attached to the first"
+echo "  The fields it sends: name, email, position, letter and to as in a form, and the file:"
+printf '    %-8s %s\n' cv "cv.pdf, $(wc -c <"$run/cv.pdf") bytes, application/pdf"
+show_mails
+echo "  (The CV, decoded from the attachment, is the file sent byte for byte; the confirmation has none.)"
+
+echo "Done in $(elapsed "$started"): 4 submissions, $mails_total mails delivered (1 encrypted," \
+  "1 with a file), 1 data line; the refused submission sent and wrote nothing."
 echo "Next: docs/install.md puts this form behind a web server (Apache, nginx or lighttpd) with the Debian package."

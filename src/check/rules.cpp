@@ -9,6 +9,7 @@
 
 #include "check/closest.hpp"
 #include "expand/placeholders.hpp"
+#include "mail/attachments.hpp"
 #include "mail/deliver_mail.hpp"
 #include "mail/smtp_client.hpp"
 #include "model/failure.hpp"
@@ -157,6 +158,28 @@ void CheckAbuseWarnings(const TemplateReport& report, Findings& out) {
   }
 }
 
+// Postfix's default message_size_limit: the mail server most sites run
+// refuses a larger mail whole.
+constexpr std::size_t kPostfixMessageSizeLimit = 10'240'000;
+// What a mail holds besides its files: the header block and the text part,
+// whose expansion is bounded at kMaxExpandedLength.
+constexpr std::size_t kMailTextRoom = 64 * 1024;
+
+// Files as large as MAXUPLOAD allows, base64-encoded in a mail, must fit a
+// mail server's size limit, or the submissions that carry them fail.
+void CheckUploadSize(const Template& t, Findings& out) {
+  if (!t.mail || std::none_of(t.fields.begin(), t.fields.end(),
+                              [](const FieldDefinition& f) { return f.attach.has_value(); })) {
+    return;
+  }
+  const std::size_t wire = WireSizeOfFile(t.maxUpload) + kMailTextRoom;
+  if (wire <= kPostfixMessageSizeLimit) return;
+  out.Warning("MAXUPLOAD " + std::to_string(t.maxUpload) + " lets a mail grow to about " +
+              std::to_string(wire) + " bytes with its files base64-encoded, over Postfix's " +
+              "default message_size_limit of " + std::to_string(kPostfixMessageSizeLimit) +
+              ": raise that limit, or lower MAXUPLOAD");
+}
+
 void CheckTexts(const TemplateReport& report, Findings& out) {
   const Template& t = report.parsed;
   std::vector<std::pair<std::string, std::string_view>> texts;
@@ -229,6 +252,7 @@ void CheckRules(const TemplateReport& report, Findings& out) {
   }
   CheckResponseQuotes(t, out);
   CheckAbuseWarnings(report, out);
+  CheckUploadSize(t, out);
 }
 
 }  // namespace veltrano::check

@@ -16,8 +16,9 @@
 // address it goes to (anyone's text to an address nobody verified); DEBUG
 // not off; a form that mails without a honeypot field, or without a
 // RATELIMIT; mail asked for (sendto, respondto with RMSGBODY, ADRFILE)
-// without SMTPSERVER; SUCCEEDURL beside SUCCEEDMSGFILE (the page is never
-// shown).
+// without SMTPSERVER; a MAXUPLOAD whose files, base64-encoded, make a mail
+// larger than Postfix takes by default; SUCCEEDURL beside SUCCEEDMSGFILE
+// (the page is never shown).
 #pragma once
 
 #include <span>

@@ -101,9 +101,10 @@ class Request {
     Result<PageFiles> pages = LoadPages(t, aliases);
     if (!pages) return pages.failure();
 
-    Result<FormInput> form = ReadForm(system_.env, system_.input, log_);
+    Result<FormInput> form = ReadForm(system_.env, system_.input, log_, FileRulesOf(t));
     if (!form) return form.failure();
     Submission submission = CheckSubmission(t.fields, *form);
+    form->files.clear();  // the files the mails take live on in the submission alone
     if (failurePage_) shown_ = submission.values;
     if (submission.hasFieldErrors) return ShowFieldErrors(t, pages->errorPage, submission);
     debug_ = debug_ && t.abuse.debugAllowed;
@@ -118,7 +119,7 @@ class Request {
           !counted)
         return counted;
     }
-    return Complete(t, aliases, pages->successPage, submission.values);
+    return Complete(t, aliases, pages->successPage, submission.values, std::move(submission.files));
   }
 
   // The answer to the failure that ended the run, in the run's style. The
@@ -142,6 +143,14 @@ class Request {
   }
 
  private:
+  static FileRules FileRulesOf(const Template& t) {
+    FileRules rules{{}, t.maxUpload};
+    for (const FieldDefinition& field : t.fields) {
+      if (field.attach) rules.fields.push_back(field.name);
+    }
+    return rules;
+  }
+
   PlaceholderValues Values(const Template& t, const FieldValues& values) const {
     return PlaceholderValues(t.fields, values, system_.env, system_.clock);
   }
@@ -180,10 +189,12 @@ class Request {
   // The work of an accepted submission, in its fixed order. Recipient
   // values go on as the mails take them, in lower case.
   Status Complete(const Template& t, const PathAliases& aliases,
-                  const std::optional<std::string>& successPage, const FieldValues& submitted) {
+                  const std::optional<std::string>& successPage, const FieldValues& submitted,
+                  FieldFiles files) {
     std::optional<MailOrder> order;
     if (t.mail) {
-      order.emplace(MailOrder{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody});
+      order.emplace(MailOrder{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody,
+                              t.pgpMime});
     }
     const FieldValues lowered = order ? LowerCaseRecipients(*order, submitted) : submitted;
     if (failurePage_) shown_ = lowered;
@@ -194,7 +205,9 @@ class Request {
     if (!page) return page.failure();
     Transcript transcript;
     if (order) {
-      if (Status mailed = Mail(t, *order, aliases, submitted, lowered, transcript); !mailed) {
+      if (Status mailed =
+              Mail(t, *order, aliases, submitted, lowered, std::move(files), transcript);
+          !mailed) {
         return mailed;
       }
     } else if (std::string asked = UnsentMail(t); !asked.empty()) {
@@ -221,7 +234,8 @@ class Request {
 
   // Every mail built first, then all sent in one session.
   Status Mail(const Template& t, const MailOrder& order, const PathAliases& aliases,
-              const FieldValues& submitted, const FieldValues& lowered, Transcript& transcript) {
+              const FieldValues& submitted, const FieldValues& lowered, FieldFiles files,
+              Transcript& transcript) {
     if (Status allowed = CheckRecipients(t, submitted); !allowed) return allowed;
     SocketTimeouts timeouts;
     timeouts.budget = settings_.budget;
@@ -231,7 +245,7 @@ class Request {
     PgpEncryptor pgp(system_.env, ChildLimits(), settings_.pgpDirectory);
     const std::string_view messageIdHost = hostName ? std::string_view(*hostName) : "";
     const MailSources sources{system_.env, system_.clock, aliases, t.path, pgp, messageIdHost};
-    Result<Outbox> outbox = BuildOutbox(order, submitted, lowered, sources, log_);
+    Result<Outbox> outbox = BuildOutbox(order, submitted, lowered, sources, log_, std::move(files));
     if (!outbox) return outbox.failure();
     SmtpClient::Options options;
     options.budget = settings_.budget;

@@ -1,5 +1,7 @@
 #include "form/form_input.hpp"
 
+#include <memory>
+
 #include "form/multipart.hpp"
 #include "platform/text_mode.hpp"
 #include "text/text.hpp"
@@ -60,30 +62,34 @@ Result<std::string> UrlDecode(std::string_view text) {
   return out;
 }
 
-long long ParseContentLength(std::string_view text) {
-  return LeadingInteger(text, static_cast<long long>(kMaxBodyLength) + 1);
+long long ParseContentLength(std::string_view text, std::size_t limit) {
+  return LeadingInteger(text, static_cast<long long>(limit) + 1);
 }
 
 Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input,
-                           Notices& notices) {
+                           Notices& notices, const FileRules& files) {
   std::optional<std::string> method = env.Get("REQUEST_METHOD");
   if (!method) return Fail(FailureKind::kNoCgiEnvironment);
   if (*method != "POST") return Fail(FailureKind::kNotPost, {}, "method " + *method);
   std::optional<std::string> lengthText = env.Get("CONTENT_LENGTH");
   if (!lengthText) return Fail(FailureKind::kNoContentLength);
-  long long length = ParseContentLength(*lengthText);
+  const std::size_t limit = kMaxBodyLength + (files.fields.empty() ? 0 : files.maxUpload);
+  long long length = ParseContentLength(*lengthText, limit);
   if (length < 0)
     return Fail(FailureKind::kNegativeContentLength, {}, "CONTENT_LENGTH " + *lengthText);
-  if (length > static_cast<long long>(kMaxBodyLength)) {
-    return Fail(FailureKind::kBodyTooLarge, {}, "CONTENT_LENGTH " + *lengthText);
+  if (length > static_cast<long long>(limit)) {
+    return Fail(FailureKind::kBodyTooLarge, {},
+                "CONTENT_LENGTH " + *lengthText + ", over " + std::to_string(limit) + " bytes");
   }
   const std::size_t count = static_cast<std::size_t>(length);
-  const std::string body = input.ReadBytes(count);
+  // The files kept of a multipart body are views into it, which they keep
+  // alive.
+  const auto body = std::make_shared<const std::string>(input.ReadBytes(count));
   // The client went away, or the time for reading ran out: what arrived is
   // not the form the visitor sent ("order 1" of "order 123").
-  if (body.size() < count) {
+  if (body->size() < count) {
     return Fail(FailureKind::kShortBody, {},
-                std::to_string(body.size()) + " of the " + std::to_string(count) +
+                std::to_string(body->size()) + " of the " + std::to_string(count) +
                     " bytes of CONTENT_LENGTH arrived");
   }
   const std::optional<std::string> type = env.Get("CONTENT_TYPE");
@@ -92,17 +98,28 @@ Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& in
   // text mode: CR LF arrives as LF (the length counts both bytes) and 0x1A
   // ends the body.
   if (type && IsMultipartFormData(*type)) {
-    Result<MultipartForm> form = ParseMultipartForm(*type, body);
+    Result<MultipartForm> form = ParseMultipartForm(*type, *body, files.fields);
     if (!form) return form.failure();
     // One line for all the files: the visitor decides how many there are.
-    if (const DroppedFiles& files = form->dropped; files.count > 0) {
-      std::string detail = files.first;
-      if (files.count > 1) detail += ", and " + std::to_string(files.count - 1) + " more files";
+    if (const DroppedFiles& dropped = form->dropped; dropped.count > 0) {
+      std::string detail = "field " + dropped.firstField;
+      if (dropped.count > 1) detail += ", and " + std::to_string(dropped.count - 1) + " more files";
       notices.Note(NoticeKind::kFileDropped, std::move(detail));
     }
-    return FormInput{std::move(form->pairs)};
+    FormInput kept{std::move(form->pairs), {}};
+    std::size_t total = 0;
+    for (FilePart& file : form->files) {
+      total += file.bytes.size();
+      kept.files.push_back({std::move(file.field), std::move(file.fileName), {body, file.bytes}});
+    }
+    if (total > files.maxUpload) {
+      return Fail(FailureKind::kBodyTooLarge, {},
+                  std::to_string(kept.files.size()) + " files of " + std::to_string(total) +
+                      " bytes, over MAXUPLOAD " + std::to_string(files.maxUpload));
+    }
+    return kept;
   }
-  Result<std::vector<FormPair>> pairs = ParseFormData(platform::DecodeTextMode(body));
+  Result<std::vector<FormPair>> pairs = ParseFormData(platform::DecodeTextMode(*body));
   if (!pairs) return pairs.failure();
   return FormInput{std::move(*pairs)};
 }

@@ -5,8 +5,9 @@
 // ReadForm checks the request method and CONTENT_LENGTH, reads the body and
 // parses it; every problem is a failure (REQUEST_METHOD unset means the
 // program was started by hand, kNoCgiEnvironment). Bodies are bounded at
-// kMaxBodyLength; a body shorter than announced (the client went away, or
-// the time for reading it ran out) is no form: kShortBody.
+// kMaxBodyLength, and for a form with file fields (FileRules) at that and
+// the bytes their files may hold; a body shorter than announced (the client
+// went away, or the time for reading it ran out) is no form: kShortBody.
 //
 // Pairs keep their names exactly as sent ("+" and %XX are not decoded in
 // names); values are URL-decoded, and a bad escape in any value, declared by
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "form/form_pairs.hpp"
+#include "model/fields.hpp"
 #include "model/notices.hpp"
 #include "model/result.hpp"
 #include "platform/system.hpp"
@@ -34,8 +36,23 @@ namespace veltrano {
 // form a person fills in comes near it.
 inline constexpr std::size_t kMaxBodyLength = 1024 * 1024;
 
+// A file kept for a file field (multipart.hpp says which are kept).
+struct UploadedFile {
+  std::string field;     // as sent
+  std::string fileName;  // as sent
+  FileBytes content;
+};
+
+// What a template asks of a form's files: the fields whose files go with
+// the mails (ATTACH), and the bytes those files may hold together.
+struct FileRules {
+  std::vector<std::string> fields;
+  std::size_t maxUpload = 0;
+};
+
 struct FormInput {
-  std::vector<FormPair> pairs;  // in the order names first appear
+  std::vector<FormPair> pairs;        // in the order names first appear
+  std::vector<UploadedFile> files{};  // in the order sent
 
   // A copy of the value of the first pair whose name equals `name` without
   // regard to ASCII case; none when no pair has that name or its value is none.
@@ -46,10 +63,12 @@ struct FormInput {
 // CONTENT_LENGTH bytes of standard input (never more: the server need not
 // end the input there) and parses them: in binary as multipart/form-data
 // when CONTENT_TYPE says so, otherwise in text mode as URL-encoded pairs.
-// The files of a multipart form, which are dropped, are reported to
-// `notices` in one notice: how many, and the first.
+// The files of a multipart form that are dropped are reported to `notices`
+// in one notice: how many, and the field of the first. With file fields the
+// body may be up to kMaxBodyLength plus `files.maxUpload` bytes, and the
+// kept files more than `files.maxUpload` together are kBodyTooLarge too.
 Result<FormInput> ReadForm(const platform::Environment& env, platform::Input& input,
-                           Notices& notices);
+                           Notices& notices, const FileRules& files = {});
 
 // Splits a body into pairs, decoding each value. A last piece without "="
 // (an empty body is one) is dropped.
@@ -65,7 +84,7 @@ Result<std::string> UrlDecode(std::string_view text);
 bool IsHexDigit(char c);
 
 // CONTENT_LENGTH read the way atoi reads it, its magnitude held at
-// kMaxBodyLength + 1 so that it never overflows.
-long long ParseContentLength(std::string_view text);
+// `limit` + 1 so that it never overflows.
+long long ParseContentLength(std::string_view text, std::size_t limit = kMaxBodyLength);
 
 }  // namespace veltrano

@@ -1,5 +1,7 @@
 #include "form/multipart.hpp"
 
+#include <algorithm>
+
 #include "form/multipart_internal.hpp"
 #include "text/text.hpp"
 
@@ -64,7 +66,7 @@ std::optional<Delimiter> NextDelimiter(std::string_view body, std::string_view d
 
 struct MultipartPart {
   std::string name;
-  std::string content;
+  std::string_view content;             // a view into the body: a file's may be large
   std::optional<std::string> fileName;  // set for a file part
 };
 
@@ -90,15 +92,21 @@ Result<MultipartPart> ParsePart(std::string_view part) {
     name = HeaderParameter(*disposition, "name");
   }
   if (!name) return Malformed("a part without a form-data name");
-  return MultipartPart{std::move(*name), std::string(part.substr(headersEnd + 4)),
+  return MultipartPart{std::move(*name), part.substr(headersEnd + 4),
                        HeaderParameter(*disposition, "filename")};
 }
 
 // An empty part is an empty value, as "name=" is in a URL-encoded body.
-std::optional<std::string> FormValue(std::string text) {
-  if (text.empty()) return std::nullopt;
+std::optional<std::string> FormValue(std::string_view content) {
+  if (content.empty()) return std::nullopt;
+  std::string text(content);
   CutAtNul(text);
   return text;
+}
+
+bool NamedIn(const std::vector<std::string>& names, std::string_view name) {
+  return std::any_of(names.begin(), names.end(),
+                     [name](const std::string& n) { return EqualsNoCase(n, name); });
 }
 
 // The parts of a body in order, before values are joined.
@@ -158,22 +166,29 @@ std::optional<std::string> HeaderParameter(std::string_view value, std::string_v
   return std::nullopt;
 }
 
-Result<MultipartForm> ParseMultipartForm(std::string_view contentType, std::string_view body) {
+Result<MultipartForm> ParseMultipartForm(std::string_view contentType, std::string_view body,
+                                         const std::vector<std::string>& fileFields) {
   Result<std::vector<MultipartPart>> parts = SplitMultipart(contentType, body);
   if (!parts) return parts.failure();
   MultipartForm form;
+  std::vector<std::string> filled;  // the file fields that have their file
   for (MultipartPart& part : *parts) {
-    if (part.fileName) {
-      // The mail carries text only; the file's name tells what was sent. An
-      // empty file input sends neither, and nothing is dropped.
-      if (!part.fileName->empty() || !part.content.empty()) {
-        if (form.dropped.count++ == 0) {
-          form.dropped.first = "field " + part.name + ", file " + *part.fileName;
-        }
+    std::optional<std::string> value;
+    if (!part.fileName) {
+      value = FormValue(part.content);
+    } else {
+      // The file's name stands as the value. An empty file input sends
+      // neither a name nor a file; for a file field an empty file is none.
+      value = FormValue(*part.fileName);
+      const bool fileField = NamedIn(fileFields, part.name);
+      if (fileField && !part.content.empty() && !NamedIn(filled, part.name)) {
+        filled.push_back(part.name);
+        form.files.push_back({part.name, *part.fileName, part.content});
+      } else if (fileField ? !part.content.empty() : value || !part.content.empty()) {
+        if (form.dropped.count++ == 0) form.dropped.firstField = part.name;
       }
-      part.content = std::move(*part.fileName);
     }
-    AppendFormValue(form.pairs, part.name, FormValue(std::move(part.content)));
+    AppendFormValue(form.pairs, part.name, std::move(value));
   }
   return form;
 }

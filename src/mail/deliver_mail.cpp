@@ -48,10 +48,12 @@ struct Draft {
 class OutboxBuilder {
  public:
   OutboxBuilder(const MailOrder& order, const FieldValues& values, const FieldValues& lowered,
-                const MailSources& sources)
+                const MailSources& sources, FieldFiles files)
       : order_(order),
+        values_(values),
         lowered_(lowered),
         sources_(sources),
+        files_(std::move(files)),
         seen_(values),
         placeholders_(order.fields, seen_, sources.env, sources.clock) {}
 
@@ -150,25 +152,69 @@ class OutboxBuilder {
     return AddRecipient(draft, *seen_[field], /*listed=*/true);
   }
 
-  void Compose(Draft& draft, std::string_view body, std::string_view subject, BodyKind kind,
-               const std::optional<std::string>& extra) {
+  // Composes the draft's text with `make` (a MailHeader to a
+  // Result<ComposedMail>), which is given the mail's header.
+  template <typename Make>
+  Status Compose(Draft& draft, std::string_view subject, const std::optional<std::string>& extra,
+                 Make make) {
     std::string to;
     for (const MailRecipient& recipient : draft.mail.recipients) {
       if (!recipient.listed) continue;
       if (!to.empty()) to += ", ";
       to += recipient.address;
     }
-    // One reading of the clock dates the mail and stamps its Message-ID.
+    // One reading of the clock dates the mail and stamps its Message-ID;
+    // the Message-ID's unguessable local part makes the boundary of its
+    // parts.
     const platform::LocalTime now = sources_.clock.Now();
     const std::string messageId = NextMessageId(now);
-    const MailHeader header{draft.mail.sender, draft.replyTo,      subject, to, extra, now,
-                            messageId,         draft.mail.response};
-    ComposedMail composed = ComposeMail(header, body, kind);
-    draft.mail.text = std::move(composed.text);
-    if (composed.longLineKept > 0) {
+    const std::string boundary = "=_" + messageId.substr(0, messageId.find('@'));
+    const MailHeader header{draft.mail.sender, draft.replyTo,       subject, to, extra, now,
+                            messageId,         draft.mail.response, boundary};
+    Result<ComposedMail> composed = make(header);
+    if (!composed) return composed.failure();
+    draft.mail.text = std::move(composed->text);
+    draft.mail.pieces = std::move(composed->pieces);
+    if (composed->longLineKept > 0) {
       draft.mail.longLineNote = "mail to " + (to.empty() ? std::string("the address file") : to) +
-                                ", a line of " + std::to_string(composed.longLineKept) + " bytes";
+                                ", a line of " + std::to_string(composed->longLineKept) + " bytes";
     }
+    return {};
+  }
+
+  // The files of the ATTACH fields, in their order, encoded when first
+  // asked for; the raw bytes are let go then, so the body they came in is
+  // freed before any encryption.
+  const std::vector<Attachment>& Attachments() {
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      if (!files_[i]) continue;
+      attachments_.push_back(
+          {*values_[i], std::make_shared<const std::string>(Base64Lines(files_[i]->bytes))});
+      files_[i].reset();
+    }
+    return attachments_;
+  }
+
+  // The main body as the mail's text, with the files.
+  Result<ComposedMail> TextWithFiles(const MailHeader& header) {
+    return ComposeMail(header, mainBody_, BodyKind::kText, Attachments());
+  }
+
+  // The main body encrypted for `key`: PGP/MIME with PGPMIME on or with
+  // files (armour can't carry them), else the armour as the body.
+  Result<ComposedMail> Encrypted(const MailHeader& header, const std::string& key) {
+    const std::vector<Attachment>& files = Attachments();
+    const bool pgpMime = order_.pgpMime || !files.empty();
+    const MimeEntity entity = pgpMime ? EncryptedEntity(header, mainBody_, files) : MimeEntity{};
+    Result<Encryption> encrypted =
+        pgpMime ? sources_.pgp.Encrypt(key, entity.Texts()) : sources_.pgp.Encrypt(key, mainBody_);
+    if (!encrypted) return encrypted.failure();
+    // A keyed mail that cannot be encrypted is never sent, not even in
+    // plain.
+    if (!encrypted->armour) return Fail(FailureKind::kMailIncomplete, {}, encrypted->problem);
+    if (!pgpMime) return ComposeMail(header, *encrypted->armour, BodyKind::kArmour);
+    return ComposeEncrypted(header,
+                            std::make_shared<const std::string>(std::move(*encrypted->armour)));
   }
 
   std::string NextMessageId(const platform::LocalTime& now) {
@@ -195,17 +241,12 @@ class OutboxBuilder {
     Result<Draft> draft = Start(/*response=*/false);
     if (!draft) return draft.failure();
     if (Status ok = AddFieldRecipient(*draft, field); !ok) return ok;
-    const std::optional<std::string>& extra = order_.sections.mailHeader;
-    if (const std::optional<std::string>& key = order_.fields[field].pgpKeyId) {
-      Result<Encryption> encrypted = sources_.pgp.Encrypt(*key, mainBody_);
-      if (!encrypted) return encrypted.failure();
-      // A keyed mail that cannot be encrypted is never sent, not even in
-      // plain.
-      if (!encrypted->armour) return Fail(FailureKind::kMailIncomplete, {}, encrypted->problem);
-      Compose(*draft, *encrypted->armour, mainSubject_, BodyKind::kArmour, extra);
-    } else {
-      Compose(*draft, mainBody_, mainSubject_, BodyKind::kText, extra);
-    }
+    const std::optional<std::string>& key = order_.fields[field].pgpKeyId;
+    Status composed =
+        Compose(*draft, mainSubject_, order_.sections.mailHeader, [&](const MailHeader& header) {
+          return key ? Encrypted(header, *key) : TextWithFiles(header);
+        });
+    if (!composed) return composed;
     Add(*draft);
     return {};
   }
@@ -224,7 +265,9 @@ class OutboxBuilder {
       if (Status ok = AddRecipient(*draft, listed.address, /*listed=*/false); !ok) return ok;
     }
     if (!draft->mail.recipients.empty()) {
-      Compose(*draft, mainBody_, mainSubject_, BodyKind::kText, order_.sections.mailHeader);
+      Status composed = Compose(*draft, mainSubject_, order_.sections.mailHeader,
+                                [this](const MailHeader& header) { return TextWithFiles(header); });
+      if (!composed) return composed;
     }
     Add(*draft);
     return {};
@@ -247,15 +290,23 @@ class OutboxBuilder {
       Result<Draft> draft = Start(/*response=*/true);
       if (!draft) return draft.failure();
       if (Status ok = AddFieldRecipient(*draft, i); !ok) return ok;
-      Compose(*draft, body, subject, BodyKind::kText, order_.sections.responseMailHeader);
+      // Never with files: a response goes to whatever address was typed.
+      Status composed = Compose(*draft, subject, order_.sections.responseMailHeader,
+                                [&body](const MailHeader& header) -> Result<ComposedMail> {
+                                  return ComposeMail(header, body, BodyKind::kText);
+                                });
+      if (!composed) return composed;
       Add(*draft);
     }
     return {};
   }
 
   const MailOrder& order_;
+  const FieldValues& values_;
   const FieldValues& lowered_;
   const MailSources& sources_;
+  FieldFiles files_;  // until Attachments() encodes them
+  std::vector<Attachment> attachments_;
   FieldValues seen_;  // the values as the mails built so far leave them
   PlaceholderValues placeholders_;
   HeldNotices pending_;  // since the last mail added
@@ -313,9 +364,9 @@ FieldValues LowerCaseRecipients(const MailOrder& order, const FieldValues& value
 }
 
 Result<Outbox> BuildOutbox(const MailOrder& order, const FieldValues& values,
-                           const FieldValues& lowered, const MailSources& sources,
-                           Notices& notices) {
-  return OutboxBuilder(order, values, lowered, sources).Run(notices);
+                           const FieldValues& lowered, const MailSources& sources, Notices& notices,
+                           FieldFiles files) {
+  return OutboxBuilder(order, values, lowered, sources, std::move(files)).Run(notices);
 }
 
 Result<Transcript> SendOutbox(const Outbox& outbox, SmtpTransport& transport,

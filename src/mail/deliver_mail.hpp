@@ -7,7 +7,12 @@
 // The mails, in this order: one main mail per sendto field (template order;
 // encrypted when the field names a PGP key), one mail to the addresses of
 // the address file as blind copies, and, when the template has RMSGBODY,
-// one response mail per respondto field. A sendto or respondto field
+// one response mail per respondto field. The files of the ATTACH fields go
+// with the main and address-file mails, never with a response mail (which
+// goes to whatever address a visitor typed); they are encoded once, and
+// every mail shares the encoding. An encrypted main mail is PGP/MIME (RFC
+// 3156) with PGPMIME on or with files, else the armour as its body; either
+// way pgp.exe is given one file and gives back its armour. A sendto or respondto field
 // without a value (or with one that trimming left empty) gets no mail, and
 // the log says so. No connection is made when no mail goes out.
 //
@@ -77,7 +82,11 @@ struct MailOrder {
   const std::optional<std::string>& addressFile;
   const std::optional<std::string>& responseSubject;
   const std::optional<std::string>& responseBody;
+  bool pgpMime = false;  // PGPMIME on
 };
+
+// The file of each field that has one to mail (Submission::files).
+using FieldFiles = std::vector<std::optional<FileBytes>>;
 
 // What the mails are made of besides the template and the values.
 struct MailSources {
@@ -115,11 +124,12 @@ std::string UnsentMail(const Template& t);
 // `values` with each recipient value that gets a mail in lower case.
 FieldValues LowerCaseRecipients(const MailOrder& order, const FieldValues& values);
 
-// `lowered` is LowerCaseRecipients(order, values). When the building fails,
-// the notices held so far go to `notices` first.
+// `lowered` is LowerCaseRecipients(order, values). `files` are taken, and
+// let go once encoded. When the building fails, the notices held so far go
+// to `notices` first.
 Result<Outbox> BuildOutbox(const MailOrder& order, const FieldValues& values,
-                           const FieldValues& lowered, const MailSources& sources,
-                           Notices& notices);
+                           const FieldValues& lowered, const MailSources& sources, Notices& notices,
+                           FieldFiles files = {});
 
 // The session's transcript, for the debug page.
 Result<Transcript> SendOutbox(const Outbox& outbox, SmtpTransport& transport,

@@ -78,6 +78,116 @@ std::string SubjectLine(std::string_view subject) {
   return line + "\r\n";
 }
 
+// The values of the header lines every mail has, each on one line, and
+// the extra header as lines.
+struct HeaderValues {
+  explicit HeaderValues(const MailHeader& h)
+      : extra(h.extra ? HeaderLines(*h.extra) : std::string()),
+        from(OneLine(h.from)),
+        subject(OneLine(h.subject)) {}
+
+  // From to Auto-Submitted: every header line before the MIME lines.
+  std::string Leading(const MailHeader& h) const {
+    std::string out = "From: " + from + "\r\n";
+    if (h.replyTo) out += "Reply-To: " + std::string(*h.replyTo) + "\r\n";
+    out += SubjectLine(subject);
+    out += "To: " + std::string(h.to) + "\r\n";
+    // The line stays for its readers, but blind copies are never listed:
+    // every recipient would see them.
+    out += "bcc: \r\n";
+    out += "X-Mailer: " + std::string(kMailerVersion) + "\r\n";
+    if (!HasField(extra, "Date:")) out += "Date: " + MailDate(h.date) + "\r\n";
+    if (!HasField(extra, "Message-ID:")) {
+      out += "Message-ID: <" + std::string(h.messageId) + ">\r\n";
+    }
+    // RFC 3834: other responders and vacation programs do not answer it.
+    if (h.autoReply && !HasField(extra, "Auto-Submitted:")) {
+      out += "Auto-Submitted: auto-replied\r\n";
+    }
+    return out;
+  }
+
+  std::string extra;
+  std::string from;
+  std::string subject;
+};
+
+// From here on, what only mails with parts need: cold, as
+// mail/attachments.hpp says.
+
+// The extra header's lines split: Content-Type and Content-Transfer-Encoding
+// (with their continuation lines), which describe the text, and the others.
+struct ContentFields {
+  std::string content;
+  std::string others;
+};
+
+[[gnu::cold]] ContentFields SplitContentFields(std::string_view extra) {
+  ContentFields fields;
+  std::string* into = &fields.others;
+  for (std::string_view line : SplitLines(extra)) {
+    if (line.front() != ' ' && line.front() != '\t') {
+      const bool content = EqualsNoCase(line.substr(0, 13), "Content-Type:") ||
+                           EqualsNoCase(line.substr(0, 26), "Content-Transfer-Encoding:");
+      into = content ? &fields.content : &fields.others;
+    }
+    *into += line;
+    *into += '\n';
+  }
+  // The lines came with CR LF; `others` goes back into the header as such.
+  fields.content = NormalizeLineEnds(fields.content);
+  return fields;
+}
+
+// MIME-Version (unless the extra header has it) and a multipart Content-Type.
+[[gnu::cold]] std::string MultipartHeader(std::string_view extra, std::string_view subtype,
+                                          std::string_view boundary) {
+  std::string out;
+  if (!HasField(extra, "MIME-Version:")) out += "MIME-Version: 1.0\r\n";
+  return out + "Content-Type: multipart/" + std::string(subtype) + ";\r\n boundary=\"" +
+         std::string(boundary) + "\"\r\n";
+}
+
+// The body as a MIME part, with LF line ends: its Content-Type and
+// Content-Transfer-Encoding lines (the extra header's `content` lines when
+// it has them), a blank line and the body, encoded as those lines say.
+[[gnu::cold]] std::string TextPart(std::string_view body, const std::string& content,
+                                   std::size_t& longLineKept) {
+  const std::string lines = NormalizeLineEnds(body);
+  const std::size_t longest = LongestLine(lines);
+  if (!content.empty()) {
+    if (longest <= kMaxLineLength) return content + "\n" + lines;
+    if (DeclaresQuotedPrintable(content)) return content + "\n" + SoftBreakLongLines(lines);
+    longLineKept = longest;
+    return content + "\n" + lines;
+  }
+  if (HasHighBytes(lines) || longest > kMaxLineLength) {
+    return "Content-Type: text/plain; charset=" + std::string(CharsetOf(lines)) +
+           "\nContent-Transfer-Encoding: quoted-printable\n\n" +
+           NormalizeLineEnds(QuotedPrintable(lines));
+  }
+  return "Content-Type: text/plain; charset=us-ascii\nContent-Transfer-Encoding: 7bit\n\n" + lines;
+}
+
+// `text` (a TextPart) and the files as the parts of a multipart/mixed body,
+// with LF line ends.
+[[gnu::cold]] MimeEntity MixedEntity(std::string_view text,
+                                     const std::vector<Attachment>& attachments,
+                                     std::string_view boundary) {
+  const std::string delimiter = "--" + std::string(boundary);
+  MimeEntity entity;
+  // Each part's line end before a delimiter belongs to the delimiter.
+  entity.head = delimiter + "\n" + std::string(text) + "\n";
+  std::string* next = &entity.head;
+  for (const Attachment& file : attachments) {
+    *next += delimiter + "\n" + AttachmentHeader(file.fileName) + "\n";
+    entity.pieces.push_back({file.base64, {}});
+    next = &entity.pieces.back().after;
+  }
+  *next += delimiter + "--\n";
+  return entity;
+}
+
 }  // namespace
 
 std::string MailDate(const platform::LocalTime& t) {
@@ -113,35 +223,33 @@ std::string MailDate(const platform::LocalTime& t) {
   return date;
 }
 
-ComposedMail ComposeMail(const MailHeader& h, std::string_view body, BodyKind kind) {
-  const std::string extra = h.extra ? HeaderLines(*h.extra) : std::string();
-  const std::string from = OneLine(h.from);
-  const std::string subject = OneLine(h.subject);
+ComposedMail ComposeMail(const MailHeader& h, std::string_view body, BodyKind kind,
+                         const std::vector<Attachment>& attachments) {
+  const HeaderValues values(h);
+  if (kind == BodyKind::kText && !attachments.empty()) {
+    const ContentFields fields = SplitContentFields(values.extra);
+    ComposedMail mail;
+    const MimeEntity mixed =
+        MixedEntity(TextPart(body, fields.content, mail.longLineKept), attachments, h.boundary);
+    mail.text = values.Leading(h) + MultipartHeader(values.extra, "mixed", h.boundary) +
+                fields.others + "\r\n" + PrepareBodyForWire(mixed.head);
+    mail.pieces = mixed.pieces;
+    return mail;
+  }
+  const std::string& extra = values.extra;
   const bool text = kind == BodyKind::kText;
   const std::string lines = text ? NormalizeLineEnds(body) : std::string();
   const std::size_t longest = LongestLine(lines);
   const bool adminEncoding =
       HasField(extra, "Content-Type:") || HasField(extra, "Content-Transfer-Encoding:");
-  const bool highBytes = HasHighBytes(from) || HasHighBytes(subject) || HasHighBytes(h.to) ||
-                         (h.replyTo && HasHighBytes(*h.replyTo)) || HasHighBytes(lines);
+  const bool highBytes = HasHighBytes(values.from) || HasHighBytes(values.subject) ||
+                         HasHighBytes(h.to) || (h.replyTo && HasHighBytes(*h.replyTo)) ||
+                         HasHighBytes(lines);
   const bool mime = text && !adminEncoding && (highBytes || longest > kMaxLineLength);
 
   ComposedMail mail;
   std::string& out = mail.text;
-  out += "From: " + from + "\r\n";
-  if (h.replyTo) out += "Reply-To: " + std::string(*h.replyTo) + "\r\n";
-  out += SubjectLine(subject);
-  out += "To: " + std::string(h.to) + "\r\n";
-  // The line stays for its readers, but blind copies are never listed: every
-  // recipient would see them.
-  out += "bcc: \r\n";
-  out += "X-Mailer: " + std::string(kMailerVersion) + "\r\n";
-  if (!HasField(extra, "Date:")) out += "Date: " + MailDate(h.date) + "\r\n";
-  if (!HasField(extra, "Message-ID:")) out += "Message-ID: <" + std::string(h.messageId) + ">\r\n";
-  // RFC 3834: other responders and vacation programs do not answer it.
-  if (h.autoReply && !HasField(extra, "Auto-Submitted:")) {
-    out += "Auto-Submitted: auto-replied\r\n";
-  }
+  out = values.Leading(h);
   if (mime) {
     if (!HasField(extra, "MIME-Version:")) out += "MIME-Version: 1.0\r\n";
     out += "Content-Type: text/plain; charset=" + std::string(CharsetOf(lines)) + "\r\n";
@@ -166,6 +274,45 @@ ComposedMail ComposeMail(const MailHeader& h, std::string_view body, BodyKind ki
   return mail;
 }
 
+std::vector<std::string_view> MimeEntity::Texts() const {
+  std::vector<std::string_view> texts{head};
+  for (const MailPiece& piece : pieces) {
+    texts.push_back(*piece.shared);
+    texts.push_back(piece.after);
+  }
+  return texts;
+}
+
+[[gnu::cold]] MimeEntity EncryptedEntity(const MailHeader& h, std::string_view body,
+                                         const std::vector<Attachment>& attachments) {
+  const ContentFields fields = SplitContentFields(HeaderValues(h).extra);
+  std::size_t longLineKept = 0;
+  std::string text = TextPart(body, fields.content, longLineKept);
+  if (attachments.empty()) return {std::move(text), {}};
+  // Nested in the armour, so apart from the mail's own parts; its own all
+  // the same.
+  const std::string boundary = std::string(h.boundary) + ".1";
+  MimeEntity mixed = MixedEntity(text, attachments, boundary);
+  mixed.head = "Content-Type: multipart/mixed;\n boundary=\"" + boundary + "\"\n\n" + mixed.head;
+  return mixed;
+}
+
+[[gnu::cold]] ComposedMail ComposeEncrypted(const MailHeader& h, SharedText armour) {
+  const HeaderValues values(h);
+  const ContentFields fields = SplitContentFields(values.extra);
+  const std::string delimiter = "--" + std::string(h.boundary);
+  ComposedMail mail;
+  mail.text = values.Leading(h) +
+              MultipartHeader(values.extra, "encrypted; protocol=\"application/pgp-encrypted\"",
+                              h.boundary) +
+              fields.others + "\r\n" + delimiter +
+              "\r\nContent-Type: application/pgp-encrypted\r\n\r\nVersion: 1\r\n\r\n" + delimiter +
+              "\r\nContent-Type: application/octet-stream\r\n\r\n";
+  const bool wholeLines = armour->empty() || armour->back() == '\n';
+  mail.pieces.push_back({std::move(armour), (wholeLines ? "" : "\n") + delimiter + "--\n"});
+  return mail;
+}
+
 std::string NormalizeLineEnds(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -183,21 +330,44 @@ std::string NormalizeLineEnds(std::string_view text) {
 std::string PrepareBodyForWire(std::string_view body) {
   std::string out;
   out.reserve(body.size() + body.size() / 8 + 2);
-  bool lineStart = true;
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    char c = body[i];
-    if (lineStart && c == '.') out += '.';
-    if (c == '\r' || c == '\n') {
-      // CR LF, a lone CR and a lone LF each end one line.
-      if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n') ++i;
-      out += "\r\n";
-      lineStart = true;
-    } else {
-      out += c;
-      lineStart = false;
-    }
-  }
+  WireWriter writer;
+  writer.Feed(body, out);
+  writer.Finish(out);
   return out;
+}
+
+void WireWriter::Feed(std::string_view text, std::string& out) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (pendingCr_) {
+      // CR LF, a lone CR and a lone LF each end one line.
+      pendingCr_ = false;
+      out += "\r\n";
+      lineStart_ = true;
+      if (text[i] == '\n' && ++i == text.size()) break;
+    }
+    if (lineStart_ && text[i] == '.') out += '.';
+    std::size_t end = i;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+    if (end > i) {
+      out.append(text.substr(i, end - i));
+      lineStart_ = false;
+    }
+    if (end == text.size()) break;
+    if (text[end] == '\r') {
+      pendingCr_ = true;
+    } else {
+      out += "\r\n";
+      lineStart_ = true;
+    }
+    i = end + 1;
+  }
+}
+
+void WireWriter::Finish(std::string& out) {
+  if (!pendingCr_) return;
+  pendingCr_ = false;
+  out += "\r\n";
+  lineStart_ = true;
 }
 
 }  // namespace veltrano

@@ -34,20 +34,40 @@
 // To and Reply-To hold addresses, which encoded words must not stand in
 // (RFC 2047 5), so they go out as they are.
 //
+// Files (mail/attachments.hpp) make a main or address-file mail
+// multipart/mixed (RFC 2046): MIME-Version, the Content-Type with the
+// header's boundary, then the text part, then one base64 part per file in
+// the order given. The text part carries its own Content-Type, charset and
+// transfer encoding by the rules above (7bit us-ascii for ASCII text with
+// short lines), or the extra header's Content-Type and
+// Content-Transfer-Encoding lines, which then leave the mail's own header
+// for it. A mail without files is composed exactly as before.
+//
+// PGP/MIME (RFC 3156): EncryptedEntity is what is encrypted, the text part
+// as above and, with files, all of it as multipart/mixed; ComposeEncrypted
+// gives the mail around the armour of it: multipart/encrypted with
+// protocol "application/pgp-encrypted", a part holding "Version: 1", and an
+// application/octet-stream part holding the armour. The header lines
+// (Subject, From, To, the extra header's others) stay outside, in plain.
+//
 // PrepareBodyForWire is the one conversion of a body to the wire. Every
 // body, whether the main body, the address-file copy, a response body, PGP
-// armour or a quoted-printable encoding of any of them, passes through it
-// exactly once: CR LF, a lone LF and a lone CR each become CR LF, and every
-// line that begins with "." gets one more "." (first and last lines too), so
-// no line of a body can end the DATA phase early or lose its dot at the
-// server. No line end is added at the end.
+// armour, a quoted-printable encoding of any of them or the parts of a mail
+// with files, passes through it (or WireWriter, the same conversion in
+// pieces) exactly once: CR LF, a lone LF and a lone CR each become CR LF,
+// and every line that begins with "." gets one more "." (first and last
+// lines too), so no line of a body can end the DATA phase early or lose its
+// dot at the server. No line end is added at the end.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "mail/attachments.hpp"
+#include "mail/outbox.hpp"
 #include "platform/system.hpp"
 
 namespace veltrano {
@@ -61,6 +81,9 @@ struct MailHeader {
   platform::LocalTime date;
   std::string_view messageId;  // without angle brackets
   bool autoReply = false;      // a response mail: Auto-Submitted: auto-replied
+  // The multipart boundary of a mail with parts: unique and unguessable, so
+  // that no visitor's text can hold it.
+  std::string_view boundary{};
 };
 
 enum class BodyKind {
@@ -69,15 +92,48 @@ enum class BodyKind {
 };
 
 struct ComposedMail {
-  std::string text;  // the header lines, a blank line, the body for the wire, CR LF
+  // The header lines, a blank line, the body for the wire, CR LF; with
+  // parts, up to the first shared text, and the rest in `pieces`.
+  std::string text;
+  std::vector<MailPiece> pieces{};
   // The longest body line, when one over kMaxLineLength octets was left as
   // it is because the administrator's header chose the encoding; else 0.
   std::size_t longLineKept = 0;
 };
 
-ComposedMail ComposeMail(const MailHeader& header, std::string_view body, BodyKind kind);
+ComposedMail ComposeMail(const MailHeader& header, std::string_view body, BodyKind kind,
+                         const std::vector<Attachment>& attachments = {});
+
+// A MIME entity with LF line ends: `head`, then the pieces in order.
+struct MimeEntity {
+  std::string head;
+  std::vector<MailPiece> pieces;
+  // Every text of it in order, for writing it out; views into it.
+  std::vector<std::string_view> Texts() const;
+};
+
+// What a PGP/MIME mail encrypts: the body (a kText body) and the files.
+MimeEntity EncryptedEntity(const MailHeader& header, std::string_view body,
+                           const std::vector<Attachment>& attachments);
+
+// The PGP/MIME mail around `armour`, the encryption of EncryptedEntity.
+ComposedMail ComposeEncrypted(const MailHeader& header, SharedText armour);
 
 std::string PrepareBodyForWire(std::string_view body);
+
+// PrepareBodyForWire for a text that arrives in pieces (a piece may end
+// inside a CR LF pair or at a line's first byte).
+class WireWriter {
+ public:
+  // Appends the wire form of `text` to `out`.
+  void Feed(std::string_view text, std::string& out);
+  // Ends the text: a CR held back becomes a line end.
+  void Finish(std::string& out);
+
+ private:
+  bool lineStart_ = true;
+  bool pendingCr_ = false;
+};
 
 // Every CR LF and every lone CR in `text` as LF.
 std::string NormalizeLineEnds(std::string_view text);

@@ -9,6 +9,7 @@
 // would if each mail were built just before it is sent.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,18 @@ class HeldNotices final : public Notices {
   std::vector<std::pair<NoticeKind, std::string>> held_;
 };
 
+// Text that every mail carrying it shares (a file's base64, an armour),
+// so that it is held once however many mails carry it.
+using SharedText = std::shared_ptr<const std::string>;
+
+// A shared text and the text that follows it in a mail, both with LF line
+// ends, prepared for the wire (WireWriter, mail/message.hpp) as they are
+// sent.
+struct MailPiece {
+  SharedText shared;
+  std::string after;
+};
+
 struct MailRecipient {
   std::string address;  // lower-cased and checked
   // In the To line. A blind copy is not, and its RCPT TO stays out of the
@@ -45,8 +58,10 @@ struct OutgoingMail {
   std::vector<MailRecipient> recipients;
   // Header block, blank line, the body for the wire, CR LF; empty for a
   // mail without recipients (an address file without addresses), which is
-  // dropped with RSET before DATA.
+  // dropped with RSET before DATA. A mail with files or PGP/MIME holds its
+  // body up to the first shared text here, and the rest in `pieces`.
   std::string text;
+  std::vector<MailPiece> pieces;
   // When the text keeps a body line over 998 octets: the log's detail,
   // told as the text goes out.
   std::string longLineNote;

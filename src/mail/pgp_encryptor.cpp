@@ -23,14 +23,15 @@ PgpEncryptor::PgpEncryptor(const platform::Environment& env, platform::ChildLimi
       limits_(limits),
       programDirectory_(std::move(programDirectory)) {}
 
-Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId, std::string_view body) {
+Result<Encryption> PgpEncryptor::Encrypt(std::string_view keyId,
+                                         const std::vector<std::string_view>& texts) {
   std::string error;
   // Declared first, so it goes last, with whatever pgp left in it.
   std::unique_ptr<platform::TempDirectory> directory =
       platform::TempDirectory::Create(platform::ChooseTempDirectory(tempDirectories_), &error);
   if (!directory) return Without("no temporary directory: " + error);
   std::unique_ptr<platform::TempPath> plain =
-      platform::CreateTempTextFile(directory->path(), body, &error);
+      platform::CreateTempTextFile(directory->path(), texts, &error);
   if (!plain) return Without("no temporary file: " + error);
   platform::TempPath armoured(plain->path() + ".asc");
 

@@ -64,7 +64,12 @@ class PgpEncryptor {
   explicit PgpEncryptor(const platform::Environment& env, platform::ChildLimits limits = {},
                         std::string programDirectory = {});
 
-  Result<Encryption> Encrypt(std::string_view keyId, std::string_view body);
+  // Encrypts `texts` one after the other, as one file (a MIME entity's
+  // pieces, written a piece at a time).
+  Result<Encryption> Encrypt(std::string_view keyId, const std::vector<std::string_view>& texts);
+  Result<Encryption> Encrypt(std::string_view keyId, std::string_view body) {
+    return Encrypt(keyId, std::vector<std::string_view>{body});
+  }
 
  private:
   platform::ChildOutcome RunPgp(const std::string& file, std::string_view keyId,

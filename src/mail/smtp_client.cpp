@@ -1,5 +1,6 @@
 #include "mail/smtp_client.hpp"
 
+#include "mail/message.hpp"
 #include "mail/smtp_client_internal.hpp"
 #include "text/text.hpp"
 
@@ -15,6 +16,8 @@ constexpr std::size_t kReceiveChunk = 499;
 constexpr int kServiceReady = 220;
 constexpr int kMailAccepted = 250;
 constexpr int kStartMailInput = 354;
+// How much of a shared text is prepared and sent at a time.
+constexpr std::size_t kSendChunk = 64 * 1024;
 
 using ReplyStatus = SmtpReply::Status;
 
@@ -293,7 +296,7 @@ Status SmtpClient::Send(const OutgoingMail& mail) {
   const auto reserve = options_.endOfDataReserve;
   const platform::Deadline markBy(std::chrono::milliseconds(options_.budget.MillisecondsLeft()) -
                                   reserve);
-  if (markBy.Passed() || !transport_.Send(mail.text + "\r\n.\r\n", markBy)) {
+  if (markBy.Passed() || !SendText(mail, markBy)) {
     transport_.Close();
     broken_ = true;
     if (!markBy.Passed()) return AbortMail("the mail's text", NotSent(), refused);
@@ -315,6 +318,30 @@ Status SmtpClient::Send(const OutgoingMail& mail) {
     }
   }
   return {};
+}
+
+bool SmtpClient::SendText(const OutgoingMail& mail, const platform::Deadline& until) {
+  constexpr std::string_view kEnd = "\r\n.\r\n";
+  // The text and the end-of-data mark in one send: nothing is awaited
+  // between them.
+  if (mail.pieces.empty()) return transport_.Send(mail.text + std::string(kEnd), until);
+  if (!transport_.Send(mail.text, until)) return false;
+  // Shared texts are prepared for the wire a chunk at a time: a file's
+  // encoding is never copied whole.
+  WireWriter writer;
+  std::string chunk;
+  for (const MailPiece& piece : mail.pieces) {
+    for (std::string_view text : {std::string_view(*piece.shared), std::string_view(piece.after)}) {
+      for (std::size_t at = 0; at < text.size(); at += kSendChunk) {
+        chunk.clear();
+        writer.Feed(text.substr(at, kSendChunk), chunk);
+        if (!transport_.Send(chunk, until)) return false;
+      }
+    }
+  }
+  chunk.clear();
+  writer.Finish(chunk);
+  return transport_.Send(chunk + std::string(kEnd), until);
 }
 
 int SmtpClient::Quit() {

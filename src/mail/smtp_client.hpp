@@ -120,6 +120,9 @@ class SmtpClient {
 
  private:
   bool SendCommand(std::string_view command, bool record = true);
+  // The mail's text and the end-of-data mark, all by `until`; false when a
+  // send failed or did not end in time.
+  bool SendText(const OutgoingMail& mail, const platform::Deadline& until);
   SmtpReply ReadReply();
   void Record(std::string_view protocolText);
   void RecordWhole(const SmtpReply& reply);

@@ -36,23 +36,28 @@ enum class FailureKind {
   kBadTypeErrLine,       // text: the token
   kBadMaxLenLine,        // text: the token
   kBadMaxLenErrLine,     // text: the token
+  kBadAttachLine,        // text: the token
+  kBadAttachErrLine,     // text: the token
   kHtmlInErrorText,      // text: the field's name, or "(null)"
   kSendToWithRespondTo,
   kRequiredWithoutText,  // text: the field's name, or "(null)"
   kTypeWithoutText,      // text: the field's name, or "(null)"
   kMaxLenWithoutText,    // text: the field's name, or "(null)"
+  kAttachWithoutText,    // text: the field's name, or "(null)"
   kEntryWithoutName,     // text: the whole entry
   kBadRateLimit,         // text: the RATELIMIT section
   kSenderNotAddress,     // text: a SENDER without placeholders, trimmed
   kStateFileIsDataFile,  // RATELIMIT's state file is DFILE (or its lock or temporary file)
+  kBadMaxUpload,         // text: the MAXUPLOAD section
+  kBadPgpMime,           // text: the PGPMIME section
   kBadAllowOrigin,       // text: the first entry of ALLOWORIGIN that is no origin
   kBadSucceedUrl,        // text: SUCCEEDURL, trimmed
   // Form
   kNotPost,
   kNoContentLength,
   kNegativeContentLength,
-  kBodyTooLarge,
-  kShortBody,  // fewer bytes than CONTENT_LENGTH arrived
+  kBodyTooLarge,  // CONTENT_LENGTH over the limit, or the kept files over MAXUPLOAD
+  kShortBody,     // fewer bytes than CONTENT_LENGTH arrived
   kInvalidEscape,
   kMalformedMultipart,  // detail: what breaks the multipart/form-data framing
   kTooManySubmissions,  // over the RATELIMIT

@@ -17,7 +17,7 @@ enum class NoticeKind {
   kHoneypotFilled,      // detail: the trap field's name and the client address
   kRateLimitUnusable,   // detail: the state file and why; the submission went through
   kRateLimitRepaired,   // detail: the state file and how many unreadable lines went
-  kFileDropped,         // detail: the first file's field and name, how many more
+  kFileDropped,         // detail: the first file's field, how many more (never a file's name)
   kReplyToInvalid,      // detail: the expanded REPLYTO, which is no usable address
   kLongLineKept,        // detail: which mail, how long its longest body line
   kRcptRefused,         // detail: server, RCPT TO and the reply; the mail went on without it

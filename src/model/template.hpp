@@ -4,6 +4,7 @@
 // where they are used.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,12 @@ struct SwitchSection {
   std::string tag;
   std::string word;
 };
+// MAXUPLOAD without its section: the bytes the attached files of one
+// submission may hold together.
+inline constexpr std::size_t kDefaultMaxUpload = 5 * 1024 * 1024;
+// The largest MAXUPLOAD. With the 1 MiB a form's other fields may take, a
+// body stays within the 64 MiB the program reads of a body at most.
+inline constexpr std::size_t kMaxUploadCeiling = 63 * 1024 * 1024;
 
 struct Template {
   std::string path;  // as resolved and read
@@ -77,7 +84,9 @@ struct Template {
   std::optional<DataFileSections> dataFile;
   std::vector<FieldDefinition> fields;  // FORMDATA entries in template order
   AbuseControls abuse;
-  std::vector<SwitchSection> switches;  // every on/off section the template holds
+  std::vector<SwitchSection> switches;        // every on/off section the template holds
+  std::size_t maxUpload = kDefaultMaxUpload;  // MAXUPLOAD, for the fields with ATTACH
+  bool pgpMime = false;  // PGPMIME on: every encrypted main mail as RFC 3156 PGP/MIME
   // SUCCEEDMSGFILE, or the "Tag missing" failure that is reported only at
   // the end of an accepted request; never missing with SUCCEEDURL, which
   // answers success in its place.

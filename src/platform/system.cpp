@@ -40,6 +40,9 @@ std::string StdinInput::ReadBytes(std::size_t count) {
   // Never read past `count` bytes: the server need not end the input after
   // the announced body, and a read beyond it may wait for ever.
   std::string out;
+  // A large body is never copied while it grows; untouched capacity of a
+  // body that ends early takes no memory.
+  out.reserve(count);
   char buf[65536];
   while (out.size() < count) {
     std::size_t left = count - out.size();

@@ -31,6 +31,17 @@ std::string Slashed(const std::string& directory) {
   return prefix;
 }
 
+// Writes `texts` in text mode; false when a write failed.
+bool WriteTextMode(int fd, const std::vector<std::string_view>& texts) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  for (std::string_view text : texts) {
+    for (std::size_t at = 0; at < text.size(); at += kPiece) {
+      if (!WriteAll(fd, EncodeTextMode(text.substr(at, kPiece)))) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void TempPath::Remove() {
@@ -75,7 +86,8 @@ std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& c
   return ".";
 }
 
-std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory, std::string_view text,
+std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory,
+                                             const std::vector<std::string_view>& texts,
                                              std::string* error) {
   const std::string prefix = Slashed(directory) + "kov";
   for (unsigned long n = 1; n <= kMaxNameAttempts; ++n) {
@@ -94,7 +106,7 @@ std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory, std::
       if (error != nullptr) *error = path + ": " + ErrorText(errno);
       return nullptr;  // no permission, no such directory, ...
     }
-    bool written = WriteAll(fd.get(), EncodeTextMode(text));
+    bool written = WriteTextMode(fd.get(), texts);
     if (::close(fd.Release()) == 0 && written) return owned;
     if (error != nullptr) *error = path + ": " + ErrorText(errno);
     return nullptr;

@@ -77,12 +77,19 @@ std::vector<std::optional<std::string>> TempDirectoryCandidates(const Environmen
 std::string ChooseTempDirectory(const std::vector<std::optional<std::string>>& candidates);
 
 // Creates a new file in `directory` under the name rule above and writes
-// `text` into it in text mode (every LF stored as CR LF). The file is owned
-// from the moment it exists. Null when no name could be taken or the text
-// could not be written whole (`error` then says why; a half-written file is
-// removed again).
-std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory, std::string_view text,
+// `texts`, one after the other, into it in text mode (every LF stored as CR
+// LF), a piece at a time: a large text is never copied whole. The file is
+// owned from the moment it exists. Null when no name could be taken or the
+// text could not be written whole (`error` then says why; a half-written
+// file is removed again).
+std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory,
+                                             const std::vector<std::string_view>& texts,
                                              std::string* error = nullptr);
+inline std::unique_ptr<TempPath> CreateTempTextFile(const std::string& directory,
+                                                    std::string_view text,
+                                                    std::string* error = nullptr) {
+  return CreateTempTextFile(directory, std::vector<std::string_view>{text}, error);
+}
 
 // Removes a file; false when it did not exist or could not be removed.
 bool RemoveFile(const std::string& path);

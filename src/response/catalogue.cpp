@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "model/template.hpp"
 #include "response/log.hpp"
 #include "text/text.hpp"
 
@@ -120,6 +121,12 @@ constexpr PageRow kPages[] = {
     {kBadMaxLenErrLine, "Template Error",
      "Error identifying MAXLENERR line.  Please check your template file\n<br><pre>", kAsWritten,
      "</pre>", "field entry has a malformed MAXLENERR", k500},
+    {kBadAttachLine, "Template Error",
+     "Error identifying ATTACH line.  Please check your template file\n<br><pre>", kAsWritten,
+     "</pre>", "field entry has a malformed ATTACH", k500},
+    {kBadAttachErrLine, "Template Error",
+     "Error identifying ATTACHERR line.  Please check your template file\n<br><pre>", kAsWritten,
+     "</pre>", "field entry has a malformed ATTACHERR", k500},
     {kHtmlInErrorText, "Error in template file", "Error on ", kAsWritten,
      ".  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag below to customize your errors.",
      "HTML in a field's error text", k500},
@@ -138,6 +145,10 @@ constexpr PageRow kPages[] = {
      "You specified the MAXLEN attribute, but no associated MAXLENERR attribute. Please check "
      "template file under &lt;NAME=\"",
      kAsWritten, "\"", "field with MAXLEN but without MAXLENERR", k500},
+    {kAttachWithoutText, "Veltrano template file error",
+     "You specified the ATTACH attribute, but no associated ATTACHERR attribute. Please check "
+     "template file under &lt;NAME=\"",
+     kAsWritten, "\"", "field with ATTACH but without ATTACHERR", k500},
     {kEntryWithoutName, "Template Error",
      "A field entry has no NAME attribute.  Please check your template file\n<br><pre>&lt;",
      kAsWritten, "&gt;</pre>", "field entry without NAME", k500},
@@ -153,6 +164,14 @@ constexpr PageRow kPages[] = {
      "The &lt;RATELIMIT&gt; state file and the &lt;DFILE&gt; data file must be two different "
      "files.  Please check your template file",
      kNothing, "", "RATELIMIT and DFILE name one file", k500},
+    {kBadMaxUpload, "Template Error",
+     "The &lt;MAXUPLOAD&gt; section must hold a number of bytes from 1 to 66060288.  Please check "
+     "your template file\n<br><pre>&lt;",
+     kAsWritten, "&gt;</pre>", "malformed MAXUPLOAD section", k500},
+    {kBadPgpMime, "Template Error",
+     "The &lt;PGPMIME&gt; section must be on or off.  Please check your template "
+     "file\n<br><pre>&lt;",
+     kAsWritten, "&gt;</pre>", "malformed PGPMIME section", k500},
     {kBadAllowOrigin, "Template Error",
      "The &lt;ALLOWORIGIN&gt; section must hold * or origins written scheme://host or "
      "scheme://host:port, such as https://www.example.org.  Please check your template "
@@ -170,7 +189,7 @@ constexpr PageRow kPages[] = {
     {kNegativeContentLength, "No data", "Your browser did not send any data from the form",
      kNothing, "", "negative CONTENT_LENGTH", kNoStatus, k400},
     {kBodyTooLarge, "Form Submit Error", "The form data is too large.", kNothing, "",
-     "form body over 1 MiB refused", kNoStatus, k413},
+     "form body over its size limit refused", kNoStatus, k413},
     {kShortBody, "Form Submit Error",
      "The form data did not arrive whole.  Please send the form again.", kNothing, "",
      "form body shorter than CONTENT_LENGTH, not read as a form", kNoStatus, k400},
@@ -241,6 +260,9 @@ struct NoticeRow {
   std::string_view words;  // what happened, for the log
 };
 
+// The page of kBadMaxUpload names the largest MAXUPLOAD.
+static_assert(kMaxUploadCeiling == 66060288);
+
 // The words of kLogLinesDropped name the limit.
 static_assert(kMaxNoticeLines == 20);
 
@@ -255,7 +277,7 @@ constexpr NoticeRow kNotices[] = {
      "honeypot filled in, submission discarded (no mail, command or record)"},
     {NoticeKind::kRateLimitUnusable, "rate limit not applied, the state file cannot be used"},
     {NoticeKind::kRateLimitRepaired, "rate limit state file had unreadable lines, dropped"},
-    {NoticeKind::kFileDropped, "uploaded file not mailed, its name stands as the value"},
+    {NoticeKind::kFileDropped, "uploaded file not mailed, its field has no ATTACH or has a file"},
     {NoticeKind::kReplyToInvalid, "no Reply-To header, REPLYTO is not a usable address"},
     {NoticeKind::kLongLineKept,
      "body line over 998 bytes sent unsplit (the extra header sets the encoding), a server may "

@@ -82,6 +82,7 @@ std::vector<ErrorLine> ErrorLines(const std::vector<FieldDefinition>& fields,
       lines.push_back({i, text(fields[i].requiredErr)});
     if (checks[i].isInvalid) lines.push_back({i, text(fields[i].typeErr)});
     if (checks[i].isTooLong) lines.push_back({i, text(fields[i].maxLengthErr)});
+    if (checks[i].isBadFile) lines.push_back({i, text(fields[i].attachErr)});
   }
   return lines;
 }

@@ -15,12 +15,13 @@
 // page puts one "<li>" item per failed check where the file first holds
 // "$err$" (any letter case), field by field in template order: the
 // required-field text of a missing required field, the type text of an
-// invalid one, then the MAXLENERR text of one that is too long; a file
-// without the marker gives an empty response. The page before expansion is
-// bounded at kMaxExpandedLength, and so is the expanded page. Both pages
-// are expanded with their replacements HTML-escaped, and kept on one line
-// in the page's header block (HtmlPage). For a script the error page's
-// lines are a list instead (FieldErrors).
+// invalid one, the MAXLENERR text of one that is too long, then the
+// ATTACHERR text of a file ATTACH refuses; a file without the marker gives
+// an empty response. The page before expansion is bounded at
+// kMaxExpandedLength, and so is the expanded page. Both pages are expanded
+// with their replacements HTML-escaped, and kept on one line in the page's
+// header block (HtmlPage). For a script the error page's lines are a list
+// instead (FieldErrors).
 //
 // The site's failure page (FATALMSGFILE) stands in for the fatal pages
 // once the template is read. It is expanded like the success page, and
@@ -91,7 +92,8 @@ Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefi
 
 // The lines of the error page in their order: field by field, the
 // REQUIREDERR text of a missing required field, the TYPEERR text of an
-// invalid one, the MAXLENERR text of one too long.
+// invalid one, the MAXLENERR text of one too long, the ATTACHERR text of a
+// refused file.
 struct ErrorLine {
   std::size_t field;  // its place in the template
   std::string_view text;

@@ -1,5 +1,6 @@
 #include "template/field_definitions.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -161,24 +162,30 @@ void TakePgpKey(Entry& e, std::string_view token) {
     e.field.pgpKeyId = std::move(key);
 }
 
-// MAXLEN and MAXLENERR are known only at the start of a token, and such a
-// token is nothing else. The older attributes are found anywhere in a
-// token; had the new ones been too, an error text that mentions MAXLEN=
-// would set a bound, and a MAXLENERR text holding name= or TYPE=" would be
-// taken for those attributes.
+// MAXLEN, MAXLENERR, ATTACH and ATTACHERR are known only at the start of a
+// token, and such a token is nothing else. The older attributes are found
+// anywhere in a token; had the new ones been too, an error text that
+// mentions MAXLEN= or ATTACH= would set a bound or a file type, and an
+// error text holding name= or TYPE=" would be taken for those attributes.
 constexpr std::string_view kMaxLenKey = "MAXLEN=";
-constexpr std::string_view kMaxLenErrKey = "MAXLENERR=";
+constexpr std::string_view kAttachKey = "ATTACH=";
 
 bool StartsWithNoCase(std::string_view token, std::string_view key) {
   return token.size() >= key.size() && EqualsNoCase(token.substr(0, key.size()), key);
 }
 
+// The text between the quotes of KEY="text", or none unless the token is
+// exactly that.
+std::optional<std::string_view> QuotedValue(std::string_view token, std::string_view key) {
+  std::string_view value = token.substr(key.size());
+  if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::nullopt;
+  return value.substr(1, value.size() - 2);
+}
+
 // MAXLEN="N": N a positive decimal number, the whole quoted text.
 Status TakeMaxLen(Entry& e, std::string_view token) {
-  std::string_view value = token.substr(kMaxLenKey.size());
-  if (value.size() > 2 && value.front() == '"' && value.back() == '"') {
-    std::string_view digits = value.substr(1, value.size() - 2);
-    std::optional<unsigned long long> n = ParseDecimal(digits);
+  if (std::optional<std::string_view> digits = QuotedValue(token, kMaxLenKey)) {
+    std::optional<unsigned long long> n = ParseDecimal(*digits);
     if (n && *n > 0 && *n <= std::numeric_limits<std::size_t>::max()) {
       e.field.maxLength = static_cast<std::size_t>(*n);
       return {};
@@ -187,17 +194,57 @@ Status TakeMaxLen(Entry& e, std::string_view token) {
   return Fail(FailureKind::kBadMaxLenLine, std::string(token));
 }
 
-// MAXLENERR="text", read as REQUIREDERR is: the text between the first
-// double quote and the next.
-Status TakeMaxLenErr(Entry& e, std::string_view token) {
-  std::size_t quote = token.find('"');
-  if (quote == std::string_view::npos) {
-    return Fail(FailureKind::kBadMaxLenErrLine, std::string(token));
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// ATTACH="ext ...": one or more extensions of letters and digits, separated
+// by spaces, without their dots.
+Status TakeAttach(Entry& e, std::string_view token) {
+  std::vector<std::string> extensions;
+  std::optional<std::string_view> list = QuotedValue(token, kAttachKey);
+  for (std::size_t at = 0; list && at < list->size();) {
+    std::size_t end = std::min(list->find(' ', at), list->size());
+    std::string extension(list->substr(at, end - at));
+    at = end + 1;
+    if (extension.empty()) continue;
+    if (!std::all_of(extension.begin(), extension.end(), IsAsciiAlnum)) {
+      return Fail(FailureKind::kBadAttachLine, std::string(token));
+    }
+    AsciiLowerInPlace(extension);
+    extensions.push_back(std::move(extension));
   }
-  if (Status html = RefuseHtml(e, token); !html) return html;
-  e.field.maxLengthErr =
-      QuotedFrom(token, quote + 1).value_or(std::string(token.substr(quote + 1)));
+  if (extensions.empty()) return Fail(FailureKind::kBadAttachLine, std::string(token));
+  e.field.attach = std::move(extensions);
   return {};
+}
+
+// MAXLENERR="text" and ATTACHERR="text", read as REQUIREDERR is: the text
+// between the first double quote and the next.
+Status TakeErrorText(Entry& e, std::string_view token, FailureKind bad,
+                     std::optional<std::string>& text) {
+  std::size_t quote = token.find('"');
+  if (quote == std::string_view::npos) return Fail(bad, std::string(token));
+  if (Status html = RefuseHtml(e, token); !html) return html;
+  text = QuotedFrom(token, quote + 1).value_or(std::string(token.substr(quote + 1)));
+  return {};
+}
+
+// The attributes known only at the start of a token; none when the token
+// starts with none of them.
+std::optional<Status> TakePrefixed(Entry& e, std::string_view token) {
+  // Most tokens start with another letter: one look tells them.
+  const char first = token.empty() ? '\0' : AsciiToUpper(token.front());
+  if (first != 'M' && first != 'A') return std::nullopt;
+  if (StartsWithNoCase(token, kMaxLenKey)) return TakeMaxLen(e, token);
+  if (StartsWithNoCase(token, "MAXLENERR=")) {
+    return TakeErrorText(e, token, FailureKind::kBadMaxLenErrLine, e.field.maxLengthErr);
+  }
+  if (StartsWithNoCase(token, kAttachKey)) return TakeAttach(e, token);
+  if (StartsWithNoCase(token, "ATTACHERR=")) {
+    return TakeErrorText(e, token, FailureKind::kBadAttachErrLine, e.field.attachErr);
+  }
+  return std::nullopt;
 }
 
 Status CheckEntry(const Entry& e, std::string_view entry) {
@@ -210,6 +257,9 @@ Status CheckEntry(const Entry& e, std::string_view entry) {
   if (e.field.maxLength && !e.field.maxLengthErr) {
     return Fail(FailureKind::kMaxLenWithoutText, NameOrNull(e));
   }
+  if (e.field.attach && !e.field.attachErr) {
+    return Fail(FailureKind::kAttachWithoutText, NameOrNull(e));
+  }
   // Fields are looked up by name; a nameless one could never get a value.
   if (!e.named) return Fail(FailureKind::kEntryWithoutName, std::string(entry));
   return {};
@@ -220,12 +270,8 @@ Result<FieldDefinition> ParseEntry(std::string_view entry) {
   if (!tokens) return tokens.failure();
   Entry e;
   for (const std::string& token : *tokens) {
-    if (StartsWithNoCase(token, kMaxLenKey)) {
-      if (Status taken = TakeMaxLen(e, token); !taken) return taken.failure();
-      continue;
-    }
-    if (StartsWithNoCase(token, kMaxLenErrKey)) {
-      if (Status taken = TakeMaxLenErr(e, token); !taken) return taken.failure();
+    if (std::optional<Status> taken = TakePrefixed(e, token)) {
+      if (!*taken) return taken->failure();
       continue;
     }
     Status status = TakeRecipientWord(e, token);
@@ -298,6 +344,13 @@ std::string DumpFields(const std::vector<FieldDefinition>& fields) {
     AppendQuoted(out, "typeErr", field.typeErr);
     if (field.maxLength) out += " maxLen=" + std::to_string(*field.maxLength);
     AppendQuoted(out, "maxLenErr", field.maxLengthErr);
+    if (field.attach) {
+      std::string list;
+      for (const std::string& extension : *field.attach)
+        list += (list.empty() ? "" : " ") + extension;
+      AppendQuoted(out, "attach", list);
+    }
+    AppendQuoted(out, "attachErr", field.attachErr);
     if (field.sendTo) out += " sendto";
     if (field.respondTo) out += " respondto";
     if (field.honeypot) out += " honeypot";

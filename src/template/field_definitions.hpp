@@ -11,15 +11,19 @@
 // (sendto, respondto, NAME, required, honeypot, REQUIREDERR, TYPE, TYPEERR,
 // PGP), in that order, each of which looks for its keyword anywhere in the
 // token; a later value replaces an earlier one. A token that starts with
-// MAXLEN= or MAXLENERR= is only that: MAXLEN="N" (N a positive decimal
-// number) bounds the value's length, MAXLENERR="text" is the error-page line
-// for a longer value.
+// MAXLEN=, MAXLENERR=, ATTACH= or ATTACHERR= is only that: MAXLEN="N" (N a
+// positive decimal number) bounds the value's length, MAXLENERR="text" is
+// the error-page line for a longer value; ATTACH="pdf docx" (extensions of
+// letters and digits, separated by spaces) makes the field a file input
+// whose file goes with the main mails, ATTACHERR="text" is the error-page
+// line for a file of another type.
 //
 // A malformed entry gives a template failure that names the entry, the token
 // or the field: a lone double quote, an attribute without its quote, a
-// MAXLEN that is not a quoted positive number, HTML in an error text, sendto
-// together with respondto, required, TYPE or MAXLEN without their error
-// texts, an entry without NAME, or a section without any entry.
+// MAXLEN that is not a quoted positive number, an ATTACH without a quoted
+// list of such extensions, HTML in an error text, sendto together with
+// respondto, required, TYPE, MAXLEN or ATTACH without their error texts, an
+// entry without NAME, or a section without any entry.
 // A token with three or more double quotes counts as one with two. Entries
 // and tokens have no size limit: the section is already in memory.
 #pragma once
@@ -44,6 +48,7 @@ std::vector<Result<FieldDefinition>> ParseFieldEntries(std::string_view section)
 
 // One line per field with its attributes, for tests and diagnostics, e.g.
 //   name="email" required requiredErr="Give" type=EMAIL typeErr="Bad" maxLen=9 maxLenErr="Long"
+//   name="cv" attach="pdf docx" attachErr="A PDF or Word file, please"
 std::string DumpFields(const std::vector<FieldDefinition>& fields);
 
 }  // namespace veltrano

@@ -188,6 +188,26 @@ AbuseControls ReadAbuseControls(SectionReader& read, std::vector<SwitchSection>&
   return abuse;
 }
 
+// MAXUPLOAD (a number of bytes, 1 to kMaxUploadCeiling) and PGPMIME (on or
+// off, any case): each keeps its default without its section, and any
+// other text is a template failure.
+void ReadFileOptions(SectionReader& read, Template& t) {
+  if (std::optional<std::string> max = read.Trimmed("<MAXUPLOAD>", "</MAXUPLOAD>")) {
+    std::optional<unsigned long long> n = ParseDecimal(*max);
+    if (n && *n > 0 && *n <= kMaxUploadCeiling) {
+      t.maxUpload = static_cast<std::size_t>(*n);
+    } else {
+      read.Report(Fail(FailureKind::kBadMaxUpload, *max));
+    }
+  }
+  if (std::optional<std::string> pgpMime = read.Trimmed("<PGPMIME>", "</PGPMIME>")) {
+    t.pgpMime = EqualsNoCase(*pgpMime, "on");
+    if (!t.pgpMime && !EqualsNoCase(*pgpMime, "off")) {
+      read.Report(Fail(FailureKind::kBadPgpMime, *pgpMime));
+    }
+  }
+}
+
 // The words of `text`, split at spaces, tabs and line ends.
 std::vector<std::string_view> Words(std::string_view text) {
   std::vector<std::string_view> words;
@@ -274,6 +294,7 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
   if (read.failure()) return;
 
   t.abuse = ReadAbuseControls(read, t.switches);
+  ReadFileOptions(read, t);
   if (read.failure()) return;
   ReadAnswerSections(read, t);
   if (read.failure()) return;

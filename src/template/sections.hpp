@@ -22,7 +22,10 @@
 // COUNT SECONDS": an absolute path and two positive numbers, else a
 // template failure), DEBUG ("off", any case, turns the debug switch off) and
 // DFILEGUARD ("on", any case); each on/off section is kept as written too
-// (Template::switches).
+// (Template::switches). MAXUPLOAD (a number of bytes, at most
+// kMaxUploadCeiling) bounds the files of the ATTACH fields, and PGPMIME
+// ("on" or "off") chooses RFC 3156 for encrypted mails; anything else in
+// either is a template failure.
 //
 // The answers, each as before without its section: FATALMSGFILE (trimmed)
 // names the site's own failure page; SUCCEEDURL (trimmed: an http or https

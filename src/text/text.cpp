@@ -190,9 +190,9 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
 
 bool IsValidUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    i += length;
+    const std::size_t n = Utf8SequenceLength(text, i);
+    if (n == 0) return false;
+    i += n;
   }
   return true;
 }

@@ -79,8 +79,8 @@ bool HasHighBytes(std::string_view text);
 // surrogates, nothing above U+10FFFF, no sequence cut short.
 bool IsValidUtf8(std::string_view text);
 
-// The length of the well-formed UTF-8 character that starts at `at` (1 for
-// ASCII), or 0 when none starts there. `at` is inside `text`.
+// The length of the well-formed UTF-8 sequence (1 for an ASCII byte) that
+// starts at `at` (< text.size()), or 0 when none starts there.
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
 
 // The number of characters of valid UTF-8 text (bytes that do not continue

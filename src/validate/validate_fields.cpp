@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "text/file_names.hpp"
 #include "text/text.hpp"
+#include "validate/attachments.hpp"
 
 namespace veltrano {
 
@@ -17,6 +19,14 @@ bool PassesInt(std::string_view value) {
 
 bool PassesEmail(std::string_view value) {
   return value.find('@') != std::string_view::npos && value.find('.') != std::string_view::npos;
+}
+
+// The file the form kept for a file field (ReadForm keeps one at most).
+const UploadedFile* FileOf(const FieldDefinition& field, const FormInput& form) {
+  for (const UploadedFile& file : form.files) {
+    if (EqualsNoCase(file.field, field.name)) return &file;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -74,16 +84,28 @@ Submission CheckSubmission(const std::vector<FieldDefinition>& fields, const For
   Submission s;
   s.values.reserve(fields.size());
   s.checks.reserve(fields.size());
-  for (const FieldDefinition& field : fields) {
-    auto found = firstPair.find(AsciiUpper(field.name));
-    std::optional<std::string> value =
-        found == firstPair.end() ? std::nullopt : found->second->value;
-    Trim(value);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldDefinition& field = fields[i];
+    std::optional<std::string> value;
+    const UploadedFile* file = nullptr;
+    if (field.attach) {
+      // A file field's value is its file's cleaned name, never a text.
+      file = FileOf(field, form);
+      if (file) value = CleanFileName(file->fileName);
+    } else if (auto found = firstPair.find(AsciiUpper(field.name)); found != firstPair.end()) {
+      value = found->second->value;
+      Trim(value);
+    }
     FieldCheck check = CheckRequired(field, value);
     check.isInvalid = !check.isMissing && !PassesType(field.type, *value);
     check.isTooLong = value && field.maxLength && !FitsLength(*value, *field.maxLength);
+    check.isBadFile = file && !AttachAccepts(*field.attach, *value, file->content.bytes);
+    if (file && !check.isBadFile) {
+      s.files.resize(fields.size());
+      s.files[i] = file->content;
+    }
     s.hasFieldErrors = s.hasFieldErrors || (field.required && check.isMissing) || check.isInvalid ||
-                       check.isTooLong;
+                       check.isTooLong || check.isBadFile;
     s.values.push_back(std::move(value));
     s.checks.push_back(check);
   }

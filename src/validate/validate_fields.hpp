@@ -5,7 +5,10 @@
 // CheckRequired, then CheckType, then the MAXLEN bound. Every field is
 // checked; the caller shows the error page when any failed. A missing field
 // gets no type check; a value that came in, even one that failed its type,
-// is held to its bound.
+// is held to its bound. An ATTACH field's value is the cleaned name of the
+// file the form kept for it (none without one: an empty file is none), and
+// the file must pass AttachAccepts (validate/attachments.hpp); a file that
+// does is the field's in Submission::files.
 #pragma once
 
 #include <cstddef>

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <ostream>
 #include <regex>
 #include <thread>
 
@@ -33,10 +35,25 @@ TEST(AdminE2eTest, FailureLeavesOneLogLine) {
   EXPECT_TRUE(std::regex_match(result.errors, line)) << result.errors;
 }
 
+struct Encrypted {
+  const char* name;
+  std::string body;
+  std::string contentType;
+  std::string plain;  // in the file pgp is given
+};
+
+void PrintTo(const Encrypted& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class TerminationTest : public ::testing::TestWithParam<Encrypted> {};
+
 // A pgp that hangs, then the web server's SIGTERM: the plain text of the
-// mail, in a private directory of the request's own, must not stay in the
-// temporary directory, nor pgp keep running.
-TEST(AdminE2eTest, TerminationRemovesThePlainText) {
+// mail, and a file that goes with it, in a private directory of the
+// request's own, must not stay in the temporary directory, nor pgp keep
+// running.
+TEST_P(TerminationTest, RemovesThePlainText) {
+  const Encrypted& c = GetParam();
   ScriptedSmtpServer server;
   SKIP_WITHOUT_SERVER(server);
   Site site;
@@ -47,14 +64,18 @@ TEST(AdminE2eTest, TerminationRemovesThePlainText) {
                           "</SMTPSERVER><SENDER>s@example.org</SENDER><SUBJECT>s</SUBJECT>"
                           "<MSGBODY>secret $a$</MSGBODY><ERRMSGFILE>e</ERRMSGFILE>"
                           "<SUCCEEDMSGFILE>ok</SUCCEEDMSGFILE><FORMDATA>\n"
-                          "<NAME=\"to\" sendto PGP=\"key\">\n<NAME=\"a\">\n</FORMDATA>\n");
+                          "<NAME=\"to\" sendto PGP=\"key\">\n<NAME=\"a\">\n"
+                          "<NAME=\"f\" ATTACH=\"txt\" ATTACHERR=\"x\">\n</FORMDATA>\n");
   site.Write("e", "Content-type: text/html\n\n$err$");
   site.Write("ok", "Content-type: text/html\n\nok");
   tmp.Write("t/.keep", "");
-  const std::string body = "to=x%40example.org&a=1";
-  std::vector<std::string> env = {
-      "PATH=" + site.path() + "/bin:/usr/bin:/bin", "TMP=" + tmp.path() + "/t",
-      "QUERY_STRING=t.tpl", "REQUEST_METHOD=POST", "CONTENT_LENGTH=" + std::to_string(body.size())};
+  const std::string& body = c.body;
+  std::vector<std::string> env = {"PATH=" + site.path() + "/bin:/usr/bin:/bin",
+                                  "TMP=" + tmp.path() + "/t",
+                                  "QUERY_STRING=t.tpl",
+                                  "REQUEST_METHOD=POST",
+                                  "CONTENT_TYPE=" + c.contentType,
+                                  "CONTENT_LENGTH=" + std::to_string(body.size())};
   tmp.Write("body", body);
   pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
@@ -78,7 +99,10 @@ TEST(AdminE2eTest, TerminationRemovesThePlainText) {
     if (e.path().filename() != ".keep") made.push_back(e.path());
   }
   ASSERT_EQ(made.size(), 1u);
-  EXPECT_TRUE(fs::is_regular_file(made[0] / "kov1")) << "pgp runs on the plain text";
+  ASSERT_TRUE(fs::is_regular_file(made[0] / "kov1")) << "pgp runs on the plain text";
+  std::ifstream kov(made[0] / "kov1", std::ios::binary);
+  const std::string plain((std::istreambuf_iterator<char>(kov)), std::istreambuf_iterator<char>());
+  EXPECT_NE(plain.find(c.plain), std::string::npos) << plain;
 
   ::kill(pid, SIGTERM);
   int status = 0;
@@ -96,6 +120,18 @@ TEST(AdminE2eTest, TerminationRemovesThePlainText) {
   }
   EXPECT_TRUE(gone) << "pgp " << pgp << " still runs";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Mails, TerminationTest,
+    ::testing::Values(Encrypted{"text", "to=x%40example.org&a=1",
+                                "application/x-www-form-urlencoded", "secret 1"},
+                      // "file contents" in base64, in the PGP/MIME entity.
+                      Encrypted{
+                          "with_file",
+                          "--b\r\nContent-Disposition: form-data; name=to\r\n\r\nx@example.org\r\n"
+                          "--b\r\nContent-Disposition: form-data; name=f; filename=n.txt\r\n\r\n"
+                          "file contents\r\n--b--\r\n",
+                          "multipart/form-data; boundary=b", "ZmlsZSBjb250ZW50cw=="}));
 
 }  // namespace
 }  // namespace veltrano::testing

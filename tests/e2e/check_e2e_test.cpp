@@ -243,6 +243,13 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
        "warning: the form sends mail without a honeypot field: robots' submissions are mailed "
        "too\n",
        0},
+      {"upload_over_postfix_limit", "</FORMDATA>\n",
+       "<NAME=\"cv\" ATTACH=\"pdf\" ATTACHERR=\"A PDF, please.\">\n</FORMDATA>\n"
+       "<MAXUPLOAD>8388608</MAXUPLOAD>\n",
+       "warning: MAXUPLOAD 8388608 lets a mail grow to about 11544686 bytes with its files "
+       "base64-encoded, over Postfix's default message_size_limit of 10240000: raise that limit, "
+       "or lower MAXUPLOAD\n",
+       0},
       {"no_rate_limit", "<RATELIMIT>", "<XRATELIMIT>",
        "warning: the form sends mail without a RATELIMIT: one visitor can send any number of "
        "mails\n",
@@ -317,7 +324,8 @@ TEST_F(CheckTest, ChecksWithTheUsersRights) {
 // web server's user (here the data directory), the key of root@localhost in
 // the keyring.
 TEST_F(CheckTest, ExamplesHaveNoError) {
-  for (const char* name : {"contact.tpl", "secure.tpl", "fetch.tpl"}) {
+  for (const char* name :
+       {"contact.tpl", "secure.tpl", "apply.tpl", "apply-secure.tpl", "fetch.tpl"}) {
     std::string text = ReadSource(std::string("examples/") + name);
     Replace(text, "/var/lib/veltrano/", data_.path() + "/");
     site_.Write(name, text);
@@ -327,7 +335,7 @@ TEST_F(CheckTest, ExamplesHaveNoError) {
                              "root@localhost default default never 2>/dev/null && gpgconf "
                              "--kill gpg-agent";
   ASSERT_EQ(std::system(keygen.c_str()), 0);
-  CheckRun run = Check("--offline contact.tpl secure.tpl fetch.tpl");
+  CheckRun run = Check("--offline contact.tpl secure.tpl apply.tpl apply-secure.tpl fetch.tpl");
   EXPECT_EQ(run.output.find(": error: "), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 0) << run.output;
 }

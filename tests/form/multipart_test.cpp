@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "form/form_input.hpp"
 #include "form/multipart_internal.hpp"
 #include "response/failure_page.hpp"
@@ -102,7 +104,55 @@ TEST(ParseMultipartFormTest, FilesAreDroppedAndTheirNamesStandAsValues) {
       (Pairs{{"doc", "report 1.pdf"}, {"none", std::nullopt}, {"name", "Ann"}, {"pic", "a.png"}}));
   // An empty file input sends no file, so nothing was dropped for it.
   EXPECT_EQ(form->dropped.count, 2u);
-  EXPECT_EQ(form->dropped.first, "field doc, file report 1.pdf");
+  EXPECT_EQ(form->dropped.firstField, "doc");
+}
+
+// A file field keeps its first non-empty file; its other files are dropped,
+// an empty one is no file at all.
+TEST(ParseMultipartFormTest, FileFieldsKeepTheirFirstFile) {
+  using Kept = std::vector<std::tuple<std::string, std::string, std::string>>;
+  const std::string pdf("%PDF-1.4\r\n--Bx\r\n\0\xff", 17);
+  const struct {
+    const char* name;
+    std::vector<std::string> parts;
+    Kept kept;
+    std::size_t dropped;
+    std::string firstDropped;
+  } cases[] = {
+      {"kept_as_sent",
+       {Part("CV", pdf, "; filename=\"C:\\a\\cv.pdf\"")},
+       {{"CV", "C:\\a\\cv.pdf", pdf}},
+       0,
+       ""},
+      {"second_file_dropped",
+       {Part("cv", "1", "; filename=a"), Part("cv", "2", "; filename=b")},
+       {{"cv", "a", "1"}},
+       1,
+       "cv"},
+      {"empty_file_is_none",
+       {Part("cv", "", "; filename=a"), Part("cv", "2", "; filename=b")},
+       {{"cv", "b", "2"}},
+       0,
+       ""},
+      {"other_field_dropped",
+       {Part("photo", "x", "; filename=p.png"), Part("cv", "1", "; filename=a")},
+       {{"cv", "a", "1"}},
+       1,
+       "photo"},
+      {"text_part_is_no_file", {Part("cv", "cv.pdf")}, {}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::string body;
+    for (const std::string& part : c.parts) body += "--B\r\n" + part;
+    body += "--B--\r\n";
+    Result<MultipartForm> form = ParseMultipartForm(kType, body, {"cv", "Other"});
+    ASSERT_TRUE(form) << c.name << ": " << form.failure().detail;
+    Kept kept;
+    for (const FilePart& f : form->files) kept.emplace_back(f.field, f.fileName, f.bytes);
+    EXPECT_EQ(kept, c.kept) << c.name;
+    EXPECT_EQ(form->dropped.count, c.dropped) << c.name;
+    EXPECT_EQ(form->dropped.firstField, c.firstDropped) << c.name;
+  }
 }
 
 TEST(ParseMultipartFormTest, MalformedBodyGetsTheFormSubmitErrorPage) {
@@ -195,6 +245,72 @@ TEST(ReadFormTest, ReadsMultipartInBinaryByContentType) {
     EXPECT_EQ(PairsOf(form->pairs), c.want) << c.name;
     EXPECT_EQ(fake.input.consumed, c.body.size()) << c.name;
   }
+}
+
+// With file fields the body may be larger by MAXUPLOAD, the kept files may
+// hold MAXUPLOAD bytes together, and the log names no file.
+TEST(ReadFormTest, FileFieldsRaiseTheBodyLimitToMaxUpload) {
+  const FileRules rules{{"cv"}, 100};
+  const std::string file = Part("cv", std::string(60, 'x'), "; filename=\"secret name.pdf\"");
+  const struct {
+    const char* name;
+    FileRules rules;
+    std::string body;
+    std::size_t length;  // CONTENT_LENGTH
+    bool tooLarge;
+    std::size_t files;
+  } cases[] = {
+      {"no_file_fields_1_mib", {}, Body({Part("a", "1")}), kMaxBodyLength + 1, true, 0},
+      {"at_limit", rules, Body({Part("a", "1")}), kMaxBodyLength + 100, false, 0},
+      {"over_limit", rules, Body({Part("a", "1")}), kMaxBodyLength + 101, true, 0},
+      {"files_at_max", rules, Body({file, Part("x", std::string(40, 'y'), "; filename=b")}), 0,
+       false, 1},
+      {"files_over_max",
+       {{"cv", "x"}, 100},
+       Body({file, Part("x", std::string(41, 'y'), "; filename=b")}),
+       0,
+       true,
+       0},
+  };
+  for (const auto& c : cases) {
+    FakeSystem fake;
+    fake.env.vars = {{"REQUEST_METHOD", "POST"},
+                     {"CONTENT_LENGTH", std::to_string(c.length ? c.length : c.body.size())},
+                     {"CONTENT_TYPE", std::string(kType)}};
+    // A body as long as announced: what follows the last boundary is an
+    // epilogue, which the reader passes over.
+    fake.input.bytes = c.body;
+    if (c.length > c.body.size()) fake.input.bytes.append(c.length - c.body.size(), 'e');
+    Result<FormInput> form = ReadForm(fake.env, fake.input, fake.notices, c.rules);
+    if (c.tooLarge) {
+      EXPECT_TRUE(testing::FailsWithPage(form, FailureKind::kBodyTooLarge, "Form Submit Error",
+                                         "The form data is too large."))
+          << c.name;
+      continue;
+    }
+    ASSERT_TRUE(form) << c.name << ": " << form.failure().detail;
+    ASSERT_EQ(form->files.size(), c.files) << c.name;
+    for (const auto& [kind, detail] : fake.notices.notes) {
+      EXPECT_EQ(detail.find("secret"), std::string::npos) << c.name << ": " << detail;
+    }
+  }
+}
+
+TEST(ReadFormTest, DroppedFilesGiveOneNoticeNamingFieldsOnly) {
+  FakeSystem fake;
+  const std::string body =
+      Body({Part("photo", "1", "; filename=\"me.png\""), Part("cv", "2", "; filename=\"cv.pdf\""),
+            Part("cv", "3", "; filename=\"cv2.pdf\"")});
+  fake.env.vars = {{"REQUEST_METHOD", "POST"},
+                   {"CONTENT_LENGTH", std::to_string(body.size())},
+                   {"CONTENT_TYPE", std::string(kType)}};
+  fake.input.bytes = body;
+  Result<FormInput> form = ReadForm(fake.env, fake.input, fake.notices, FileRules{{"cv"}, 10});
+  ASSERT_TRUE(form);
+  ASSERT_EQ(form->files.size(), 1u);
+  EXPECT_EQ(form->files[0].content.bytes, "2");
+  EXPECT_EQ(fake.notices.notes, (std::vector<std::pair<NoticeKind, std::string>>{
+                                    {NoticeKind::kFileDropped, "field photo, and 1 more files"}}));
 }
 
 }  // namespace

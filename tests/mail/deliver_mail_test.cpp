@@ -6,9 +6,11 @@
 #include <regex>
 
 #include "expand/placeholders.hpp"
+#include "mail/message.hpp"
 #include "mail/stand_in_pgp.hpp"
 #include "response/catalogue.hpp"
 #include "support/fake_system.hpp"
+#include "support/python_mail.hpp"
 #include "support/scripted_peer.hpp"
 #include "text/text.hpp"
 
@@ -53,10 +55,10 @@ struct MailRun {
     testing::FixedClock clock;
     PgpEncryptor pgp(env);
     PathAliases aliases(dir.path());
-    MailOrder order{sections, fields, addressFile, responseSubject, responseBody};
+    MailOrder order{sections, fields, addressFile, responseSubject, responseBody, pgpMime};
     lowered = LowerCaseRecipients(order, values);
     const MailSources sources{env, clock, aliases, "t.tpl", pgp, "client.test"};
-    Result<Outbox> outbox = BuildOutbox(order, values, lowered, sources, notices);
+    Result<Outbox> outbox = BuildOutbox(order, values, lowered, sources, notices, files);
     if (!outbox) return outbox.failure();
     Result<Transcript> sent =
         SendOutbox(*outbox, peer, sections.server, peer.hostName, {}, notices);
@@ -69,6 +71,8 @@ struct MailRun {
   FieldValues values;
   FieldValues lowered;  // as the later phases see them
   std::optional<std::string> addressFile, responseSubject, responseBody;
+  bool pgpMime = false;
+  FieldFiles files;  // set: a field with a file (its value the file's name)
   testing::MapEnvironment env;
   testing::ScriptedPeer peer;
   NoticeList notices;
@@ -394,6 +398,91 @@ TEST(DeliverMailTest, ArmourIsNeverReencoded) {
   EXPECT_NE(mails[1].find("Content-Transfer-Encoding: quoted-printable\r\n\r\nGr=C3=BC=C3=9F x"),
             std::string::npos)
       << mails[1];
+}
+
+// A field with ATTACH and a file to mail; its value is the file's name.
+void FileField(MailRun& r, const char* name, const std::string& fileName, std::string bytes) {
+  r.Field(name, fileName, false);
+  auto body = std::make_shared<const std::string>(std::move(bytes));
+  r.files.resize(r.fields.size());
+  r.files.back() = FileBytes{body, *body};
+}
+
+// Files go with the main mails and the address-file mail, in the order of
+// their fields, never with a response mail; a mail's text is read back
+// from what the server got.
+TEST(DeliverMailTest, FilesGoWithTheMainAndAddressFileMailsOnly) {
+  MailRun r;
+  r.dir.Write("list.txt", "x@example.org\n");
+  r.addressFile = r.dir.path() + "/list.txt";
+  r.responseBody = "unused";
+  r.sections.messageBody = "CV of $name$\n";
+  r.Field("name", "Ann", false);
+  FileField(r, "photo", "me.png", "\x89PNG\r\n\x1a\n.\r\n");
+  r.Field("to", "hr@example.org", true);
+  FileField(r, "cv", "cv.pdf", "%PDF-\r\n.\r\n" + std::string(300, '\xff'));
+  r.Field("email", "ann@example.org", false, true);
+  Status done = r.Deliver();
+  ASSERT_TRUE(done) << LogText(done.failure());
+  std::vector<testing::ReadMail> mails = testing::ReadMailsWithPython(r.peer.sent);
+  ASSERT_EQ(mails.size(), 3u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(mails[i].parts.size(), 3u);
+    EXPECT_EQ(mails[i].parts[0].body, "CV of Ann\r\n");
+    EXPECT_EQ(mails[i].parts[1].fileName, "me.png");
+    EXPECT_EQ(mails[i].parts[1].body, *r.files[1]->body);
+    EXPECT_EQ(mails[i].parts[2].fileName, "cv.pdf");
+    EXPECT_EQ(mails[i].parts[2].body, *r.files[3]->body);
+  }
+  EXPECT_EQ(mails[2].Header("To"), "ann@example.org");
+  EXPECT_EQ(mails[2].Header("Content-Type"), std::nullopt);
+  EXPECT_TRUE(mails[2].parts.empty());
+}
+
+// An encrypted main mail is PGP/MIME with PGPMIME on or with files, the
+// armour as its body otherwise. This stand-in's "armour" is the file it was
+// given, so the entity shows.
+TEST(DeliverMailTest, EncryptedMailIsPgpMimeWithFilesOrWhenAskedFor) {
+  testing::StandInPgp pgpExe;
+  pgpExe.Install("cp \"$2\" \"$2.asc\"\n");
+  const struct {
+    const char* name;
+    bool pgpMime;
+    bool withFile;
+  } cases[] = {{"armour", false, false}, {"pgp_mime_on", true, false}, {"file", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MailRun r;
+    r.env.vars["TMP"] = r.dir.path();
+    r.pgpMime = c.pgpMime;
+    r.sections.messageBody = "Secret\n";
+    r.Field("to", "hr@example.org", true);
+    r.fields[0].pgpKeyId = "K1";
+    if (c.withFile) FileField(r, "cv", "cv.pdf", "%PDF-1.7");
+    Status done = r.Deliver();
+    ASSERT_TRUE(done) << LogText(done.failure());
+    std::vector<testing::ReadMail> mails = testing::ReadMailsWithPython(r.peer.sent);
+    ASSERT_EQ(mails.size(), 1u);
+    if (!c.pgpMime && !c.withFile) {
+      EXPECT_EQ(mails[0].body, "Secret\r\n\r\n\r\n");  // the legacy armoured body
+      continue;
+    }
+    EXPECT_EQ(mails[0].Header("Content-Type").value_or("").rfind("multipart/encrypted", 0), 0u);
+    ASSERT_EQ(mails[0].parts.size(), 2u);
+    std::vector<testing::ReadMail> entity = testing::ReadMailsWithPython(
+        "DATA\r\n" + PrepareBodyForWire(mails[0].parts[1].body) + "\r\n.\r\n");
+    ASSERT_EQ(entity.size(), 1u);
+    if (!c.withFile) {
+      EXPECT_EQ(entity[0].charset, "us-ascii");
+      EXPECT_EQ(entity[0].body, "Secret\r\n");
+      continue;
+    }
+    ASSERT_EQ(entity[0].parts.size(), 2u);
+    EXPECT_EQ(entity[0].parts[0].body, "Secret\r\n");
+    EXPECT_EQ(entity[0].parts[1].fileName, "cv.pdf");
+    EXPECT_EQ(entity[0].parts[1].body, "%PDF-1.7");
+  }
 }
 
 // A keyed mail that cannot be encrypted is never sent, not even in plain.

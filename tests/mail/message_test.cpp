@@ -172,6 +172,157 @@ TEST(ComposeMailTest, ExtraHeaderFollowsTheFixedLines) {
   }
 }
 
+// The bytes a mail goes out as: its text, then its pieces prepared as the
+// SMTP client prepares them.
+std::string Wire(const ComposedMail& mail) {
+  std::string out = mail.text;
+  WireWriter writer;
+  for (const MailPiece& piece : mail.pieces) {
+    writer.Feed(*piece.shared, out);
+    writer.Feed(piece.after, out);
+  }
+  writer.Finish(out);
+  return out;
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;  // cleaned name, bytes
+
+std::vector<Attachment> Attached(const Files& files) {
+  std::vector<Attachment> attached;
+  for (const auto& [name, bytes] : files) {
+    attached.push_back({name, std::make_shared<const std::string>(Base64Lines(bytes))});
+  }
+  return attached;
+}
+
+std::string AllBytes() {
+  std::string bytes = "%PDF-1.4\r\n.\r\n--=_t.1\r\n";
+  for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
+  return bytes;
+}
+
+// Files make the mail multipart/mixed: the text part first with its own
+// charset and encoding, then each file as Python's email package reads it
+// back, byte for byte and under its name, however hostile the name.
+TEST(ComposeMailTest, FilesMakeAMultipartMailReadersTakeApart) {
+  const std::string png = "\x89PNG\r\n\x1a\n" + std::string(5000, '\x7f');
+  const struct {
+    const char* name;
+    std::string body;
+    std::optional<std::string> extra;
+    Files files;
+    std::string textType;
+  } cases[] = {
+      {"ascii_text_pdf_png",
+       "Hello\n.\nBye\n",
+       "X-Form: apply",
+       {{"cv.pdf", AllBytes()}, {"me.png", png}},
+       "text/plain"},
+      {"utf8_text_hostile_names",
+       "Gr\xc3\xbc\xc3\x9f\n" + std::string(1200, 'x'),
+       {},
+       {{"a\"b\\c;d.pdf", "%PDF-"},
+        {"Lebenslauf J\xc3\xbcrgen.pdf", "%PDF-"},
+        {"=?utf-8?b?ZXZpbC5leGU=?=.pdf", "%PDF-"},
+        {std::string(251, 'a') + ".pdf", "%PDF-"},
+        {std::string(83 * 3 - 3, 'e') + "\xe2\x82\xac.pdf", "%PDF-"}},
+       "text/plain"},
+      {"admin_content_type_goes_to_the_text",
+       "<p>Hi</p>\n",
+       "Content-Type: text/html;\n charset=utf-8\nX-Form: apply",
+       {{"cv.pdf", "%PDF-"}},
+       "text/html"},
+  };
+  std::string conversation;
+  for (const auto& c : cases) {
+    MailHeader header = Header("Application", c.extra);
+    header.boundary = "=_t.1";
+    conversation += "DATA\r\n" +
+                    Wire(ComposeMail(header, c.body, BodyKind::kText, Attached(c.files))) +
+                    "\r\n.\r\n";
+  }
+  std::vector<ReadMail> mails = testing::ReadMailsWithPython(conversation);
+  ASSERT_EQ(mails.size(), std::size(cases));
+  for (std::size_t i = 0; i < mails.size(); ++i) {
+    const auto& c = cases[i];
+    const ReadMail& m = mails[i];
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(m.Header("MIME-Version"), "1.0");
+    EXPECT_EQ(m.Header("Content-Type").value_or("").rfind("multipart/mixed", 0), 0u);
+    EXPECT_EQ(m.Header("X-Form"), c.extra ? std::optional<std::string>("apply") : std::nullopt);
+    ASSERT_EQ(m.parts.size(), 1 + c.files.size());
+    EXPECT_EQ(m.parts[0].contentType, c.textType);
+    EXPECT_EQ(m.parts[0].body, Crlf(c.body));
+    for (std::size_t k = 0; k < c.files.size(); ++k) {
+      EXPECT_EQ(m.parts[k + 1].fileName, c.files[k].first) << k;
+      EXPECT_EQ(m.parts[k + 1].contentType, MediaTypeOf(c.files[k].first)) << k;
+      EXPECT_EQ(m.parts[k + 1].body, c.files[k].second) << k;
+    }
+    EXPECT_TRUE(m.sevenBit);
+    EXPECT_LE(m.longest, 998u);
+    EXPECT_EQ(m.defects, 0);
+  }
+}
+
+// PGP/MIME: the entity (text part with its own lines, the files) is what is
+// encrypted; the mail around the armour is multipart/encrypted, and only
+// the header lines stay outside.
+TEST(ComposeEncryptedTest, EntityAndEnvelopeAsReadersTakeThemApart) {
+  MailHeader header = Header("Secret", "Content-Type: text/plain; charset=utf-8\nX-Form: apply");
+  header.boundary = "=_t.2";
+  const Files files = {{"cv.pdf", AllBytes()}};
+  const MimeEntity entity = EncryptedEntity(header, "Dear\n.\nyou\n", Attached(files));
+  std::string entityText;
+  for (std::string_view text : entity.Texts()) entityText += text;
+  EXPECT_EQ(entityText.find('\r'), std::string::npos);
+  const std::string armour = "-----BEGIN PGP MESSAGE-----\n\nhQEMA\n.\n-----END PGP MESSAGE-----";
+  const ComposedMail mail = ComposeEncrypted(header, std::make_shared<const std::string>(armour));
+  EXPECT_EQ(mail.text.find("Content-Type: text/plain"), std::string::npos) << mail.text;
+
+  std::vector<ReadMail> mails = testing::ReadMailsWithPython(
+      "DATA\r\n" + PrepareBodyForWire(entityText) + "\r\n.\r\nDATA\r\n" + Wire(mail) + "\r\n.\r\n");
+  ASSERT_EQ(mails.size(), 2u);
+  const ReadMail& inner = mails[0];
+  EXPECT_EQ(inner.Header("Content-Type").value_or("").rfind("multipart/mixed", 0), 0u);
+  ASSERT_EQ(inner.parts.size(), 2u);
+  EXPECT_EQ(inner.parts[0].contentType, "text/plain");
+  EXPECT_EQ(inner.parts[0].body, "Dear\r\n.\r\nyou\r\n");
+  EXPECT_EQ(inner.parts[1].fileName, "cv.pdf");
+  EXPECT_EQ(inner.parts[1].body, files[0].second);
+  EXPECT_EQ(inner.defects, 0);
+
+  const ReadMail& outer = mails[1];
+  EXPECT_EQ(outer.Header("Subject"), "Secret");
+  EXPECT_EQ(outer.Header("X-Form"), "apply");
+  EXPECT_EQ(outer.Header("Content-Type"),
+            "multipart/encrypted; protocol=\"application/pgp-encrypted\"; boundary=\"=_t.2\"");
+  ASSERT_EQ(outer.parts.size(), 2u);
+  EXPECT_EQ(outer.parts[0].contentType, "application/pgp-encrypted");
+  EXPECT_EQ(outer.parts[0].body, "Version: 1\r\n");
+  EXPECT_EQ(outer.parts[1].contentType, "application/octet-stream");
+  // An armour without a last line end gets one, which is the delimiter's.
+  EXPECT_EQ(outer.parts[1].body, Crlf(armour));
+  EXPECT_EQ(outer.defects, 0);
+}
+
+// A text fed in pieces, cut anywhere (inside CR LF, before a dot), goes
+// out as the whole of it would.
+TEST(WireWriterTest, PiecesGiveWhatTheWholeGives) {
+  const std::string text = ".a\r\n.\rb\n\r\r\n..c\r";
+  const std::string whole = PrepareBodyForWire(text);
+  for (std::size_t a = 0; a <= text.size(); ++a) {
+    for (std::size_t b = a; b <= text.size(); ++b) {
+      std::string out;
+      WireWriter writer;
+      writer.Feed(text.substr(0, a), out);
+      writer.Feed(text.substr(a, b - a), out);
+      writer.Feed(text.substr(b), out);
+      writer.Finish(out);
+      EXPECT_EQ(out, whole) << a << " " << b;
+    }
+  }
+}
+
 TEST(PrepareBodyForWireTest, GivesCrLfAndStuffsEveryLeadingDot) {
   const struct {
     const char* name;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "mail/message.hpp"
 #include "mail/stand_in_pgp.hpp"
 #include "platform/process.hpp"
 #include "response/catalogue.hpp"
@@ -258,6 +259,23 @@ TEST_F(GnuPgTest, EncryptsForKeyAndDecryptsToTextModeBody) {
   ASSERT_TRUE(
       Gpg("--output '" + home_.path() + "/mail' --decrypt '" + home_.path() + "/mail.asc'"));
   EXPECT_EQ(home_.Read("mail"), testing::Crlf(body));
+
+  // A PGP/MIME entity, given in pieces, decrypts to the entity whole, in
+  // canonical form (CR LF), however large its file.
+  const std::string file = "%PDF-1.7\n" + std::string(300000, '\x9c');
+  const std::vector<Attachment> files = {
+      {"cv.pdf", std::make_shared<const std::string>(Base64Lines(file))}};
+  MailHeader header{};
+  header.boundary = "=_b";
+  const MimeEntity entity = EncryptedEntity(header, "Dear\n.\nyou\n", files);
+  Result<Encryption> mime = pgp.Encrypt("pgp@example.org", entity.Texts());
+  ASSERT_TRUE(mime && mime->armour) << (mime ? mime->problem : LogText(mime.failure()));
+  home_.Write("entity.asc", *mime->armour);
+  ASSERT_TRUE(
+      Gpg("--output '" + home_.path() + "/entity' --decrypt '" + home_.path() + "/entity.asc'"));
+  std::string whole;
+  for (std::string_view text : entity.Texts()) whole += text;
+  EXPECT_EQ(home_.Read("entity"), testing::Crlf(whole));
 
   // An unknown key leaves no armour and no file behind.
   Result<Encryption> unknown = pgp.Encrypt("nobody@example.org", body);

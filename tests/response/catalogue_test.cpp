@@ -86,6 +86,12 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kBadMaxLenErrLine, "MAXLENERR=x"), "Template Error",
        "Error identifying MAXLENERR line.  Please check your template file\n<br><pre>"
        "MAXLENERR=x</pre>"},
+      {Fail(kBadAttachLine, "ATTACH=\".pdf\""), "Template Error",
+       "Error identifying ATTACH line.  Please check your template file\n<br><pre>"
+       "ATTACH=\".pdf\"</pre>"},
+      {Fail(kBadAttachErrLine, "ATTACHERR=x"), "Template Error",
+       "Error identifying ATTACHERR line.  Please check your template file\n<br><pre>"
+       "ATTACHERR=x</pre>"},
       {Fail(kHtmlInErrorText, "a<b"), "Error in template file",
        "Error on a<b.  HTML tags are not allowed.  Use &lt;errTemplate&gt; tag below to "
        "customize your errors."},
@@ -98,6 +104,9 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kMaxLenWithoutText, "a"), "Veltrano template file error",
        "You specified the MAXLEN attribute, but no associated MAXLENERR attribute. Please check "
        "template file under &lt;NAME=\"a\""},
+      {Fail(kAttachWithoutText, "cv"), "Veltrano template file error",
+       "You specified the ATTACH attribute, but no associated ATTACHERR attribute. Please check "
+       "template file under &lt;NAME=\"cv\""},
       {Fail(kEntryWithoutName, "sendto <x>"), "Template Error",
        "A field entry has no NAME attribute.  Please check your template file\n<br><pre>&lt;"
        "sendto <x>&gt;</pre>"},
@@ -110,6 +119,12 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kStateFileIsDataFile), "Template Error",
        "The &lt;RATELIMIT&gt; state file and the &lt;DFILE&gt; data file must be two different "
        "files.  Please check your template file"},
+      {Fail(kBadMaxUpload, "5M"), "Template Error",
+       "The &lt;MAXUPLOAD&gt; section must hold a number of bytes from 1 to 66060288.  Please "
+       "check your template file\n<br><pre>&lt;5M&gt;</pre>"},
+      {Fail(kBadPgpMime, "yes"), "Template Error",
+       "The &lt;PGPMIME&gt; section must be on or off.  Please check your template file\n<br>"
+       "<pre>&lt;yes&gt;</pre>"},
       {Fail(kBadAllowOrigin, "https://a.example/"), "Template Error",
        "The &lt;ALLOWORIGIN&gt; section must hold * or origins written scheme://host or "
        "scheme://host:port, such as https://www.example.org.  Please check your template "

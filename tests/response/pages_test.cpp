@@ -52,6 +52,12 @@ Field TooLong(Field f, const std::string& text) {
   return f;
 }
 
+Field BadFile(Field f, const std::string& text) {
+  f.check.isBadFile = true;
+  f.definition.attachErr = text;
+  return f;
+}
+
 // The fields of a request, with the environment and clock of a fake system.
 class Request {
  public:
@@ -101,6 +107,11 @@ TEST(ErrorPageTest, ListsFailedFieldsWhereTheMarkerStands) {
        {TooLong(Passed("a", "aaa"), "A is too long"), Missing("b", "B is required"),
         TooLong(Invalid("c", "1x1", "C must be a number"), "C is too long")},
        "<ul><li>A is too long<li>B is required<li>C must be a number<li>C is too long</ul>"},
+      {"file_item_last_with_its_name",
+       "$err$",
+       {BadFile(TooLong(Passed("cv", "<cv>.exe"), "Too long"), "$cv$ is no PDF"),
+        Missing("b", "B")},
+       "<li>Too long<li>&lt;cv&gt;.exe is no PDF<li>B"},
       {"no_marker_gives_empty_response", kHeader + "<p>oops</p>", {Missing("a", "A")}, ""},
       {"empty_file", "", {Missing("a", "A")}, ""},
       {"no_marker_no_size_limit",
@@ -252,10 +263,10 @@ TEST(FailurePageTest, GivesTheFatalPagesPartsWhereNamed) {
 // For a script, the error page's lines: names as the template spells them,
 // texts expanded with their values as they are.
 TEST(FieldErrorsTest, ListsTheErrorPagesLinesInOrder) {
-  Result<std::vector<FieldError>> errors =
-      Request({Missing("Name", "Name is required"), Passed("x", "1"),
-               TooLong(Invalid("Age", "<b>x", "Age $age$ is not a number"), "Age too long")})
-          .Errors();
+  const Request request(
+      {Missing("Name", "Name is required"), Passed("x", "1"),
+       TooLong(Invalid("Age", "<b>x", "Age $age$ is not a number"), "Age too long")});
+  Result<std::vector<FieldError>> errors = request.Errors();
   ASSERT_TRUE(errors);
   ASSERT_EQ(errors->size(), 3u);
   const std::pair<std::string, std::string> want[] = {

@@ -73,4 +73,36 @@ inline std::optional<std::string> DecodeEncodedWords(std::string_view value,
   return out;
 }
 
+// Base64 in lines ending in LF (mail/attachments.hpp) back to its bytes.
+inline std::optional<std::string> DecodeBase64(std::string_view encoded) {
+  static constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  unsigned bits = 0;
+  int count = 0;
+  std::size_t padding = 0;
+  for (char c : encoded) {
+    if (c == '\n') continue;
+    if (c == '=') {
+      ++padding;
+      continue;
+    }
+    const std::size_t value = kAlphabet.find(c);
+    if (value == std::string_view::npos || padding > 0) return std::nullopt;
+    bits = (bits << 6 | static_cast<unsigned>(value)) & 0xFFFFFF;
+    if (++count % 4 == 0) {
+      out += static_cast<char>(bits >> 16);
+      out += static_cast<char>(bits >> 8 & 0xFF);
+      out += static_cast<char>(bits & 0xFF);
+    }
+  }
+  if ((count + padding) % 4 != 0 || padding > 2) return std::nullopt;
+  if (padding > 0) {
+    bits <<= 6 * padding;
+    out += static_cast<char>(bits >> 16 & 0xFF);
+    if (padding == 1) out += static_cast<char>(bits >> 8 & 0xFF);
+  }
+  return out;
+}
+
 }  // namespace veltrano::testing

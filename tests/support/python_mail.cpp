@@ -56,6 +56,11 @@ std::vector<ReadMail> ReadMailsWithPython(const std::string& conversation) {
     if (key == "header") mail.headers.emplace_back(FromHex(a), FromHex(b));
     if (key == "charset") mail.charset = a == "-" ? "" : a;
     if (key == "body") mail.body = FromHex(a);
+    if (key == "part") {
+      std::string bytes;
+      words >> bytes;
+      mail.parts.push_back({FromHex(a), FromHex(b), FromHex(bytes)});
+    }
   }
   return mails;
 }

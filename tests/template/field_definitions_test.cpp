@@ -82,6 +82,16 @@ TEST(ParseFieldDefinitionsTest, BuildsOneDefinitionPerEntry) {
        "\n<NAME=\"a\" required REQUIREDERR=\"MAXLEN=5\" TYPE=\"INT\" TYPEERR=\"MAXLENERR=x\">",
        "name=\"a\" required requiredErr=\"MAXLEN=5\" type=INT typeErr=\"MAXLENERR=x\"\n"},
       {"maxlen_later_in_token_not_known", "\n<NAME=\"a\"\tMAXLEN=\"5\">", "name=\"a\"\n"},
+      {"attach_with_text",
+       "\n<NAME=\"cv\" required REQUIREDERR=\"r\" ATTACH=\"PDF  docx\" ATTACHERR=\"A CV, please\">",
+       "name=\"cv\" required requiredErr=\"r\" attach=\"pdf docx\" attachErr=\"A CV, please\"\n"},
+      // ATTACH= is not the start of ATTACHERR=, and neither text is anything else.
+      {"attach_texts_are_only_text",
+       "\n<NAME=\"a\" attacherr=\"name=x TYPE= required PGP=\" attach=\"png\">",
+       "name=\"a\" attach=\"png\" attachErr=\"name=x TYPE= required PGP=\"\n"},
+      {"attach_in_other_texts_is_no_attach",
+       "\n<NAME=\"a\" required REQUIREDERR=\"ATTACH=pdf please\">",
+       "name=\"a\" required requiredErr=\"ATTACH=pdf please\"\n"},
       {"no_token_limits",
        "\n<NAME=\"a\" t1 t2 t3 t4 t5 t6 t7 t8 t9 t10 t11 required REQUIREDERR=\"" + longText +
            "\">",
@@ -122,6 +132,10 @@ TEST(ParseFieldDefinitionsTest, MalformedEntryFailsWithItsPage) {
       "attribute. Please check template file under &lt;NAME=\"";
   auto maxLenLine = [](const std::string& token) {
     return "Error identifying MAXLEN line.  Please check your template file\n<br><pre>" + token +
+           "</pre>";
+  };
+  auto attachLine = [](const std::string& token) {
+    return "Error identifying ATTACH line.  Please check your template file\n<br><pre>" + token +
            "</pre>";
   };
   const std::string noEntry =
@@ -199,6 +213,23 @@ TEST(ParseFieldDefinitionsTest, MalformedEntryFailsWithItsPage) {
        "Error identifying MAXLENERR line.  Please check your template file\n<br><pre>"
        "MAXLENERR=x</pre>"},
       {"html_in_maxlenerr", "\n<NAME=\"a\" MAXLENERR=\"a<b\">", kHtmlInErrorText,
+       "Error in template file", "Error on a" + html},
+      {"attach_without_text", "\n<NAME=\"a\" ATTACH=\"pdf\">", kAttachWithoutText,
+       "Veltrano template file error",
+       "You specified the ATTACH attribute, but no associated ATTACHERR attribute. Please check "
+       "template file under &lt;NAME=\"a\""},
+      {"attach_unquoted", "\n<NAME=\"a\" ATTACH=pdf>", kBadAttachLine, "Template Error",
+       attachLine("ATTACH=pdf")},
+      {"attach_empty", "\n<NAME=\"a\" ATTACH=\" \">", kBadAttachLine, "Template Error",
+       attachLine("ATTACH=\" \"")},
+      {"attach_with_dot", "\n<NAME=\"a\" ATTACH=\".pdf\">", kBadAttachLine, "Template Error",
+       attachLine("ATTACH=\".pdf\"")},
+      {"attach_comma_list", "\n<NAME=\"a\" ATTACH=\"pdf,png\">", kBadAttachLine, "Template Error",
+       attachLine("ATTACH=\"pdf,png\"")},
+      {"attacherr_without_quote", "\n<NAME=\"a\" ATTACHERR=x>", kBadAttachErrLine, "Template Error",
+       "Error identifying ATTACHERR line.  Please check your template file\n<br><pre>"
+       "ATTACHERR=x</pre>"},
+      {"html_in_attacherr", "\n<NAME=\"a\" ATTACHERR=\"<i\">", kHtmlInErrorText,
        "Error in template file", "Error on a" + html},
       {"entry_without_name", "\n<NAME=\"a\">\n<sendto  PGP=\"k\">", kEntryWithoutName,
        "Template Error",

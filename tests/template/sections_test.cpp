@@ -244,6 +244,37 @@ TEST(ReadSectionsTest, MalformedRateLimitIsATemplateError) {
   }
 }
 
+TEST(ReadSectionsTest, MaxUploadAndPgpMime) {
+  const struct {
+    const char* name;
+    std::string sections;
+    std::size_t maxUpload;
+    bool pgpMime;
+    std::optional<FailureKind> failure;
+  } cases[] = {
+      {"defaults", "", kDefaultMaxUpload, false, {}},
+      {"both_set", "<MAXUPLOAD> 1048576\n</MAXUPLOAD><PGPMIME> On </PGPMIME>", 1048576, true, {}},
+      {"off", "<PGPMIME>OFF</PGPMIME>", kDefaultMaxUpload, false, {}},
+      {"ceiling", "<MAXUPLOAD>66060288</MAXUPLOAD>", kMaxUploadCeiling, false, {}},
+      {"over_ceiling", "<MAXUPLOAD>66060289</MAXUPLOAD>", 0, false, FailureKind::kBadMaxUpload},
+      {"zero", "<MAXUPLOAD>0</MAXUPLOAD>", 0, false, FailureKind::kBadMaxUpload},
+      {"with_unit", "<MAXUPLOAD>5M</MAXUPLOAD>", 0, false, FailureKind::kBadMaxUpload},
+      {"empty", "<MAXUPLOAD></MAXUPLOAD>", 0, false, FailureKind::kBadMaxUpload},
+      {"pgpmime_yes", "<PGPMIME>yes</PGPMIME>", 0, false, FailureKind::kBadPgpMime},
+  };
+  for (const auto& c : cases) {
+    Result<Template> t = ReadSections(TemplateFile{"t.tpl", kRequired + c.sections});
+    if (c.failure) {
+      ASSERT_FALSE(t) << c.name;
+      EXPECT_EQ(t.failure().kind, *c.failure) << c.name;
+      continue;
+    }
+    ASSERT_TRUE(t) << c.name;
+    EXPECT_EQ(t->maxUpload, c.maxUpload) << c.name;
+    EXPECT_EQ(t->pgpMime, c.pgpMime) << c.name;
+  }
+}
+
 // The sections of the answers: each as read, or the template failure it
 // gives. Origins are kept as browsers write them.
 TEST(ReadSectionsTest, AnswerSections) {

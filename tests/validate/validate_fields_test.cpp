@@ -143,6 +143,54 @@ TEST(CheckSubmissionTest, EmptyNameFindsNoValue) {
   EXPECT_FALSE(s.hasFieldErrors);
 }
 
+// An ATTACH field's value is its file's cleaned name, never a text value;
+// an empty file is none; a file ATTACH refuses fails without being kept.
+TEST(CheckSubmissionTest, FileFieldsTakeTheirCheckedFile) {
+  const struct {
+    const char* name;
+    bool required;
+    std::string field;  // the file's field as sent; empty: no file
+    std::string file;   // its name as sent
+    std::string bytes;
+    std::optional<std::string> value;
+    bool isMissing;
+    bool isBadFile;
+  } cases[] = {
+      {"pdf", true, "CV", "C:\\My Files\\cv.PDF", "%PDF-1.7", "cv.PDF", false, false},
+      {"png", false, "cv", "me.png", "\x89PNG\r\n\x1a\nIHDR", "me.png", false, false},
+      {"executable_named_pdf", false, "cv", "cv.pdf",
+       "\x7f"
+       "ELF",
+       "cv.pdf", false, true},
+      {"unlisted_type", false, "cv", "cv.exe", "MZ", "cv.exe", false, true},
+      {"no_extension", false, "cv", "cv", "%PDF-", "cv", false, true},
+      {"text_value_ignored", true, "", "", "", std::nullopt, true, false},
+      {"optional_without_file", false, "", "", "", std::nullopt, true, false},
+      {"other_field_file_not_taken", true, "photo", "p.pdf", "%PDF-", std::nullopt, true, false},
+  };
+  for (const auto& c : cases) {
+    FieldDefinition cv = Field("cv", c.required, FieldType::kNone);
+    cv.requiredErr = "req";
+    cv.attach = {"pdf", "png"};
+    cv.attachErr = "bad";
+    Result<std::vector<FormPair>> pairs = ParseFormData("cv=typed.pdf");
+    ASSERT_TRUE(pairs);
+    FormInput form{*pairs};
+    auto body = std::make_shared<const std::string>(c.bytes);
+    if (!c.field.empty()) form.files.push_back({c.field, c.file, {body, *body}});
+    Submission s = CheckSubmission({cv}, form);
+    EXPECT_EQ(s.values[0], c.value) << c.name;
+    EXPECT_EQ(s.checks[0].isMissing, c.isMissing) << c.name;
+    EXPECT_EQ(s.checks[0].isBadFile, c.isBadFile) << c.name;
+    EXPECT_EQ(s.hasFieldErrors, c.isBadFile || (c.required && c.isMissing)) << c.name;
+    const bool kept = c.value && !c.isBadFile;
+    ASSERT_EQ(!s.files.empty() && s.files[0].has_value(), kept) << c.name;
+    if (kept) {
+      EXPECT_EQ(s.files[0]->bytes, c.bytes) << c.name;
+    }
+  }
+}
+
 // Every field is looked up and checked, failed or not, and the error page
 // lists the failures in template order, not in the order they were sent.
 TEST(CheckSubmissionTest, ChecksEveryFieldAndListsFailuresInTemplateOrder) {

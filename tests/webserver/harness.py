@@ -247,18 +247,6 @@ class Postfix:
             time.sleep(0.1)
 
 
-def _point(template, name, sections):
-    """`template` with each section of `sections` ({TAG: text}) holding the
-    text given; each must be there exactly once."""
-    for tag, text in sections.items():
-        end = "DFILE" if tag.startswith("DFILE ") else tag
-        template, n = re.subn(r"<%s>.*?</%s>" % (tag, end),
-                              lambda m: "<%s>%s</%s>" % (tag, text, end), template, flags=re.S)
-        if n != 1:
-            raise Failure("examples/%s has no %s section to point" % (name, tag))
-    return template
-
-
 def make_site(stack, program, smtp, recipient="root@localhost"):
     """The example site: contact.html in htdocs/, its hidden field "to" set
     to `recipient`; the program with contact.tpl and its pages in cgi-bin/,
@@ -266,25 +254,59 @@ def make_site(stack, program, smtp, recipient="root@localhost"):
     and its data file and rate-limit state moved to data/ (owned by www-data,
     out of the visitors' reach)."""
     site = stack.dir("site")
-    htdocs, cgi = stack.dir("site", "htdocs"), stack.dir("site", "cgi-bin")
-    data = stack.dir("site", "data", owner=CGI_USER)
+    stack.dir("site", "htdocs")
+    cgi = stack.dir("site", "cgi-bin")
+    stack.dir("site", "data", owner=CGI_USER)
     examples = os.path.join(ROOT, "examples")
-    with open(os.path.join(examples, "contact.html")) as f:
-        form, n = re.subn(r'(<input type="hidden" name="to" value=")[^"]*"',
-                          r'\g<1>%s"' % recipient, f.read())
-    if n != 1:
-        raise Failure('examples/contact.html has no hidden field "to" to point')
-    write(os.path.join(htdocs, "contact.html"), form)
+    install_page(site, "contact.html", recipient)
     for name in ("success.htm", "error.htm", "failure.htm"):
         shutil.copy(os.path.join(examples, name), cgi)
-    with open(os.path.join(examples, "contact.tpl")) as f:
-        template = _point(f.read(), "contact.tpl", {
-            "SMTPSERVER": smtp, "DFILE APPEND": data + "/contact.csv",
-            "RATELIMIT": data + "/ratelimit 5 3600", "RECIPIENTS": recipient})
-    write(os.path.join(cgi, "contact.tpl"), template)
+    install_template(site, "contact.tpl", smtp, recipient, data_file=True)
     shutil.copy(program, os.path.join(cgi, "veltrano2.exe"))
     os.chmod(os.path.join(cgi, "veltrano2.exe"), 0o755)
     return site
+
+
+def install_page(site, name, recipient, as_name=None, template=None):
+    """examples/NAME as htdocs/AS_NAME (default NAME), its hidden field "to"
+    set to `recipient` and, given `template`, its form posted to that."""
+    with open(os.path.join(ROOT, "examples", name)) as f:
+        form, n = re.subn(r'(<input type="hidden" name="to" value=")[^"]*"',
+                          r'\g<1>%s"' % recipient, f.read())
+    if n != 1:
+        raise Failure('examples/%s has no hidden field "to" to point' % name)
+    if template:
+        form, n = re.subn(r'veltrano2\.exe\?[^"]*"', 'veltrano2.exe?%s"' % template, form)
+        if n != 1:
+            raise Failure("examples/%s has no form posting to veltrano2.exe" % name)
+    write(os.path.join(site, "htdocs", as_name or name), form)
+
+
+def install_template(site, name, smtp, recipient, data_file=False, sections=None):
+    """examples/NAME in the site's cgi-bin/, its mail server set to `smtp`,
+    its recipients to `recipient`, its rate-limit state (and with
+    `data_file` its data file) moved to the site's data/, and each section
+    of `sections` ({TAG: text}) holding the text given."""
+    data = os.path.join(site, "data")
+    with open(os.path.join(ROOT, "examples", name)) as f:
+        template = f.read()
+    template, n1 = re.subn(r"<SMTPSERVER>.*?</SMTPSERVER>",
+                           "<SMTPSERVER>%s</SMTPSERVER>" % smtp, template)
+    template, n2 = re.subn(r"<DFILE APPEND>.*?</DFILE>",
+                           "<DFILE APPEND>%s/contact.csv</DFILE>" % data, template)
+    template, n3 = re.subn(r"<RATELIMIT>/var/lib/veltrano/",
+                           "<RATELIMIT>%s/" % data, template)
+    template, n4 = re.subn(r"<RECIPIENTS>.*?</RECIPIENTS>",
+                           "<RECIPIENTS>%s</RECIPIENTS>" % recipient, template, flags=re.S)
+    if (n1, n2, n3, n4) != (1, int(data_file), 1, 1):
+        raise Failure("examples/%s has no SMTPSERVER, %sRATELIMIT or RECIPIENTS section to "
+                      "point" % (name, "DFILE APPEND, " if data_file else ""))
+    for tag, text in (sections or {}).items():
+        template, n = re.subn(r"<%s>.*?</%s>" % (tag, tag),
+                              lambda m: "<%s>%s</%s>" % (tag, text, tag), template, flags=re.S)
+        if n != 1:
+            raise Failure("examples/%s has no %s section to point" % (name, tag))
+    write(os.path.join(site, "cgi-bin", name), template)
 
 
 def origin(port):
@@ -295,29 +317,21 @@ def cross_origin_site(site, smtp, page_origin, cgi_origin, recipient="root@local
     """The example of a static site on another origin than the form mailer,
     added to a make_site() site: fetch.html, form.html (the same form
     without its script, posted by the browser itself) and thanks.html in
-    htdocs/, for `page_origin`; their form's action the program at
-    `cgi_origin`, with fetch.tpl in cgi-bin/: ALLOWORIGIN `page_origin`, its
-    SUCCEEDURL that origin's thanks.html, its mail server `smtp`, its
-    recipients `recipient`, its rate-limit state in data/."""
-    examples = os.path.join(ROOT, "examples")
-    htdocs, cgi, data = (os.path.join(site, d) for d in ("htdocs", "cgi-bin", "data"))
-    with open(os.path.join(examples, "fetch.html"), encoding="utf-8") as f:
-        page, n = re.subn(r'action="[^"]*"',
-                          'action="%s/cgi-bin/veltrano2.exe?fetch.tpl"' % cgi_origin, f.read())
-    page, m = re.subn(r'(<input type="hidden" name="to" value=")[^"]*"',
-                      r'\g<1>%s"' % recipient, page)
-    plain, k = re.subn(r"<script>.*?</script>\n", "", page, flags=re.S)
-    if (n, m, k) != (1, 1, 1):
-        raise Failure('examples/fetch.html has no action, hidden field "to" or script to point')
-    write(os.path.join(htdocs, "fetch.html"), page)
-    write(os.path.join(htdocs, "form.html"), plain)
-    shutil.copy(os.path.join(examples, "thanks.html"), htdocs)
-    with open(os.path.join(examples, "fetch.tpl"), encoding="utf-8") as f:
-        template = _point(f.read(), "fetch.tpl", {
-            "SMTPSERVER": smtp, "RATELIMIT": data + "/ratelimit 5 3600",
-            "RECIPIENTS": recipient, "ALLOWORIGIN": page_origin,
-            "SUCCEEDURL": page_origin + "/thanks.html"})
-    write(os.path.join(cgi, "fetch.tpl"), template)
+    htdocs/, for `page_origin`, their form's action the program at
+    `cgi_origin`; fetch.tpl in cgi-bin/ with ALLOWORIGIN `page_origin` and
+    SUCCEEDURL that origin's thanks.html."""
+    install_page(site, "fetch.html", recipient)
+    path = os.path.join(site, "htdocs", "fetch.html")
+    with open(path, encoding="utf-8") as f:
+        page, n = re.subn(r'action="[^"]*/cgi-bin/', 'action="%s/cgi-bin/' % cgi_origin, f.read())
+    plain, m = re.subn(r"<script>.*?</script>\n", "", page, flags=re.S)
+    if (n, m) != (1, 1):
+        raise Failure("examples/fetch.html has no form action or script to point")
+    write(path, page)
+    write(os.path.join(site, "htdocs", "form.html"), plain)
+    shutil.copy(os.path.join(ROOT, "examples", "thanks.html"), os.path.join(site, "htdocs"))
+    install_template(site, "fetch.tpl", smtp, recipient, sections={
+        "ALLOWORIGIN": page_origin, "SUCCEEDURL": page_origin + "/thanks.html"})
 
 
 def _wait_for_port(proc, port, log):
@@ -339,15 +353,17 @@ APACHE_MODULES = {
 }
 
 
-def apache(stack, site, cgi_module, origins=1):
-    """Apache 2.4 serving `site` (htdocs/ at /, cgi-bin/ at /cgi-bin/), on as
-    many loopback ports as `origins`: the same site on each, each port
-    another origin to a browser (Server.ports)."""
+def apache(stack, site, cgi_module, cgi_env=None, origins=1):
+    """Apache 2.4 serving `site` (htdocs/ at /, cgi-bin/ at /cgi-bin/), with
+    the variables of `cgi_env` set for the CGI programs (SetEnv), on as many
+    loopback ports as `origins`: the same site on each, each port another
+    origin to a browser (Server.ports)."""
     root = stack.dir("apache")
     conf, logs = stack.dir("apache", "conf"), stack.dir("apache", "logs")
     ports = [free_port() for _ in range(origins)]
     lines = ["LoadModule %s_module /usr/lib/apache2/modules/mod_%s.so" % (m, m)
-             for m in APACHE_MODULES[cgi_module] + ["authz_core", "mime", "dir", "alias"]]
+             for m in APACHE_MODULES[cgi_module] + ["authz_core", "mime", "dir", "alias", "env"]]
+    set_env = "".join('\n  SetEnv %s "%s"' % item for item in (cgi_env or {}).items())
     lines += [
         'ServerRoot "%s"' % root,
         "ServerName 127.0.0.1",
@@ -366,7 +382,8 @@ def apache(stack, site, cgi_module, origins=1):
         "<Directory />\n  AllowOverride None\n  Require all denied\n</Directory>",
         '<Directory "%s/htdocs">\n  Require all granted\n</Directory>' % site,
         'ScriptAlias /cgi-bin/ "%s/cgi-bin/"' % site,
-        '<Directory "%s/cgi-bin">\n  Options None\n  Require all granted\n</Directory>' % site,
+        '<Directory "%s/cgi-bin">\n  Options None\n  Require all granted%s\n</Directory>'
+        % (site, set_env),
     ]
     if cgi_module == "cgid":
         lines.append('ScriptSock "%s/cgisock"' % stack.sockets)
