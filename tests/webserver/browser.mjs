@@ -6,7 +6,8 @@
 // have "wait": a CSS selector whose element's text tells the answer has
 // come (a page whose script shows it; default: the page navigates), "read":
 // {KEY: CSS selector} texts to report, "evaluate": an expression evaluated
-// in the page instead of submitting (a script's own fetch(), say).
+// in the page instead of submitting (a script's own fetch(), say), whose
+// value, a promise's once it settles, is reported.
 // Writes one JSON line per case: {"name", "status", "title", "text",
 // "seconds", "url", "chain", "read", "evaluated"} (the response page as
 // rendered; "chain" the responses that led to it, redirects first, each

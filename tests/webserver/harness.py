@@ -30,6 +30,7 @@ import sys
 import tempfile
 import time
 import http.client
+import json
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SKIP = 77
@@ -332,6 +333,23 @@ def cross_origin_site(site, smtp, page_origin, cgi_origin, recipient="root@local
     shutil.copy(os.path.join(ROOT, "examples", "thanks.html"), os.path.join(site, "htdocs"))
     install_template(site, "fetch.tpl", smtp, recipient, sections={
         "ALLOWORIGIN": page_origin, "SUCCEEDURL": page_origin + "/thanks.html"})
+
+
+def chromium(stack, cases):
+    """Runs `cases` in Debian's headless Chromium (browser.mjs says what a
+    case holds), with a fresh profile in the state directory; answers
+    {name: result}."""
+    job = {"profile": stack.dir("chromium-profile"), "cases": cases}
+    # Whatever Node.js and Chromium write goes into the state directory.
+    home = stack.dir("home")
+    env = dict(SERVER_ENV, HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home,
+               TMPDIR=stack.dir("tmp"))
+    here = os.path.join(ROOT, "tests", "webserver")
+    done = subprocess.run(["node", os.path.join(here, "browser.mjs")], input=json.dumps(job),
+                          capture_output=True, text=True, env=env, timeout=180, cwd=here)
+    if done.returncode != 0:
+        raise Failure("browser.mjs failed:\n" + done.stdout + done.stderr)
+    return {r["name"]: r for r in map(json.loads, done.stdout.splitlines())}
 
 
 def _wait_for_port(proc, port, log):
