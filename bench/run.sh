@@ -5,6 +5,7 @@
 # measures, interleaved in one run:
 #   no-mail request (template, checks, success page)  vs  a minimal CGI
 #   one-mail request (the same and one mail)          vs  a minimal SMTP CGI
+#   one-mail request answered in JSON (Accept)        vs  the same with the page
 #
 #   bench/run.sh [--rounds N] [--links "dynamic static-runtime static"]
 #       each request started directly, as a web server does (argv[0], working
@@ -95,10 +96,11 @@ for variant in $links; do
   printf '%-16s %10s  %s\n' "$variant" "$(stat -c %s "$www/$variant/veltrano2.exe")" "$resolved"
 done
 
-rows_nomail=() rows_mail=()
+rows_nomail=() rows_mail=() rows_json=()
 for variant in $links; do
   rows_nomail+=("Veltrano no mail, $variant|$www/$variant/veltrano2.exe|nomail.tpl|$BENCH_MARKER|minimal CGI")
   rows_mail+=("Veltrano one mail, $variant|$www/$variant/veltrano2.exe|mail.tpl|$BENCH_MARKER|minimal SMTP CGI")
+  rows_json+=("Veltrano one mail JSON, $variant|$www/$variant/veltrano2.exe|mail.tpl|\"ok\": true|Veltrano one mail, $variant|HTTP_ACCEPT=application/json")
 done
 
 if [ "$web" = 0 ]; then
@@ -108,8 +110,9 @@ if [ "$web" = 0 ]; then
   warmup=10
   "$BENCH_BUILD/tools/cgirun" -n "$rounds" -w "$warmup" -b "$work/body.txt" -e "$work/stderr.log" \
     "minimal CGI|$www/min/min_cgi.cgi|nomail.tpl|$BENCH_MARKER|" "${rows_nomail[@]}" \
-    "minimal SMTP CGI|$www/smtp/min_smtp_cgi.cgi|$SINK_PORT|$BENCH_MARKER|" "${rows_mail[@]}"
-  want=$(((rounds + warmup) * (1 + ${#rows_mail[@]})))
+    "minimal SMTP CGI|$www/smtp/min_smtp_cgi.cgi|$SINK_PORT|$BENCH_MARKER|" "${rows_mail[@]}" \
+    "${rows_json[@]}"
+  want=$(((rounds + warmup) * (1 + ${#rows_mail[@]} + ${#rows_json[@]})))
   got=$(($(bench_sink_messages) - before))
   echo "mails accepted by the sink: $got of $want"
   [ "$got" -eq "$want" ] || { bench_log "the sink did not get every mail"; exit 1; }
