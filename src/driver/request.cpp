@@ -126,7 +126,7 @@ class Request {
   // site's failure page, when the template names one, is expanded with what
   // the run had read by then; one that can't be made leaves a line, and the
   // program's own page stands in.
-  std::string AnswerFor(const Failure& failure) {
+  [[gnu::cold]] std::string AnswerFor(const Failure& failure) {
     if (failurePage_ && !style_.json && failure.kind != FailureKind::kNoCgiEnvironment) {
       try {
         const PageText page = PageFor(failure);

@@ -24,7 +24,7 @@ std::size_t HtmlPage::Replacement(std::string_view value, std::string& out) {
   return escaped.size();
 }
 
-std::size_t HtmlPage::Markup(std::string_view markup, std::string& out) {
+[[gnu::cold]] std::size_t HtmlPage::Markup(std::string_view markup, std::string& out) {
   if (!inHeader_) {
     out += markup;
     return markup.size();

@@ -17,7 +17,7 @@ constexpr std::string_view kAllowOriginHeader = "Access-Control-Allow-Origin";
 
 // IIS takes a full status line; other servers read a Status header, and
 // need none for 200.
-std::string StatusLine(const AnswerStyle& style, std::string_view status) {
+[[gnu::cold]] std::string StatusLine(const AnswerStyle& style, std::string_view status) {
   if (style.microsoft) return "HTTP/1.0 " + std::string(status.empty() ? "200 OK" : status) + "\n";
   if (status.empty()) return {};
   return "Status: " + std::string(status) + "\n";
@@ -25,8 +25,8 @@ std::string StatusLine(const AnswerStyle& style, std::string_view status) {
 
 // The status line, `headers`, the cross-origin headers, the Content-type
 // line (none without a type) and the empty line.
-std::string Head(const AnswerStyle& style, std::string_view status, std::string_view headers,
-                 std::string_view contentType) {
+[[gnu::cold]] std::string Head(const AnswerStyle& style, std::string_view status,
+                               std::string_view headers, std::string_view contentType) {
   std::string head = StatusLine(style, status);
   head += headers;
   head += style.crossOrigin;
@@ -39,8 +39,8 @@ std::string Head(const AnswerStyle& style, std::string_view status, std::string_
   return head;
 }
 
-std::string Json(const AnswerStyle& style, std::string_view status, std::string_view body,
-                 std::string_view headers = {}) {
+[[gnu::cold]] std::string Json(const AnswerStyle& style, std::string_view status,
+                               std::string_view body, std::string_view headers = {}) {
   std::string answer = Head(style, status, headers, kJsonType);
   answer += body;
   answer += "\n";
@@ -48,14 +48,15 @@ std::string Json(const AnswerStyle& style, std::string_view status, std::string_
 }
 
 // "name": "value"
-void AppendJsonMember(std::string& out, std::string_view name, std::string_view value) {
+[[gnu::cold]] void AppendJsonMember(std::string& out, std::string_view name,
+                                    std::string_view value) {
   AppendJsonString(out, name);
   out += ": ";
   AppendJsonString(out, value);
 }
 
 // Whether a line of `block` sets the header `name` (ASCII case ignored).
-bool SetsHeader(std::string_view block, std::string_view name) {
+[[gnu::cold]] bool SetsHeader(std::string_view block, std::string_view name) {
   for (std::string_view line : SplitLines(block)) {
     if (line.size() > name.size() && line[name.size()] == ':' &&
         EqualsNoCase(line.substr(0, name.size()), name)) {
@@ -63,6 +64,15 @@ bool SetsHeader(std::string_view block, std::string_view name) {
     }
   }
   return false;
+}
+
+// `page` with `headers` at the end of its header block, when it has one
+// that does not set Access-Control-Allow-Origin itself.
+[[gnu::cold]] std::string WithCrossOrigin(std::string_view headers, std::string page) {
+  const std::optional<std::size_t> end = HeaderBlockEnd(page);
+  if (!end || SetsHeader(std::string_view(page).substr(0, *end), kAllowOriginHeader)) return page;
+  page.insert(*end, headers);
+  return page;
 }
 
 }  // namespace
@@ -88,8 +98,8 @@ AnswerStyle AnswerStyleFor(const platform::Environment& env,
   return style;
 }
 
-std::optional<std::string> AllowedOrigin(const CrossOrigin& allowed,
-                                         const std::optional<std::string>& origin) {
+[[gnu::cold]] std::optional<std::string> AllowedOrigin(const CrossOrigin& allowed,
+                                                       const std::optional<std::string>& origin) {
   if (!origin) return std::nullopt;
   const std::optional<std::string> normalized = NormalizedOrigin(*origin);
   if (!normalized) return std::nullopt;
@@ -99,7 +109,7 @@ std::optional<std::string> AllowedOrigin(const CrossOrigin& allowed,
   return *listed;
 }
 
-std::optional<std::size_t> HeaderBlockEnd(std::string_view page) {
+[[gnu::cold]] std::optional<std::size_t> HeaderBlockEnd(std::string_view page) {
   std::size_t headerLines = 0;
   std::size_t at = 0;
   while (at < page.size()) {
@@ -122,7 +132,8 @@ std::optional<std::size_t> HeaderBlockEnd(std::string_view page) {
   return std::nullopt;
 }
 
-std::string OwnPage(const AnswerStyle& style, const PageText& page, std::string_view headers) {
+[[gnu::cold]] std::string OwnPage(const AnswerStyle& style, const PageText& page,
+                                  std::string_view headers) {
   std::string text = Head(style, page.status, headers, kHtmlType);
   if (style.microsoft) text += "\n";
   text += "<HTML>\n";
@@ -131,7 +142,7 @@ std::string OwnPage(const AnswerStyle& style, const PageText& page, std::string_
   return text;
 }
 
-std::string FailureAnswer(const AnswerStyle& style, const Failure& failure) {
+[[gnu::cold]] std::string FailureAnswer(const AnswerStyle& style, const Failure& failure) {
   // Started by hand: the console gets the message alone, no header, no HTML.
   if (failure.kind == FailureKind::kNoCgiEnvironment) return PageFor(failure).message;
   if (!style.json) return OwnPage(style, PageFor(failure));
@@ -145,16 +156,14 @@ std::string FailureAnswer(const AnswerStyle& style, const Failure& failure) {
   return Json(style, text.status, body, text.status.starts_with("405") ? "Allow: POST\n" : "");
 }
 
-std::string SiteFailureAnswer(const AnswerStyle& style, std::string_view status, std::string page) {
+[[gnu::cold]] std::string SiteFailureAnswer(const AnswerStyle& style, std::string_view status,
+                                            std::string page) {
   return StatusLine(style, status) + SitePageAnswer(style, std::move(page));
 }
 
 std::string SitePageAnswer(const AnswerStyle& style, std::string page) {
   if (style.crossOrigin.empty()) return page;
-  const std::optional<std::size_t> end = HeaderBlockEnd(page);
-  if (!end || SetsHeader(std::string_view(page).substr(0, *end), kAllowOriginHeader)) return page;
-  page.insert(*end, style.crossOrigin);
-  return page;
+  return WithCrossOrigin(style.crossOrigin, std::move(page));
 }
 
 std::string SuccessAnswer(const AnswerStyle& style, std::string page) {
@@ -162,7 +171,7 @@ std::string SuccessAnswer(const AnswerStyle& style, std::string page) {
   return SitePageAnswer(style, std::move(page));
 }
 
-std::string RedirectAnswer(const AnswerStyle& style, std::string_view url) {
+[[gnu::cold]] std::string RedirectAnswer(const AnswerStyle& style, std::string_view url) {
   if (style.json) {
     std::string body = "{\"ok\": true, ";
     AppendJsonMember(body, "next", url);
@@ -176,7 +185,8 @@ std::string RedirectAnswer(const AnswerStyle& style, std::string_view url) {
   return OwnPage(style, page, "Location: " + std::string(url) + "\n");
 }
 
-std::string FieldErrorsAnswer(const AnswerStyle& style, const std::vector<FieldError>& errors) {
+[[gnu::cold]] std::string FieldErrorsAnswer(const AnswerStyle& style,
+                                            const std::vector<FieldError>& errors) {
   std::string body = "{\"ok\": false, \"errors\": [";
   for (const FieldError& error : errors) {
     if (&error != &errors.front()) body += ", ";
@@ -190,7 +200,7 @@ std::string FieldErrorsAnswer(const AnswerStyle& style, const std::vector<FieldE
   return Json(style, "422 Unprocessable Content", body);
 }
 
-std::string PreflightAnswer(const AnswerStyle& style) {
+[[gnu::cold]] std::string PreflightAnswer(const AnswerStyle& style) {
   return Head(style, "204 No Content",
               "Access-Control-Allow-Methods: POST\n"
               "Access-Control-Allow-Headers: Content-Type, Accept\n"
@@ -198,7 +208,7 @@ std::string PreflightAnswer(const AnswerStyle& style) {
               {});
 }
 
-void AppendJsonString(std::string& out, std::string_view text) {
+[[gnu::cold]] void AppendJsonString(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   out += '"';
   for (std::size_t i = 0; i < text.size();) {

@@ -24,6 +24,12 @@
 //   {"ok": false, "error": TITLE, "message": TEXT}   the failure's status
 //                                                    (405 with Allow: POST)
 // Every string in them is valid JSON whatever its bytes (AppendJsonString).
+//
+// Only the requests that use these come here: the definitions are cold,
+// so that the linker keeps them apart from the code every request runs,
+// and a request answered with a page as before maps no more of the
+// program for them (bench/README.md). What every request runs is the
+// style, the ranking of Accept and a look at crossOrigin.
 #pragma once
 
 #include <cstddef>

@@ -217,24 +217,11 @@ constexpr PageRow kPages[] = {
      "Your message body is over 15k (15360 bytes).  Please trim down in &lt;msgbody&gt; and/or "
      "&lt;rmsgbody&gt; in your template file",
      kNothing, "", "expanded text over 15359 characters", k500},
-    {kSmtpConnect,
-     "Socket Initialization error",
-     "",
-     kTranscript,
-     "",
-     "cannot open the SMTP conversation",
-     k503,
-     {},
+    {kSmtpConnect, "Socket Initialization error", "", kTranscript, "",
+     "cannot open the SMTP conversation", k503, k503,
      "The mail server could not be reached.  Please try again later."},
-    {kSmtpRefused,
-     "SMTP Communication error",
-     "",
-     kTranscript,
-     "",
-     "SMTP conversation failed",
-     k503,
-     {},
-     "The mail server did not accept the mail.  Please try again later."},
+    {kSmtpRefused, "SMTP Communication error", "", kTranscript, "", "SMTP conversation failed",
+     k503, k503, "The mail server did not accept the mail.  Please try again later."},
     {kInvalidAddress, "Mail send error", "Invalid mail address: ", kEscaped, "",
      "invalid mail address not sent", kNoStatus, k400},
     {kRecipientRefused, "Mail send error", "Recipient not allowed: ", kEscaped, "",
@@ -326,7 +313,7 @@ std::string Joined(std::string_view what, std::string_view detail) {
 // The fixed HTML of a message as plain text: tags dropped with the spaces
 // they leave doubled, line ends made spaces, the entities the catalogue
 // uses decoded.
-std::string PlainFromHtml(std::string_view html) {
+[[gnu::cold]] std::string PlainFromHtml(std::string_view html) {
   constexpr std::pair<std::string_view, char> kEntities[] = {
       {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&#39;", '\''}};
   std::string plain;
@@ -381,7 +368,7 @@ PageText PageFor(const Failure& f) {
   return page;
 }
 
-FailureText PlainTextFor(const Failure& f) {
+[[gnu::cold]] FailureText PlainTextFor(const Failure& f) {
   const PageRow& row = kPages[static_cast<std::size_t>(f.kind)];
   FailureText text;
   text.title = row.title.value_or("");

@@ -110,9 +110,9 @@ Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefi
   return ExpandPlaceholders(page, values, escaper);
 }
 
-Result<std::vector<FieldError>> FieldErrors(const std::vector<FieldDefinition>& fields,
-                                            const std::vector<FieldCheck>& checks,
-                                            const PlaceholderValues& values) {
+[[gnu::cold]] Result<std::vector<FieldError>> FieldErrors(
+    const std::vector<FieldDefinition>& fields, const std::vector<FieldCheck>& checks,
+    const PlaceholderValues& values) {
   std::vector<FieldError> errors;
   PlainText escaper;
   for (const ErrorLine& line : ErrorLines(fields, checks)) {
@@ -128,8 +128,8 @@ Result<std::string> SuccessPage(std::string_view file, const PlaceholderValues& 
   return ExpandPlaceholders(file, values, escaper);
 }
 
-Result<std::string> FailurePage(std::string_view file, const PageText& page,
-                                const PlaceholderValues& values) {
+[[gnu::cold]] Result<std::string> FailurePage(std::string_view file, const PageText& page,
+                                              const PlaceholderValues& values) {
   const std::string_view title = page.title ? std::string_view(*page.title) : "";
   const MarkupName own[] = {{kFailureMessageName, page.message}, {kFailureTitleName, title}};
   HtmlPage escaper;

@@ -223,12 +223,11 @@ std::vector<std::string_view> Words(std::string_view text) {
 }
 
 // ALLOWORIGIN: "*" or origins, separated by white space; the first entry
-// that is neither is the failure. "*" among origins allows any.
-void ReadAllowOrigin(SectionReader& read, Template& t) {
-  std::optional<std::string> list = read.Optional("<ALLOWORIGIN>", "</ALLOWORIGIN>");
-  if (!list) return;
+// that is neither is the failure. "*" among origins allows any. Cold: only
+// templates with the section come here.
+[[gnu::cold]] void ParseAllowOrigin(SectionReader& read, Template& t, std::string_view list) {
   CrossOrigin allowed;
-  const std::vector<std::string_view> entries = Words(*list);
+  const std::vector<std::string_view> entries = Words(list);
   if (entries.empty()) {
     read.Report(Fail(FailureKind::kBadAllowOrigin));
     return;
@@ -256,7 +255,9 @@ void ReadAnswerSections(SectionReader& read, Template& t) {
       read.Report(Fail(FailureKind::kBadSucceedUrl, *url));
     }
   }
-  ReadAllowOrigin(read, t);
+  if (std::optional<std::string> list = read.Optional("<ALLOWORIGIN>", "</ALLOWORIGIN>")) {
+    ParseAllowOrigin(read, t, *list);
+  }
 }
 
 // Reads every section into `t`, in the order they are looked for. Given

@@ -40,7 +40,7 @@ std::string StripPieces(std::string_view text) {
 // stands in the text it keeps up to that section's closing tag, the text
 // is kept as it stands; the closing tag starts a new piece. A section
 // without a closing tag keeps the rule.
-std::string StripKeepingUrls(std::string_view text) {
+[[gnu::cold]] std::string StripKeepingUrls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   bool opened[std::size(kUrlSections)] = {};

@@ -57,7 +57,7 @@ bool IsBracketedAddress(std::string_view host) {
 
 }  // namespace
 
-std::optional<std::string> NormalizedOrigin(std::string_view text) {
+[[gnu::cold]] std::optional<std::string> NormalizedOrigin(std::string_view text) {
   std::size_t used = 0;
   if (text.size() > kMaxOriginLength) return std::nullopt;
   std::optional<std::string_view> scheme = WebScheme(text, used);
@@ -83,7 +83,7 @@ std::optional<std::string> NormalizedOrigin(std::string_view text) {
   return origin;
 }
 
-bool IsRedirectTarget(std::string_view text) {
+[[gnu::cold]] bool IsRedirectTarget(std::string_view text) {
   const bool printable = std::all_of(text.begin(), text.end(),
                                      [](char c) { return c > ' ' && c < 0x7F && c != '\\'; });
   if (!printable) return false;
