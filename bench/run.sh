@@ -70,6 +70,7 @@ cp "$BENCH_BUILD/tools/min_smtp_cgi" "$www/smtp/min_smtp_cgi.cgi"
 for variant in $links; do
   bench_write_site "$www/$variant" "$BENCH_BUILD/$variant/veltrano2.exe" "127.0.0.1:$SINK_PORT"
 done
+built=$links  # the variants built here, which answer JSON
 for extra in "${also[@]}"; do
   [ -x "${extra#*=}" ] || { bench_log "--also $extra: no such program"; exit 2; }
   bench_write_site "$www/${extra%%=*}" "${extra#*=}" "127.0.0.1:$SINK_PORT"
@@ -100,6 +101,8 @@ rows_nomail=() rows_mail=() rows_json=()
 for variant in $links; do
   rows_nomail+=("Veltrano no mail, $variant|$www/$variant/veltrano2.exe|nomail.tpl|$BENCH_MARKER|minimal CGI")
   rows_mail+=("Veltrano one mail, $variant|$www/$variant/veltrano2.exe|mail.tpl|$BENCH_MARKER|minimal SMTP CGI")
+done
+for variant in $built; do
   rows_json+=("Veltrano one mail JSON, $variant|$www/$variant/veltrano2.exe|mail.tpl|\"ok\": true|Veltrano one mail, $variant|HTTP_ACCEPT=application/json")
 done
 

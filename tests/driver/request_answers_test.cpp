@@ -73,6 +73,10 @@ void RunCase(const Case& c) {
 
 const std::string kPage = "<SUCCEEDMSGFILE>ok.htm</SUCCEEDMSGFILE>";
 const std::map<std::string, std::string> kAsksJson = {{"HTTP_ACCEPT", "application/json"}};
+const std::string kJsonNotPost = "Status: 405 Method Not Allowed\nAllow: POST\n" + kJson +
+                                 "{\"ok\": false, \"error\": \"Form Submit Error\", \"message\": "
+                                 "\"You must submit a form with a "
+                                 "POST method.\"}\n";
 
 TEST(RunProgramAnswersTest, JsonForScripts) {
   const Case cases[] = {
@@ -94,9 +98,7 @@ TEST(RunProgramAnswersTest, JsonForScripts) {
        kPage,
        {{"HTTP_ACCEPT", "application/json"}, {"REQUEST_METHOD", "GET"}},
        "",
-       "Status: 405 Method Not Allowed\nAllow: POST\n" + kJson +
-           "{\"ok\": false, \"error\": \"Form Submit Error\", \"message\": \"You must submit a "
-           "form with a POST method.\"}\n",
+       kJsonNotPost,
        false,
        {"form not sent with POST: method GET"}},
       {"bad_escape",
@@ -297,9 +299,7 @@ TEST(RunProgramAnswersTest, SiteFailurePage) {
        sorry,
        {{"REQUEST_METHOD", "GET"}, {"HTTP_ACCEPT", "application/json"}},
        "",
-       "Status: 405 Method Not Allowed\nAllow: POST\n" + kJson +
-           "{\"ok\": false, \"error\": \"Form Submit Error\", \"message\": \"You must submit a "
-           "form with a POST method.\"}\n",
+       kJsonNotPost,
        false,
        {"form not sent with POST: method GET"}},
       {"unreadable",
