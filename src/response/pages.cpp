@@ -14,6 +14,14 @@ namespace {
 
 constexpr std::string_view kItemTag = "<li>";
 
+// The page file `name` names, through the aliases.
+Result<std::string> LoadNamedPage(const Template& t, const PathAliases& aliases,
+                                  const std::string& name, FailureKind unreadable) {
+  Result<std::string> path = aliases.Resolve(name, t.path);
+  if (!path) return path.failure();
+  return LoadPageFile(*path, unreadable);
+}
+
 }  // namespace
 
 void WriteFatalPage(platform::Output& output, const platform::Environment& env,
@@ -36,18 +44,6 @@ Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable
   if (!text) return Fail(unreadable, {}, path + ": " + error);
   return std::move(*text);
 }
-
-namespace {
-
-// The page file `name` names, through the aliases.
-Result<std::string> LoadNamedPage(const Template& t, const PathAliases& aliases,
-                                  const std::string& name, FailureKind unreadable) {
-  Result<std::string> path = aliases.Resolve(name, t.path);
-  if (!path) return path.failure();
-  return LoadPageFile(*path, unreadable);
-}
-
-}  // namespace
 
 Result<std::optional<std::string>> LoadFailurePage(const Template& t, const PathAliases& aliases) {
   if (!t.failurePageFile) return std::optional<std::string>();
