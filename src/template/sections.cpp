@@ -246,18 +246,20 @@ std::vector<std::string_view> Words(std::string_view text) {
 }
 
 // FATALMSGFILE, SUCCEEDURL and ALLOWORIGIN: how the answers are given.
-void ReadAnswerSections(SectionReader& read, Template& t) {
+// True when SUCCEEDURL is there, even a malformed one (which is reported):
+// success is not meant to need a page then.
+bool ReadAnswerSections(SectionReader& read, Template& t) {
   t.failurePageFile = read.Trimmed("<FATALMSGFILE>", "</FATALMSGFILE>");
-  if (std::optional<std::string> url = read.Trimmed("<SUCCEEDURL>", "</SUCCEEDURL>")) {
-    if (IsFixedText(*url) && IsRedirectTarget(*url)) {
-      t.successUrl = std::move(*url);
-    } else {
-      read.Report(Fail(FailureKind::kBadSucceedUrl, *url));
-    }
+  std::optional<std::string> url = read.Trimmed("<SUCCEEDURL>", "</SUCCEEDURL>");
+  if (url && IsFixedText(*url) && IsRedirectTarget(*url)) {
+    t.successUrl = *url;
+  } else if (url) {
+    read.Report(Fail(FailureKind::kBadSucceedUrl, *url));
   }
   if (std::optional<std::string> list = read.Optional("<ALLOWORIGIN>", "</ALLOWORIGIN>")) {
     ParseAllowOrigin(read, t, *list);
   }
+  return url.has_value();
 }
 
 // Reads every section into `t`, in the order they are looked for. Given
@@ -297,7 +299,7 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
   t.abuse = ReadAbuseControls(read, t.switches);
   ReadFileOptions(read, t);
   if (read.failure()) return;
-  ReadAnswerSections(read, t);
+  const bool successUrl = ReadAnswerSections(read, t);
   if (read.failure()) return;
 
   if (!fieldSection) {
@@ -328,7 +330,7 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
       Extract(read.index(), "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
   if (success) {
     t.successPageFile = std::move(*success);
-  } else if (!t.successUrl) {
+  } else if (!successUrl) {
     t.successPageMissing = success.failure();
   }
 }

@@ -169,7 +169,8 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
        "failed fields gets an empty answer\n"},
       {"bad_origin", "<DEBUG>", "<ALLOWORIGIN>https://a.example/</ALLOWORIGIN><DEBUG>",
        "error: ALLOWORIGIN entry is not an origin (scheme://host[:port]): https://a.example/\n"},
-      {"bad_url", "<DEBUG>", "<SUCCEEDURL>thanks.htm?n=$name$</SUCCEEDURL><DEBUG>",
+      {"bad_url", "<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>",
+       "<SUCCEEDURL>thanks.htm?n=$name$</SUCCEEDURL>",
        "error: SUCCEEDURL is not an http(s) URL or a path: thanks.htm?n=$name$\n"},
       {"url_hides_page", "<DEBUG>", "<SUCCEEDURL>https://a.example/t</SUCCEEDURL><DEBUG>",
        "warning: SUCCEEDURL and SUCCEEDMSGFILE: success redirects to https://a.example/t, the "
