@@ -100,10 +100,11 @@ class Escaper {
   // characters it counts toward the length limit.
   virtual std::size_t Replacement(std::string_view value, std::string& out) = 0;
   // Appends markup of the program's own (a MarkupName's), which holds
-  // visitor text escaped for the body of a page; returns its count.
+  // visitor text escaped for the body of a page; returns its count. Only a
+  // page takes it as markup: anywhere else it is a replacement like any
+  // other, since it carries visitor text.
   virtual std::size_t Markup(std::string_view markup, std::string& out) {
-    Literal(markup, out);
-    return markup.size();
+    return Replacement(markup, out);
   }
 };
 
