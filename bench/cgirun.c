@@ -7,12 +7,14 @@
  *
  *   cgirun [-n ROUNDS] [-w WARMUP] [-e STDERR_LOG] [-t CONTENT_TYPE] [-E NAME=VALUE]...
  *          -b BODY_FILE PROGRAM...
- *   PROGRAM = "LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL"
+ *   PROGRAM = "LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL[|NAME=VALUE]"
  *
  * Each program gets argv[0] = its full path, its own directory as working
  * directory, a CGI environment for a POST of BODY_FILE (CONTENT_TYPE
  * application/x-www-form-urlencoded unless -t says otherwise; -E adds a
- * variable, or stands for the one of that name), the body on a pipe and its output read from a pipe. A run
+ * variable, or stands for the one of that name, for every program, and a
+ * PROGRAM's last field for that program alone: HTTP_ACCEPT=application/json
+ * for a JSON answer, say), the body on a pipe and its output read from a pipe. A run
  * whose output lacks MARKER stops the benchmark: a failure page must never
  * be timed as a success. The body is sent from its file a piece at a time,
  * so that a large one adds nothing to this program's memory.
@@ -44,7 +46,8 @@ typedef struct {
   char* exe;
   char* query;
   char* marker;
-  int ref; /* index of the reference program, or -1 */
+  char* own_env; /* a variable of this program's alone, or NULL */
+  int ref;       /* index of the reference program, or -1 */
   char dir[4096];
   char* env[kEnvSize];
   double *wall, *cpu, *rss; /* per round: ms, ms, MiB */
@@ -88,6 +91,7 @@ static void MakeEnvironment(Program* p) {
   const char* base = strrchr(p->exe, '/') + 1;
   char** e = p->env;
   /* First, so that they stand for the fixed ones of the same name. */
+  if (p->own_env != NULL) *e++ = p->own_env;
   for (int i = 0; i < extra_env_count; ++i) *e++ = extra_env[i];
   *e++ = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
   *e++ = "GATEWAY_INTERFACE=CGI/1.1";
@@ -244,9 +248,10 @@ static void AddProgram(char* text) {
     parts[i] = strsep(&text, "|");
     if (parts[i] == NULL) {
       errno = 0;
-      Die("PROGRAM is LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL");
+      Die("PROGRAM is LABEL|EXECUTABLE|QUERY_STRING|MARKER|REFERENCE_LABEL[|NAME=VALUE]");
     }
   }
+  p->own_env = strsep(&text, "|");
   p->label = parts[0];
   p->exe = parts[1];
   p->query = parts[2];

@@ -5,6 +5,7 @@
 # measures, interleaved in one run:
 #   no-mail request (template, checks, success page)  vs  a minimal CGI
 #   one-mail request (the same and one mail)          vs  a minimal SMTP CGI
+#   one-mail request answered in JSON (Accept)        vs  the same with the page
 #
 #   bench/run.sh [--rounds N] [--links "dynamic static-runtime static"]
 #       each request started directly, as a web server does (argv[0], working
@@ -69,6 +70,7 @@ cp "$BENCH_BUILD/tools/min_smtp_cgi" "$www/smtp/min_smtp_cgi.cgi"
 for variant in $links; do
   bench_write_site "$www/$variant" "$BENCH_BUILD/$variant/veltrano2.exe" "127.0.0.1:$SINK_PORT"
 done
+built=$links  # the variants built here, which answer JSON
 for extra in "${also[@]}"; do
   [ -x "${extra#*=}" ] || { bench_log "--also $extra: no such program"; exit 2; }
   bench_write_site "$www/${extra%%=*}" "${extra#*=}" "127.0.0.1:$SINK_PORT"
@@ -95,10 +97,13 @@ for variant in $links; do
   printf '%-16s %10s  %s\n' "$variant" "$(stat -c %s "$www/$variant/veltrano2.exe")" "$resolved"
 done
 
-rows_nomail=() rows_mail=()
+rows_nomail=() rows_mail=() rows_json=()
 for variant in $links; do
   rows_nomail+=("Veltrano no mail, $variant|$www/$variant/veltrano2.exe|nomail.tpl|$BENCH_MARKER|minimal CGI")
   rows_mail+=("Veltrano one mail, $variant|$www/$variant/veltrano2.exe|mail.tpl|$BENCH_MARKER|minimal SMTP CGI")
+done
+for variant in $built; do
+  rows_json+=("Veltrano one mail JSON, $variant|$www/$variant/veltrano2.exe|mail.tpl|\"ok\": true|Veltrano one mail, $variant|HTTP_ACCEPT=application/json")
 done
 
 if [ "$web" = 0 ]; then
@@ -108,8 +113,9 @@ if [ "$web" = 0 ]; then
   warmup=10
   "$BENCH_BUILD/tools/cgirun" -n "$rounds" -w "$warmup" -b "$work/body.txt" -e "$work/stderr.log" \
     "minimal CGI|$www/min/min_cgi.cgi|nomail.tpl|$BENCH_MARKER|" "${rows_nomail[@]}" \
-    "minimal SMTP CGI|$www/smtp/min_smtp_cgi.cgi|$SINK_PORT|$BENCH_MARKER|" "${rows_mail[@]}"
-  want=$(((rounds + warmup) * (1 + ${#rows_mail[@]})))
+    "minimal SMTP CGI|$www/smtp/min_smtp_cgi.cgi|$SINK_PORT|$BENCH_MARKER|" "${rows_mail[@]}" \
+    "${rows_json[@]}"
+  want=$(((rounds + warmup) * (1 + ${#rows_mail[@]} + ${#rows_json[@]})))
   got=$(($(bench_sink_messages) - before))
   echo "mails accepted by the sink: $got of $want"
   [ "$got" -eq "$want" ] || { bench_log "the sink did not get every mail"; exit 1; }

@@ -47,6 +47,7 @@ root@localhost
 
 <ERRMSGFILE>error.htm</ERRMSGFILE>
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
+<FATALMSGFILE>failure.htm</FATALMSGFILE>
 
 One field entry per line; the first entry starts on the line after the
 FORMDATA tag. The fields are those of apply.tpl; the mail to "to" is

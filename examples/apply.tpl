@@ -48,6 +48,7 @@ root@localhost
 
 <ERRMSGFILE>error.htm</ERRMSGFILE>
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
+<FATALMSGFILE>failure.htm</FATALMSGFILE>
 
 One field entry per line; the first entry starts on the line after the
 FORMDATA tag. The text fields have the bounds of contact.tpl. ATTACH names

@@ -55,8 +55,14 @@ root@localhost
 <DEBUG>off</DEBUG>
 <DFILEGUARD>on</DFILEGUARD>
 
+The pages: error.htm lists the fields that failed their checks, success.htm
+thanks the visitor, and failure.htm stands in for Veltrano's own pages
+whenever anything else goes wrong (the mail server is down, a page is
+missing, too many submissions). It shows the failure's title but not its
+message, which for a mail server's refusal holds that server's replies.
 <ERRMSGFILE>error.htm</ERRMSGFILE>
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
+<FATALMSGFILE>failure.htm</FATALMSGFILE>
 
 One field entry per line; the first entry starts on the line after the
 FORMDATA tag. Every field a person fills in has a length bound (MAXLEN, in

@@ -36,8 +36,10 @@ root@localhost
 <RATELIMIT>/var/lib/veltrano/ratelimit 5 3600</RATELIMIT>
 <DEBUG>off</DEBUG>
 
+The pages, failure.htm among them, as in contact.tpl.
 <ERRMSGFILE>error.htm</ERRMSGFILE>
 <SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>
+<FATALMSGFILE>failure.htm</FATALMSGFILE>
 
 One field entry per line; the first entry starts on the line after the
 FORMDATA tag. The fields have the bounds of contact.tpl.

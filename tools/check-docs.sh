@@ -7,7 +7,7 @@
 # there): every relative link and anchor resolves; every title, message and
 # log text of src/response/catalogue.cpp appears in docs/troubleshooting.md,
 # whose table of pages has every page of the catalogue's table (title,
-# message, status and log words);
+# message, status, the status of its JSON answer and log words);
 # every shell block parses; every block introduced as one for a real host
 # says so; every `sh` block is run by the plan below; the guide's
 # template is examples/contact.tpl without its notes; and a package file
@@ -398,7 +398,7 @@ check_comment_example() {
 }
 
 # The example allows 5 submissions an hour from one address: the sixth gets
-# the 429 page and sends nothing.
+# the site's failure page with 429, and sends nothing.
 check_rate_limit() {
   local i before
   reset_rate_limit
@@ -408,13 +408,13 @@ check_rate_limit() {
   done
   before=$(data_lines)
   submit contact.tpl Dee
-  expect "<TITLE>Too many submissions</TITLE>"
+  expect "<P>Too many submissions.</P>"
   expect "HTTP status 429"
   [ "$(data_lines)" -eq "$before" ] || fail "a refused submission wrote a data line"
   note "the sixth submission within the hour gets 429"
 }
 
-# A body over 1 MiB gets Veltrano's own page, at once, from every server.
+# A body over 1 MiB gets the site's failure page, at once, from every server.
 check_large_body() {
   local t0 ms
   last=$out/large.out
@@ -423,9 +423,9 @@ check_large_body() {
   curl -sS --max-time 60 -w '\nHTTP status %{http_code}\n' --data-binary @"$out/large.body" \
     'http://localhost/cgi-bin/veltrano2.exe?forms/contact.tpl' >"$last" 2>&1 || fail "curl failed"
   ms=$((($(date +%s%N) - t0) / 1000000))
-  expect "<TITLE>Form Submit Error</TITLE>The form data is too large."
+  expect "<P>Form Submit Error.</P>"
   [ "$ms" -lt 4000 ] || fail "the refusal took $ms ms"
-  note "a 1.5 MB body gets \"The form data is too large.\" ($ms ms)"
+  note "a 1.5 MB body gets the failure page, \"Form Submit Error\" ($ms ms)"
 }
 
 # A data directory made by root with mode 0755, before any data file: the
@@ -725,7 +725,8 @@ def norm(t):
 
 cat = open(os.path.join(src, "src/response/catalogue.cpp"), encoding="utf-8").read()
 cat = re.sub(r"^#include.*$", "", cat, flags=re.M)
-cat = re.sub(r"//.*$", "", cat, flags=re.M)
+# Comments go; a "//" inside a string (a web address) stays.
+cat = re.sub(r'("(?:[^"\\]|\\.)*")|//.*$', lambda m: m.group(1) or "", cat, flags=re.M)
 trouble = norm(pages.get("troubleshooting.md", ""))
 wanted = set()
 # Adjacent literals are one string, as the compiler joins them.
@@ -742,7 +743,8 @@ for text in sorted(wanted):
         err(f"troubleshooting.md lacks the catalogue's text: {text}")
 
 # The page table: `constexpr PageRow kPages[] = { {kind, title, lead, shown,
-# tail, words, status}, ... };`, its texts literals or named string constants.
+# tail, words, status[, json status[, plain message]]}, ... };`, its texts
+# literals or named string constants.
 def literal(tokens):
     return "".join(t[1:-1] for t in tokens).replace("\\n", "\n").replace('\\"', '"')
 
@@ -761,19 +763,20 @@ else:
         for f in fields:
             strings = re.findall(r'"(?:[^"\\]|\\.)*"', f)
             values.append(literal(strings) if strings else constants.get(f, f))
-        if len(values) != 7:
-            err(f"catalogue.cpp: a row of kPages without 7 fields: {row.strip()[:80]}")
+        if len(values) not in (7, 8, 9):
+            err(f"catalogue.cpp: a row of kPages without 7 to 9 fields: {row.strip()[:80]}")
             continue
-        rows.append(dict(zip(["kind", "title", "lead", "shown", "tail", "words", "status"],
-                             values)))
+        rows.append(dict(zip(["kind", "title", "lead", "shown", "tail", "words", "status",
+                              "json"], values)))
 
 doc_rows = []
 section = re.search(r"^## Pages a visitor can get\n(.*?)^## ", pages.get("troubleshooting.md", ""),
                     re.S | re.M)
 for line in (section.group(1) if section else "").split("\n"):
     cells = [c.strip() for c in line.strip().strip("|").split("|")]
-    if line.startswith("|") and len(cells) == 6 and cells[0] not in ("Title", "---"):
-        doc_rows.append(dict(zip(["title", "message", "status", "cause", "fix", "words"], cells)))
+    if line.startswith("|") and len(cells) == 7 and cells[0] not in ("Title", "---"):
+        doc_rows.append(dict(zip(["title", "message", "status", "json", "cause", "fix", "words"],
+                                 cells)))
 
 SLOT = "\x00"
 
@@ -797,6 +800,11 @@ for row in rows:
     if d["status"] != (row["status"] or "(none)"):
         err(f"troubleshooting.md: {row['kind']}: status {d['status']!r}, the catalogue's "
             f"{row['status'] or '(none)'!r}")
+    # A JSON answer has the page's status unless the row gives its own.
+    json_status = row.get("json") or row["status"] or "(none)"
+    if d["json"] != json_status:
+        err(f"troubleshooting.md: {row['kind']}: JSON status {d['json']!r}, the catalogue's "
+            f"{json_status!r}")
     if row["shown"] == "kTranscript":
         continue  # the docs describe the conversation
     # The catalogue's message with a slot for what it shows, against the docs'

@@ -15,6 +15,7 @@
 #include "platform/files.hpp"
 #include "platform/state_file.hpp"
 #include "platform/temp_file.hpp"
+#include "response/answers.hpp"
 #include "response/catalogue.hpp"
 #include "response/pages.hpp"
 #include "text/text.hpp"
@@ -39,25 +40,6 @@ struct FileUse {
   platform::AccessOutcome outcome;
   std::optional<std::string> text;  // kRead: what was read
 };
-
-// True when `page` begins with CGI header lines ("Name: value", folded
-// lines allowed) and an empty line ends them; a line of only CR counts as
-// empty, as web servers read it.
-bool HasHeaderBlock(std::string_view page) {
-  std::size_t headerLines = 0;
-  for (std::string_view line : SplitLines(page)) {
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    if (line.empty()) return headerLines > 0;
-    if (headerLines > 0 && (line.front() == ' ' || line.front() == '\t')) continue;
-    const std::size_t colon = line.find(':');
-    if (colon == 0 || colon == std::string_view::npos) return false;
-    for (char c : line.substr(0, colon)) {
-      if (c <= ' ' || c >= 0x7F) return false;
-    }
-    ++headerLines;
-  }
-  return false;
-}
 
 std::string FirstLine(std::string_view text) {
   for (std::string_view line : SplitLines(text)) {
@@ -113,14 +95,18 @@ class FileCheck {
       : report_(report), t_(report.parsed), aliases_(aliases), s_(settings), out_(out) {}
 
   void Run() {
-    std::optional<std::size_t> errorPage, successPage, addressFile;
+    std::optional<std::size_t> errorPage, successPage, failurePage, addressFile;
     // A missing section is reported already; a present one names a file.
     if (report_.errorPageNamed) {
       errorPage = Read(t_.errorPageFile, "the error page (ERRMSGFILE)", kMaxPageFileSize);
     }
-    if (t_.successPageFile) {
+    // With SUCCEEDURL the success page is never shown (a rule warns).
+    if (t_.successPageFile && !t_.successUrl) {
       successPage =
           Read(*t_.successPageFile, "the success page (SUCCEEDMSGFILE)", kMaxPageFileSize);
+    }
+    if (t_.failurePageFile) {
+      failurePage = Read(*t_.failurePageFile, "the failure page (FATALMSGFILE)", kMaxPageFileSize);
     }
     if (t_.mail && t_.addressFile) {
       addressFile = Read(*t_.addressFile, "the address file (ADRFILE)", kMaxAddressFileSize);
@@ -166,8 +152,9 @@ class FileCheck {
     for (std::size_t i = 0; i < firstProgram; ++i) ReportDenied(s_, uses_[i], out_);
     if (firstProgram < uses_.size()) ReportPgpProgram(firstProgram);
 
-    if (errorPage) CheckPage(uses_[*errorPage], true);
-    if (successPage) CheckPage(uses_[*successPage], false);
+    if (errorPage) CheckPage(uses_[*errorPage], kErrorPage);
+    if (successPage) CheckPage(uses_[*successPage], kSuccessPage);
+    if (failurePage) CheckPage(uses_[*failurePage], kFailurePage);
     if (addressFile) CheckAddressFile(uses_[*addressFile]);
     CheckKeys();
   }
@@ -253,16 +240,18 @@ class FileCheck {
                "on the web server's PATH " + std::string(kWebServerPath));
   }
 
-  void CheckPage(const FileUse& use, bool errorPage) {
+  enum PageKind { kErrorPage, kSuccessPage, kFailurePage };
+
+  void CheckPage(const FileUse& use, PageKind kind) {
     if (!use.text) return;
     const std::string named = use.what + " " + Shown(use.probe.path);
-    if (!HasHeaderBlock(*use.text)) {
+    if (!HeaderBlockEnd(*use.text)) {
       out_.Error(named +
                  " has no header block: it must begin with CGI header lines such as "
                  "Content-type: text/html and an empty line");
     }
     std::string text = *use.text;
-    if (errorPage) {
+    if (kind == kErrorPage) {
       std::optional<std::size_t> marker = FindNoCase(text, kErrorMarker);
       if (!marker) {
         out_.Error(named + " holds no $err$: a submission with failed fields gets an empty answer");
@@ -270,7 +259,9 @@ class FileCheck {
         text.erase(*marker, kErrorMarker.size());
       }
     }
-    CheckPlaceholders(text, named, report_, out_);
+    const std::string_view failureNames[] = {kFailureMessageName, kFailureTitleName};
+    CheckPlaceholders(text, named, report_, out_,
+                      kind == kFailurePage ? failureNames : std::span<const std::string_view>());
   }
 
   void CheckAddressFile(const FileUse& use) {

@@ -208,7 +208,7 @@ void CheckTexts(const TemplateReport& report, Findings& out) {
 }  // namespace
 
 void CheckPlaceholders(std::string_view text, std::string_view where, const TemplateReport& report,
-                       Findings& out) {
+                       Findings& out, std::span<const std::string_view> pageNames) {
   if (!report.fieldsComplete) return;
   // The request's own lookup, with every field given a value.
   static const ServerEnvironment env;
@@ -216,14 +216,17 @@ void CheckPlaceholders(std::string_view text, std::string_view where, const Temp
   const std::vector<FieldDefinition>& fields = report.parsed.fields;
   const FieldValues values(fields.size(), std::string("set"));
   const PlaceholderValues lookup(fields, values, env, clock);
-  std::vector<std::string_view> known;
+  std::vector<std::string_view> known(pageNames.begin(), pageNames.end());
   for (const FieldDefinition& field : fields) known.push_back(field.name);
   for (std::string_view name : ClockPlaceholderNames()) known.push_back(name);
   known.insert(known.end(), kServerVariables.begin(), kServerVariables.end());
   std::set<std::string> told;
   for (std::string_view name : PlaceholderNames(text)) {
     std::optional<platform::LocalTime> now;
-    if (lookup.Find(name, now) || !told.insert(AsciiUpper(name)).second) continue;
+    const bool pageOwn =
+        std::any_of(pageNames.begin(), pageNames.end(),
+                    [name](std::string_view own) { return EqualsNoCase(own, name); });
+    if (pageOwn || lookup.Find(name, now) || !told.insert(AsciiUpper(name)).second) continue;
     std::string line = "placeholder $" + Shown(name, kShownNameLength) + "$ in " +
                        std::string(where) + " names no field and no variable a web server sets";
     if (std::optional<std::string> meant = Closest(name, known)) {
@@ -243,6 +246,10 @@ void CheckRules(const TemplateReport& report, Findings& out) {
   CheckSwitches(t, out);
   if (t.dataFile && !t.dataFile->format) out.Error(LogText(Fail(FailureKind::kNoDataFileFormat)));
   CheckTexts(report, out);
+  if (t.successUrl && t.successPageFile) {
+    out.Warning("SUCCEEDURL and SUCCEEDMSGFILE: success redirects to " + Shown(*t.successUrl) +
+                ", the success page " + Shown(*t.successPageFile) + " is never shown");
+  }
   CheckResponseQuotes(t, out);
   CheckAbuseWarnings(report, out);
   CheckUploadSize(t, out);

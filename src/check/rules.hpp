@@ -17,9 +17,11 @@
 // not off; a form that mails without a honeypot field, or without a
 // RATELIMIT; mail asked for (sendto, respondto with RMSGBODY, ADRFILE)
 // without SMTPSERVER; a MAXUPLOAD whose files, base64-encoded, make a mail
-// larger than Postfix takes by default.
+// larger than Postfix takes by default; SUCCEEDURL beside SUCCEEDMSGFILE
+// (the page is never shown).
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "check/findings.hpp"
@@ -35,6 +37,6 @@ void CheckRules(const TemplateReport& report, Findings& out);
 // text ("MSGBODY", "the success page /path"). Nothing is told while bad
 // entries left fields out: a placeholder may name one of those.
 void CheckPlaceholders(std::string_view text, std::string_view where, const TemplateReport& report,
-                       Findings& out);
+                       Findings& out, std::span<const std::string_view> pageNames = {});
 
 }  // namespace veltrano::check

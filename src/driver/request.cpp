@@ -9,6 +9,7 @@
 #include "outputs/data_file.hpp"
 #include "outputs/external_program.hpp"
 #include "platform/files.hpp"
+#include "response/answers.hpp"
 #include "response/catalogue.hpp"
 #include "response/log.hpp"
 #include "response/pages.hpp"
@@ -60,7 +61,7 @@ class RunLog final : public Notices {
 class Request {
  public:
   Request(platform::System& system, const RunSettings& settings, RunLog& log)
-      : system_(system), settings_(settings), log_(log) {}
+      : system_(system), settings_(settings), log_(log), style_(PageStyle(system.env)) {}
 
   Status Run(std::string_view programPath) {
     // Every log line of the run names the template, the first one too.
@@ -84,7 +85,18 @@ class Request {
     if (!file) return file.failure();
     Result<Template> parsed = ReadSections(std::move(*file));
     if (!parsed) return parsed.failure();
-    const Template& t = *parsed;
+    const Template& t = template_.emplace(std::move(*parsed));
+    // From here on every answer is given as the template and the request
+    // ask: JSON or a page, with or without the cross-origin headers.
+    style_ = AnswerStyleFor(system_.env, t.allowOrigin);
+    if (t.allowOrigin && system_.env.Get("REQUEST_METHOD") == "OPTIONS") {
+      // A browser asks whether it may post: nothing is read, sent or logged.
+      system_.output.Write(PreflightAnswer(style_));
+      return {};
+    }
+    Result<std::optional<std::string>> failurePage = LoadFailurePage(t, aliases);
+    if (!failurePage) return failurePage.failure();
+    failurePage_ = std::move(*failurePage);
     if (Status distinct = CheckStateFiles(t, aliases); !distinct) return distinct;
     Result<PageFiles> pages = LoadPages(t, aliases);
     if (!pages) return pages.failure();
@@ -93,15 +105,13 @@ class Request {
     if (!form) return form.failure();
     Submission submission = CheckSubmission(t.fields, *form);
     form->files.clear();  // the files the mails take live on in the submission alone
-    if (submission.hasFieldErrors) {
-      return Write(
-          ErrorPage(pages->errorPage, t.fields, submission.checks, Values(t, submission.values)));
-    }
+    if (failurePage_) shown_ = submission.values;
+    if (submission.hasFieldErrors) return ShowFieldErrors(t, pages->errorPage, submission);
     debug_ = debug_ && t.abuse.debugAllowed;
     const std::optional<std::string> client = system_.env.Get("REMOTE_ADDR");
     if (SprungTrap(t.fields, submission.values, client, log_)) {
       // A robot: it is told all went well, and nothing is done for it.
-      return Write(SuccessPage(pages->successPage, Values(t, submission.values)));
+      return Succeed(t, MakeSuccessPage(t, pages->successPage, Values(t, submission.values)));
     }
     if (t.abuse.rateLimit) {
       if (Status counted = CountAgainstLimit(
@@ -110,6 +120,26 @@ class Request {
         return counted;
     }
     return Complete(t, aliases, pages->successPage, submission.values, std::move(submission.files));
+  }
+
+  // The answer to the failure that ended the run, in the run's style. The
+  // site's failure page, when the template names one, is expanded with what
+  // the run had read by then; one that can't be made leaves a line, and the
+  // program's own page stands in.
+  [[gnu::cold]] std::string AnswerFor(const Failure& failure) {
+    if (failurePage_ && !style_.json && failure.kind != FailureKind::kNoCgiEnvironment) {
+      try {
+        const PageText page = PageFor(failure);
+        const FieldValues none(template_->fields.size());
+        const FieldValues& values = shown_.size() == none.size() ? shown_ : none;
+        Result<std::string> site = FailurePage(*failurePage_, page, Values(*template_, values));
+        if (site) return SiteFailureAnswer(style_, page.status, std::move(*site));
+        log_.Note(NoticeKind::kFailurePageNotUsed, LogText(site.failure()));
+      } catch (const std::exception& e) {
+        log_.Note(NoticeKind::kFailurePageNotUsed, e.what());
+      }
+    }
+    return FailureAnswer(style_, failure);
   }
 
  private:
@@ -125,26 +155,53 @@ class Request {
     return PlaceholderValues(t.fields, values, system_.env, system_.clock);
   }
 
-  Status Write(const Result<std::string>& page) {
+  Status ShowFieldErrors(const Template& t, const std::string& errorPage,
+                         const Submission& submission) {
+    const PlaceholderValues values = Values(t, submission.values);
+    if (style_.json) {
+      Result<std::vector<FieldError>> errors = FieldErrors(t.fields, submission.checks, values);
+      if (!errors) return errors.failure();
+      system_.output.Write(FieldErrorsAnswer(style_, *errors));
+      return {};
+    }
+    Result<std::string> page = ErrorPage(errorPage, t.fields, submission.checks, values);
     if (!page) return page.failure();
-    system_.output.Write(*page);
+    system_.output.Write(SitePageAnswer(style_, std::move(*page)));
+    return {};
+  }
+
+  // The success page for `values`; with SUCCEEDURL there is none to make.
+  static Result<std::string> MakeSuccessPage(const Template& t,
+                                             const std::optional<std::string>& file,
+                                             const PlaceholderValues& values) {
+    if (t.successUrl) return std::string();
+    return SuccessPage(*file, values);
+  }
+
+  // Success: the redirect of SUCCEEDURL, or the success page.
+  Status Succeed(const Template& t, const Result<std::string>& page) {
+    if (!page) return page.failure();
+    system_.output.Write(t.successUrl ? RedirectAnswer(style_, *t.successUrl)
+                                      : SuccessAnswer(style_, *page));
     return {};
   }
 
   // The work of an accepted submission, in its fixed order. Recipient
   // values go on as the mails take them, in lower case.
-  Status Complete(const Template& t, const PathAliases& aliases, std::string_view successPage,
-                  const FieldValues& submitted, FieldFiles files) {
+  Status Complete(const Template& t, const PathAliases& aliases,
+                  const std::optional<std::string>& successPage, const FieldValues& submitted,
+                  FieldFiles files) {
     std::optional<MailOrder> order;
     if (t.mail) {
       order.emplace(MailOrder{*t.mail, t.fields, t.addressFile, t.responseSubject, t.responseBody,
                               t.pgpMime});
     }
     const FieldValues lowered = order ? LowerCaseRecipients(*order, submitted) : submitted;
+    if (failurePage_) shown_ = lowered;
     const PlaceholderValues values = Values(t, lowered);
     // Made before anything is sent: a page that can't be made ends the
     // request while nothing is done yet.
-    Result<std::string> page = debug_ ? std::string() : SuccessPage(successPage, values);
+    Result<std::string> page = debug_ ? std::string() : MakeSuccessPage(t, successPage, values);
     if (!page) return page.failure();
     Transcript transcript;
     if (order) {
@@ -169,10 +226,10 @@ class Request {
         return written;
     }
     if (debug_) {
-      WriteDebugPage(system_.output, system_.env, transcript);
+      system_.output.Write(OwnPage(style_, DebugPage(transcript)));
       return {};
     }
-    return Write(page);
+    return Succeed(t, page);
   }
 
   // Every mail built first, then all sent in one session.
@@ -210,6 +267,11 @@ class Request {
   const RunSettings& settings_;
   RunLog& log_;
   bool debug_ = false;
+  // What a failure's answer needs, kept past the phase that fails.
+  AnswerStyle style_;
+  std::optional<Template> template_;
+  std::optional<std::string> failurePage_;  // FATALMSGFILE's text
+  FieldValues shown_;                       // the values it shows, once read
 };
 
 void DiscardUnreadBody(platform::System& system) {
@@ -231,9 +293,9 @@ std::optional<std::string> WorkingDirectoryOf(std::string_view programPath) {
 int RunProgram(std::string_view programPath, platform::System& system,
                const RunSettings& settings) {
   RunLog log(system);
+  Request request(system, settings, log);
   std::optional<Failure> failure;
   try {
-    Request request(system, settings, log);
     if (Status done = request.Run(programPath); !done) failure = done.failure();
   } catch (const std::bad_alloc&) {
     failure = Fail(FailureKind::kOutOfResources);
@@ -249,7 +311,7 @@ int RunProgram(std::string_view programPath, platform::System& system,
   DiscardUnreadBody(system);
   if (failure) {
     log.Failed(*failure);
-    WriteFatalPage(system.output, system.env, *failure);
+    system.output.Write(request.AnswerFor(*failure));
   }
   log.Finish();
   system.output.Flush();

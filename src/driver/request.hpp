@@ -2,30 +2,38 @@
 //
 // The phases, each taking what it needs and returning a value or a failure:
 //   template   the name from the query string, resolved and read, its
-//              sections and field definitions (template/); the rule that
-//              its state files are not its data file (state_files.hpp)
-//   pages      every page file the run may end with, read (response/
-//              pages.hpp: LoadPages)
+//              sections and field definitions (template/); from here on
+//              every answer takes the request's style (response/
+//              answers.hpp): JSON when Accept asks for it, the cross-origin
+//              headers for an origin ALLOWORIGIN lists; with ALLOWORIGIN an
+//              OPTIONS request is answered as a preflight and ends there
+//   pages      the site's failure page first (FATALMSGFILE), so that every
+//              later failure shows through it; the rule that the template's
+//              state files are not its data file (state_files.hpp); every
+//              other page file the run may end with (response/pages.hpp)
 //   form       the submitted body (form/), checked against the fields
 //              (validate/); a failed check ends the run with the error page
+//              (for a script, the list of its lines)
 //   abuse      the honeypot, then the rate limit (validate/abuse.hpp); a
-//              robot gets the success page and nothing else
+//              robot is answered as a success and nothing else is done
 //   mail       the RECIPIENTS check, then every mail of the submission
 //              built, then sent in one SMTP session (mail/); the recipient
 //              values go on to the later phases as the mails took them, in
 //              lower case
 //   outputs    the EXECUTE command, then the data-file record (outputs/)
-//   response   the debug page or the success page (response/), the latter
-//              made before the mail phase
+//   response   the debug page, or success: the redirect of SUCCEEDURL, the
+//              success page (made before the mail phase) or its JSON
 // Template failures, a missing page among them, are therefore always
 // reported before any problem with the submission, and nothing is mailed,
 // run or written before every field passed and the page that will tell the
 // visitor so is ready. Whatever happened before a failure stays done.
 //
-// RunProgram is the only place that writes the response: the page of the
-// run, or the page of its failure together with one line in the
-// administrator's log. Before the response goes out, what is left of the
-// announced body is read and discarded. The exit status is always 0.
+// RunProgram is the only place that writes the answer to a failure, with
+// one line in the administrator's log: the site's failure page (expanded
+// with the values the run had read by then; the program's own page when
+// that can't be made), JSON, or the program's own page. Before the
+// response goes out, what is left of the announced body is read and
+// discarded. The exit status is always 0.
 //
 // The request has one time budget (RunSettings::budget, kRequestBudget from
 // the program's start). Every wait ends at its own limit or at the end of

@@ -24,6 +24,17 @@ std::size_t HtmlPage::Replacement(std::string_view value, std::string& out) {
   return escaped.size();
 }
 
+[[gnu::cold]] std::size_t HtmlPage::Markup(std::string_view markup, std::string& out) {
+  if (!inHeader_) {
+    out += markup;
+    return markup.size();
+  }
+  const std::string line = CollapseLineBreaks(markup);
+  if (!line.empty()) lineEmpty_ = false;
+  out += line;
+  return line.size();
+}
+
 void DataRecord::Literal(std::string_view text, std::string& out) {
   out += text;
   for (char c : text) {

@@ -7,7 +7,8 @@
 // line (the CGI header lines the web server reads), every run of CR and LF in
 // a replacement also becomes one space, so no value can add a header line or
 // end the block. A line holding only a CR counts as empty, as web servers
-// read it.
+// read it. The program's own markup goes into the body as it is, and into
+// the header block with its line breaks collapsed the same way.
 //
 // DataRecord (the data file): every run of CR and LF in a replacement
 // becomes one space, so one submission is always one line; a replacement
@@ -30,6 +31,7 @@ class HtmlPage final : public Escaper {
  public:
   void Literal(std::string_view text, std::string& out) override;
   std::size_t Replacement(std::string_view value, std::string& out) override;
+  std::size_t Markup(std::string_view markup, std::string& out) override;
 
  private:
   bool inHeader_ = true;   // no empty line yet

@@ -44,6 +44,13 @@ bool LessNoCase(std::string_view a, std::string_view b) {
   });
 }
 
+const MarkupName* NamedIn(std::span<const MarkupName> markup, std::string_view name) {
+  for (const MarkupName& m : markup) {
+    if (EqualsNoCase(m.name, name)) return &m;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::string IsoDateTime(const platform::LocalTime& t) {
@@ -126,7 +133,7 @@ std::optional<std::string> PlaceholderValues::FindOther(
 }
 
 Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderValues& values,
-                                       Escaper& escaper) {
+                                       Escaper& escaper, std::span<const MarkupName> markup) {
   std::string result;
   std::size_t counted = 0;
   std::optional<platform::LocalTime> now;
@@ -148,6 +155,8 @@ Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderV
     if (literal) {
       escaper.Literal(piece, result);
       counted += piece.size();
+    } else if (const MarkupName* own = NamedIn(markup, piece)) {
+      counted += escaper.Markup(own->markup, result);
     } else if (std::optional<std::string> value = values.Find(piece, now)) {
       counted += escaper.Replacement(*value, result);
     }

@@ -21,7 +21,10 @@
 // Where the expanded text goes decides how replacements (untrusted field and
 // environment values) are written: an Escaper does that, and sees the
 // literal text too, so that it can tell where each replacement stands.
-// Literal text is the administrator's and is never changed. The result is
+// Literal text is the administrator's and is never changed. A page may
+// also answer names of its own with markup the program made (the failure
+// page's $err$): those come before any field, names compared without regard
+// to ASCII case, and the escaper writes them as markup. The result is
 // bounded at kMaxExpandedLength characters, counted as the escaper says;
 // beyond it the expansion fails (kExpansionTooLong).
 #pragma once
@@ -96,6 +99,19 @@ class Escaper {
   // Appends a replacement, made safe for where it stands. Returns how many
   // characters it counts toward the length limit.
   virtual std::size_t Replacement(std::string_view value, std::string& out) = 0;
+  // Appends markup of the program's own (a MarkupName's), which holds
+  // visitor text escaped for the body of a page; returns its count. Only a
+  // page takes it as markup: anywhere else it is a replacement like any
+  // other, since it carries visitor text.
+  virtual std::size_t Markup(std::string_view markup, std::string& out) {
+    return Replacement(markup, out);
+  }
+};
+
+// A name a page answers with the program's own markup.
+struct MarkupName {
+  std::string_view name;
+  std::string_view markup;
 };
 
 // Replacements as they are: mails.
@@ -108,7 +124,7 @@ class PlainText final : public Escaper {
 };
 
 Result<std::string> ExpandPlaceholders(std::string_view text, const PlaceholderValues& values,
-                                       Escaper& escaper);
+                                       Escaper& escaper, std::span<const MarkupName> markup = {});
 
 // The names of the placeholders in `text`, in order, as ExpandPlaceholders
 // reads them; views into `text`.

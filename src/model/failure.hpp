@@ -50,6 +50,8 @@ enum class FailureKind {
   kStateFileIsDataFile,  // RATELIMIT's state file is DFILE (or its lock or temporary file)
   kBadMaxUpload,         // text: the MAXUPLOAD section
   kBadPgpMime,           // text: the PGPMIME section
+  kBadAllowOrigin,       // text: the first entry of ALLOWORIGIN that is no origin
+  kBadSucceedUrl,        // text: SUCCEEDURL, trimmed
   // Form
   kNotPost,
   kNoContentLength,
@@ -63,6 +65,7 @@ enum class FailureKind {
   kErrorPageUnreadable,
   kErrorPageTooLarge,
   kSuccessPageUnreadable,
+  kFailurePageUnreadable,
   kExpansionTooLong,
   // Mail
   kSmtpConnect,       // connection, greeting or HELO failed; the transcript is the message

@@ -23,6 +23,7 @@ enum class NoticeKind {
   kRcptRefused,         // detail: server, RCPT TO and the reply; the mail went on without it
   kResponseFailed,      // detail: address, server, command and reply; the request went on
   kAliasFileUnusable,   // detail: the alias file's path and why; names are used as written
+  kFailurePageNotUsed,  // detail: why FATALMSGFILE could not be made; the built-in page went out
   kLogLinesDropped,     // detail: how many notices of the request were not logged; the last kind
 };
 

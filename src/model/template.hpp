@@ -51,6 +51,14 @@ struct AbuseControls {
   bool dataFileGuard = false;  // DFILEGUARD on
 };
 
+// ALLOWORIGIN: the origins whose pages may post to the form and read its
+// answers, each as browsers write it (text/web_address.hpp), or any origin
+// ("*").
+struct CrossOrigin {
+  bool any = false;
+  std::vector<std::string> origins;
+};
+
 // An on/off section as written: its tag ("DEBUG") and its word, trimmed.
 // Only "on" and "off" (any case) are words; any other text leaves the
 // switch as it is without the section.
@@ -80,9 +88,13 @@ struct Template {
   std::size_t maxUpload = kDefaultMaxUpload;  // MAXUPLOAD, for the fields with ATTACH
   bool pgpMime = false;  // PGPMIME on: every encrypted main mail as RFC 3156 PGP/MIME
   // SUCCEEDMSGFILE, or the "Tag missing" failure that is reported only at
-  // the end of an accepted request.
+  // the end of an accepted request; never missing with SUCCEEDURL, which
+  // answers success in its place.
   std::optional<std::string> successPageFile;
   std::optional<Failure> successPageMissing;
+  std::optional<std::string> successUrl;       // SUCCEEDURL, trimmed
+  std::optional<std::string> failurePageFile;  // FATALMSGFILE, trimmed
+  std::optional<CrossOrigin> allowOrigin;      // ALLOWORIGIN
 };
 
 }  // namespace veltrano

@@ -1,5 +1,9 @@
 #include "response/catalogue.hpp"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 #include "model/template.hpp"
 #include "response/log.hpp"
 #include "text/text.hpp"
@@ -22,6 +26,10 @@ constexpr std::string_view kNoStatus = "";
 constexpr std::string_view k429 = "429 Too Many Requests";
 constexpr std::string_view k500 = "500 Internal Server Error";  // the administrator must act
 constexpr std::string_view k503 = "503 Service Unavailable";    // the mail server did not serve
+// What a script is told instead of a page for what the visitor sent.
+constexpr std::string_view k400 = "400 Bad Request";
+constexpr std::string_view k405 = "405 Method Not Allowed";
+constexpr std::string_view k413 = "413 Content Too Large";
 
 struct PageRow {
   FailureKind kind;
@@ -31,6 +39,12 @@ struct PageRow {
   std::string_view tail;   // fixed HTML after what is shown
   std::string_view words;  // what happened, for the log
   std::string_view status;
+  // The status of the JSON answer; empty: the page's. Pages caused by what
+  // the visitor sent have none, and a script needs one.
+  std::string_view jsonStatus = {};
+  // The message of the JSON answer; empty: the page's as plain text.
+  // Only the rows whose page is the SMTP conversation need one.
+  std::string_view plain = {};
 };
 
 // Started by hand, without a CGI environment: a plain text with no header.
@@ -158,22 +172,32 @@ constexpr PageRow kPages[] = {
      "The &lt;PGPMIME&gt; section must be on or off.  Please check your template "
      "file\n<br><pre>&lt;",
      kAsWritten, "&gt;</pre>", "malformed PGPMIME section", k500},
+    {kBadAllowOrigin, "Template Error",
+     "The &lt;ALLOWORIGIN&gt; section must hold * or origins written scheme://host or "
+     "scheme://host:port, such as https://www.example.org.  Please check your template "
+     "file\n<br><pre>",
+     kEscaped, "</pre>", "ALLOWORIGIN entry is not an origin (scheme://host[:port])", k500},
+    {kBadSucceedUrl, "Template Error",
+     "The &lt;SUCCEEDURL&gt; section must hold an http or https URL or a path beginning with /, "
+     "without placeholders, spaces or control characters.  Please check your template "
+     "file\n<br><pre>",
+     kEscaped, "</pre>", "SUCCEEDURL is not an http(s) URL or a path", k500},
     {kNotPost, "Form Submit Error", "You must submit a form with a POST method.", kNothing, "",
-     "form not sent with POST", kNoStatus},
+     "form not sent with POST", kNoStatus, k405},
     {kNoContentLength, "No data", "Your browser didn't send any content.  Is it not POST capable?",
-     kNothing, "", "no CONTENT_LENGTH", kNoStatus},
+     kNothing, "", "no CONTENT_LENGTH", kNoStatus, k400},
     {kNegativeContentLength, "No data", "Your browser did not send any data from the form",
-     kNothing, "", "negative CONTENT_LENGTH", kNoStatus},
+     kNothing, "", "negative CONTENT_LENGTH", kNoStatus, k400},
     {kBodyTooLarge, "Form Submit Error", "The form data is too large.", kNothing, "",
-     "form body over its size limit refused", kNoStatus},
+     "form body over its size limit refused", kNoStatus, k413},
     {kShortBody, "Form Submit Error",
      "The form data did not arrive whole.  Please send the form again.", kNothing, "",
-     "form body shorter than CONTENT_LENGTH, not read as a form", kNoStatus},
+     "form body shorter than CONTENT_LENGTH, not read as a form", kNoStatus, k400},
     {kInvalidEscape, "Veltrano error", "Invalid escape sequence", kNothing, "",
-     "invalid %-escape in the form body", kNoStatus},
+     "invalid %-escape in the form body", kNoStatus, k400},
     {kMalformedMultipart, "Form Submit Error",
      "The form data could not be read: it is not valid multipart/form-data.", kNothing, "",
-     "malformed multipart/form-data body", kNoStatus},
+     "malformed multipart/form-data body", kNoStatus, k400},
     {kTooManySubmissions, "Too many submissions",
      "Too many submissions from your address.  Please try again later.", kNothing, "",
      "submission refused, over the rate limit", k429},
@@ -186,18 +210,22 @@ constexpr PageRow kPages[] = {
     {kSuccessPageUnreadable, "Load Failure",
      "Failed to load or locate the file specified in &lt;SucceedMsgFile&gt;", kNothing, "",
      "cannot read the success page (SUCCEEDMSGFILE)", k500},
+    {kFailurePageUnreadable, "Load Failure",
+     "Failed to load or locate the file specified in &lt;FatalMsgFile&gt;", kNothing, "",
+     "cannot read the failure page (FATALMSGFILE)", k500},
     {kExpansionTooLong, "Mail send error",
      "Your message body is over 15k (15360 bytes).  Please trim down in &lt;msgbody&gt; and/or "
      "&lt;rmsgbody&gt; in your template file",
      kNothing, "", "expanded text over 15359 characters", k500},
     {kSmtpConnect, "Socket Initialization error", "", kTranscript, "",
-     "cannot open the SMTP conversation", k503},
+     "cannot open the SMTP conversation", k503, k503,
+     "The mail server could not be reached.  Please try again later."},
     {kSmtpRefused, "SMTP Communication error", "", kTranscript, "", "SMTP conversation failed",
-     k503},
+     k503, k503, "The mail server did not accept the mail.  Please try again later."},
     {kInvalidAddress, "Mail send error", "Invalid mail address: ", kEscaped, "",
-     "invalid mail address not sent", kNoStatus},
+     "invalid mail address not sent", kNoStatus, k400},
     {kRecipientRefused, "Mail send error", "Recipient not allowed: ", kEscaped, "",
-     "sendto address not in RECIPIENTS, no mail sent", kNoStatus},
+     "sendto address not in RECIPIENTS, no mail sent", kNoStatus, k400},
     {kAddressFileUnreadable, "Veltrano AdrFile error",
      "Address File could not be found or load error occured", kNothing, "",
      "cannot read the address file (ADRFILE)", k500},
@@ -245,6 +273,8 @@ constexpr NoticeRow kNotices[] = {
     {NoticeKind::kResponseFailed,
      "response mail not delivered, the submission went on (an earlier mail was accepted)"},
     {NoticeKind::kAliasFileUnusable, "alias file not used, names are taken as they stand"},
+    {NoticeKind::kFailurePageNotUsed,
+     "failure page (FATALMSGFILE) not used, the built-in page went out instead"},
     {NoticeKind::kLogLinesDropped, "log lines dropped after the first 20 of this request"},
 };
 
@@ -261,6 +291,16 @@ constexpr bool OneRowPerKind(const Row (&rows)[N], std::size_t kinds) {
 static_assert(OneRowPerKind(kPages, kFailureKindCount));
 static_assert(OneRowPerKind(kNotices, kNoticeKindCount));
 
+// A JSON answer always has a status; only the console message never is one.
+template <std::size_t N>
+constexpr bool EveryJsonAnswerHasStatus(const PageRow (&rows)[N]) {
+  for (const PageRow& row : rows) {
+    if (row.kind != kNoCgiEnvironment && row.status.empty() && row.jsonStatus.empty()) return false;
+  }
+  return true;
+}
+static_assert(EveryJsonAnswerHasStatus(kPages));
+
 std::string Joined(std::string_view what, std::string_view detail) {
   std::string line(what);
   if (!detail.empty()) {
@@ -268,6 +308,39 @@ std::string Joined(std::string_view what, std::string_view detail) {
     line += detail;
   }
   return line;
+}
+
+// The fixed HTML of a message as plain text: tags dropped with the spaces
+// they leave doubled, line ends made spaces, the entities the catalogue
+// uses decoded.
+[[gnu::cold]] std::string PlainFromHtml(std::string_view html) {
+  constexpr std::pair<std::string_view, char> kEntities[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&#39;", '\''}};
+  std::string plain;
+  for (std::size_t i = 0; i < html.size();) {
+    const char c = html[i];
+    if (c == '<' && html.find('>', i) != std::string_view::npos) {
+      i = html.find('>', i) + 1;
+      if (plain.ends_with(' ')) i = std::min(html.find_first_not_of(' ', i), html.size());
+      continue;
+    }
+    if (c == '\n') {
+      if (!plain.empty() && !plain.ends_with(' ')) plain += ' ';
+      ++i;
+      continue;
+    }
+    const auto entity =
+        std::find_if(std::begin(kEntities), std::end(kEntities),
+                     [&](const auto& e) { return html.substr(i).starts_with(e.first); });
+    if (entity != std::end(kEntities)) {
+      plain += entity->second;
+      i += entity->first.size();
+      continue;
+    }
+    plain += c;
+    ++i;
+  }
+  return plain;
 }
 
 }  // namespace
@@ -293,6 +366,21 @@ PageText PageFor(const Failure& f) {
   page.message += row.tail;
   page.status = row.status;
   return page;
+}
+
+[[gnu::cold]] FailureText PlainTextFor(const Failure& f) {
+  const PageRow& row = kPages[static_cast<std::size_t>(f.kind)];
+  FailureText text;
+  text.title = row.title.value_or("");
+  if (!row.plain.empty()) {
+    text.message = row.plain;
+  } else {
+    text.message = PlainFromHtml(row.lead);
+    if (row.shown == kAsWritten || row.shown == kEscaped) text.message += f.text;
+    text.message += PlainFromHtml(row.tail);
+  }
+  text.status = row.jsonStatus.empty() ? row.status : row.jsonStatus;
+  return text;
 }
 
 std::string LogText(const Failure& failure) {

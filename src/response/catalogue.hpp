@@ -12,7 +12,9 @@
 // reached or did not take a mail, 500 Internal Server Error for every fault
 // the administrator must fix, 429 Too Many Requests over the rate limit,
 // and none (the web server's 200 OK) for a page caused by what the visitor
-// sent. A second table words the log line of each notice.
+// sent. A JSON answer has a status for these too: 405 for a method other
+// than POST, 413 for a body too large, 400 for the rest. A second table
+// words the log line of each notice.
 //
 // LogText gives the words of the administrator's log line for a failure or
 // a notice: what happened, then the detail.
@@ -36,6 +38,18 @@ struct PageText {
 };
 
 PageText PageFor(const Failure& failure);
+
+// The failure as a script reads it in a JSON answer: the page's title (empty
+// without one) and its message as plain text (the fixed HTML's tags dropped,
+// its entities decoded, its white space single spaces; what the page shows
+// of the case as it stands; no SMTP conversation, a fixed sentence in its
+// place); and the answer's status, which is never empty.
+struct FailureText {
+  std::string title;
+  std::string message;
+  std::string_view status;
+};
+FailureText PlainTextFor(const Failure& failure);
 
 // "what happened: detail" for the log (detail left out when empty).
 std::string LogText(const Failure& failure);

@@ -4,6 +4,7 @@
 
 #include "expand/escapers.hpp"
 #include "platform/files.hpp"
+#include "response/answers.hpp"
 #include "response/catalogue.hpp"
 #include "text/text.hpp"
 
@@ -11,49 +12,30 @@ namespace veltrano {
 
 namespace {
 
-constexpr std::string_view kServerTestWord = "microsoft";
 constexpr std::string_view kItemTag = "<li>";
 
-void WritePage(platform::Output& output, const platform::Environment& env, const PageText& page) {
-  std::optional<std::string> server = env.Get("SERVER_SOFTWARE");
-  bool microsoft = server && FindNoCase(*server, kServerTestWord).has_value();
-  // IIS takes a full status line; other servers read a Status header, and
-  // need none for 200.
-  std::string text;
-  if (microsoft) {
-    text = "HTTP/1.0 ";
-    text += page.status.empty() ? "200 OK" : page.status;
-    text += "\nContent-type: text/html\n\n\n";
-  } else {
-    if (!page.status.empty()) {
-      text = "Status: ";
-      text += page.status;
-      text += "\n";
-    }
-    text += "Content-type: text/html\n\n";
-  }
-  text += "<HTML>\n";
-  if (page.title) text += "<TITLE>" + *page.title + "</TITLE>";
-  text += page.message;
-  output.Write(text);
+// The page file `name` names, through the aliases.
+Result<std::string> LoadNamedPage(const Template& t, const PathAliases& aliases,
+                                  const std::string& name, FailureKind unreadable) {
+  Result<std::string> path = aliases.Resolve(name, t.path);
+  if (!path) return path.failure();
+  return LoadPageFile(*path, unreadable);
 }
 
 }  // namespace
 
 void WriteFatalPage(platform::Output& output, const platform::Environment& env,
                     const Failure& failure) {
-  PageText page = PageFor(failure);
-  // Started by hand: the console gets the message alone, no header, no HTML.
-  if (failure.kind == FailureKind::kNoCgiEnvironment) {
-    output.Write(page.message);
-    return;
-  }
-  WritePage(output, env, page);
+  output.Write(FailureAnswer(PageStyle(env), failure));
 }
 
 void WriteDebugPage(platform::Output& output, const platform::Environment& env,
                     const Transcript& transcript) {
-  WritePage(output, env, {"rfc821 mail transaction process", TranscriptHtml(transcript)});
+  output.Write(OwnPage(PageStyle(env), DebugPage(transcript)));
+}
+
+PageText DebugPage(const Transcript& transcript) {
+  return {"rfc821 mail transaction process", TranscriptHtml(transcript)};
 }
 
 Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable) {
@@ -63,18 +45,42 @@ Result<std::string> LoadPageFile(const std::string& path, FailureKind unreadable
   return std::move(*text);
 }
 
+Result<std::optional<std::string>> LoadFailurePage(const Template& t, const PathAliases& aliases) {
+  if (!t.failurePageFile) return std::optional<std::string>();
+  Result<std::string> page =
+      LoadNamedPage(t, aliases, *t.failurePageFile, FailureKind::kFailurePageUnreadable);
+  if (!page) return page.failure();
+  return std::optional<std::string>(std::move(*page));
+}
+
 Result<PageFiles> LoadPages(const Template& t, const PathAliases& aliases) {
-  auto load = [&](const std::string& name, FailureKind unreadable) -> Result<std::string> {
-    Result<std::string> path = aliases.Resolve(name, t.path);
-    if (!path) return path.failure();
-    return LoadPageFile(*path, unreadable);
-  };
   if (t.successPageMissing) return *t.successPageMissing;
-  Result<std::string> errorPage = load(t.errorPageFile, FailureKind::kErrorPageUnreadable);
+  Result<std::string> errorPage =
+      LoadNamedPage(t, aliases, t.errorPageFile, FailureKind::kErrorPageUnreadable);
   if (!errorPage) return errorPage.failure();
-  Result<std::string> successPage = load(*t.successPageFile, FailureKind::kSuccessPageUnreadable);
+  PageFiles pages{std::move(*errorPage), {}};
+  // SUCCEEDURL answers success: the page is never shown.
+  if (t.successUrl) return pages;
+  Result<std::string> successPage =
+      LoadNamedPage(t, aliases, *t.successPageFile, FailureKind::kSuccessPageUnreadable);
   if (!successPage) return successPage.failure();
-  return PageFiles{std::move(*errorPage), std::move(*successPage)};
+  pages.successPage = std::move(*successPage);
+  return pages;
+}
+
+std::vector<ErrorLine> ErrorLines(const std::vector<FieldDefinition>& fields,
+                                  const std::vector<FieldCheck>& checks) {
+  // Template parsing gives every field that can fail the text it needs.
+  auto text = [](const std::optional<std::string>& t) { return t ? std::string_view(*t) : ""; };
+  std::vector<ErrorLine> lines;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].required && checks[i].isMissing)
+      lines.push_back({i, text(fields[i].requiredErr)});
+    if (checks[i].isInvalid) lines.push_back({i, text(fields[i].typeErr)});
+    if (checks[i].isTooLong) lines.push_back({i, text(fields[i].maxLengthErr)});
+    if (checks[i].isBadFile) lines.push_back({i, text(fields[i].attachErr)});
+  }
+  return lines;
 }
 
 Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefinition>& fields,
@@ -90,16 +96,8 @@ Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefi
       return true;
     };
     bool fits = append(file.substr(0, *marker));
-    for (std::size_t i = 0; fits && i < fields.size(); ++i) {
-      // Template parsing gives every field that can fail the text it needs.
-      if (fields[i].required && checks[i].isMissing) {
-        fits = append(kItemTag, fields[i].requiredErr.value_or(""));
-      }
-      if (fits && checks[i].isInvalid) fits = append(kItemTag, fields[i].typeErr.value_or(""));
-      if (fits && checks[i].isTooLong) {
-        fits = append(kItemTag, fields[i].maxLengthErr.value_or(""));
-      }
-      if (fits && checks[i].isBadFile) fits = append(kItemTag, fields[i].attachErr.value_or(""));
+    for (const ErrorLine& line : ErrorLines(fields, checks)) {
+      fits = fits && append(kItemTag, line.text);
     }
     fits = fits && append(file.substr(*marker + kErrorMarker.size()));
     if (!fits) return Fail(FailureKind::kErrorPageTooLarge);
@@ -108,9 +106,30 @@ Result<std::string> ErrorPage(std::string_view file, const std::vector<FieldDefi
   return ExpandPlaceholders(page, values, escaper);
 }
 
+[[gnu::cold]] Result<std::vector<FieldError>> FieldErrors(
+    const std::vector<FieldDefinition>& fields, const std::vector<FieldCheck>& checks,
+    const PlaceholderValues& values) {
+  std::vector<FieldError> errors;
+  PlainText escaper;
+  for (const ErrorLine& line : ErrorLines(fields, checks)) {
+    Result<std::string> message = ExpandPlaceholders(line.text, values, escaper);
+    if (!message) return message.failure();
+    errors.push_back({fields[line.field].name, std::move(*message)});
+  }
+  return errors;
+}
+
 Result<std::string> SuccessPage(std::string_view file, const PlaceholderValues& values) {
   HtmlPage escaper;
   return ExpandPlaceholders(file, values, escaper);
+}
+
+[[gnu::cold]] Result<std::string> FailurePage(std::string_view file, const PageText& page,
+                                              const PlaceholderValues& values) {
+  const std::string_view title = page.title ? std::string_view(*page.title) : "";
+  const MarkupName own[] = {{kFailureMessageName, page.message}, {kFailureTitleName, title}};
+  HtmlPage escaper;
+  return ExpandPlaceholders(file, values, escaper, own);
 }
 
 }  // namespace veltrano

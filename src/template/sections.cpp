@@ -7,6 +7,7 @@
 #include "template/field_definitions.hpp"
 #include "text/address.hpp"
 #include "text/text.hpp"
+#include "text/web_address.hpp"
 
 namespace veltrano {
 
@@ -207,6 +208,60 @@ void ReadFileOptions(SectionReader& read, Template& t) {
   }
 }
 
+// The words of `text`, split at spaces, tabs and line ends.
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    while (at < text.size() && IsTrimSpace(text[at])) ++at;
+    std::size_t end = at;
+    while (end < text.size() && !IsTrimSpace(text[end])) ++end;
+    if (end > at) words.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return words;
+}
+
+// ALLOWORIGIN: "*" or origins, separated by white space; the first entry
+// that is neither is the failure. "*" among origins allows any. Cold: only
+// templates with the section come here.
+[[gnu::cold]] void ParseAllowOrigin(SectionReader& read, Template& t, std::string_view list) {
+  CrossOrigin allowed;
+  const std::vector<std::string_view> entries = Words(list);
+  if (entries.empty()) {
+    read.Report(Fail(FailureKind::kBadAllowOrigin));
+    return;
+  }
+  for (std::string_view entry : entries) {
+    if (entry == "*") {
+      allowed.any = true;
+    } else if (std::optional<std::string> origin = NormalizedOrigin(entry)) {
+      allowed.origins.push_back(std::move(*origin));
+    } else {
+      read.Report(Fail(FailureKind::kBadAllowOrigin, std::string(entry)));
+      return;
+    }
+  }
+  t.allowOrigin = std::move(allowed);
+}
+
+// FATALMSGFILE, SUCCEEDURL and ALLOWORIGIN: how the answers are given.
+// True when SUCCEEDURL is there, even a malformed one (which is reported):
+// success is not meant to need a page then.
+bool ReadAnswerSections(SectionReader& read, Template& t) {
+  t.failurePageFile = read.Trimmed("<FATALMSGFILE>", "</FATALMSGFILE>");
+  std::optional<std::string> url = read.Trimmed("<SUCCEEDURL>", "</SUCCEEDURL>");
+  if (url && IsFixedText(*url) && IsRedirectTarget(*url)) {
+    t.successUrl = *url;
+  } else if (url) {
+    read.Report(Fail(FailureKind::kBadSucceedUrl, *url));
+  }
+  if (std::optional<std::string> list = read.Optional("<ALLOWORIGIN>", "</ALLOWORIGIN>")) {
+    ParseAllowOrigin(read, t, *list);
+  }
+  return url.has_value();
+}
+
 // Reads every section into `t`, in the order they are looked for. Given
 // `fieldsComplete`, each field entry is parsed and reported on its own, and
 // it is set false when a bad entry or a missing FORMDATA leaves fields out;
@@ -244,6 +299,8 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
   t.abuse = ReadAbuseControls(read, t.switches);
   ReadFileOptions(read, t);
   if (read.failure()) return;
+  const bool successUrl = ReadAnswerSections(read, t);
+  if (read.failure()) return;
 
   if (!fieldSection) {
     // Its absence is reported already, and there is nothing to parse.
@@ -273,7 +330,7 @@ void ReadInto(SectionReader& read, Template& t, bool* fieldsComplete) {
       Extract(read.index(), "<SUCCEEDMSGFILE>", "</SUCCEEDMSGFILE>", true);
   if (success) {
     t.successPageFile = std::move(*success);
-  } else {
+  } else if (!successUrl) {
     t.successPageMissing = success.failure();
   }
 }

@@ -27,6 +27,13 @@
 // ("on" or "off") chooses RFC 3156 for encrypted mails; anything else in
 // either is a template failure.
 //
+// The answers, each as before without its section: FATALMSGFILE (trimmed)
+// names the site's own failure page; SUCCEEDURL (trimmed: an http or https
+// URL or a path, no placeholder; text/web_address.hpp) answers success
+// with a redirect, and makes SUCCEEDMSGFILE optional; ALLOWORIGIN ("*" or
+// origins separated by white space) lets pages of those origins post and
+// read the answers. A malformed SUCCEEDURL or origin is a template failure.
+//
 // A SENDER without placeholders is what every mail is sent from: unless it
 // is empty (the null sender) or one plain address (text/address.hpp), it is
 // a template failure (kSenderNotAddress), found before any submission is

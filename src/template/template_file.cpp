@@ -1,19 +1,89 @@
 #include "template/template_file.hpp"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 #include "platform/files.hpp"
+#include "text/text.hpp"
 
 namespace veltrano {
 
-std::string StripComments(std::string_view text) {
+namespace {
+
+// The sections whose text keeps its "//": they hold web addresses.
+constexpr std::pair<std::string_view, std::string_view> kUrlSections[] = {
+    {"<SUCCEEDURL>", "</SUCCEEDURL>"}, {"<ALLOWORIGIN>", "</ALLOWORIGIN>"}};
+
+// The piece of `text` that starts at `pos`: up to and including its LF,
+// at most kTemplatePieceLength characters.
+std::string_view PieceAt(std::string_view text, std::size_t pos) {
+  std::string_view piece = text.substr(pos, kTemplatePieceLength);
+  std::size_t lf = piece.find('\n');
+  if (lf != std::string_view::npos) piece = piece.substr(0, lf + 1);
+  return piece;
+}
+
+// The comment rule alone.
+std::string StripPieces(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::string_view piece = text.substr(pos, kTemplatePieceLength);
-    std::size_t lf = piece.find('\n');
-    if (lf != std::string_view::npos) piece = piece.substr(0, lf + 1);
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::string_view piece = PieceAt(text, pos);
     pos += piece.size();
     out.append(piece.substr(0, piece.find("//")));
+  }
+  return out;
+}
+
+// The comment rule, but from the first opening tag of a URL section that
+// stands in the text it keeps up to that section's closing tag, the text
+// is kept as it stands; the closing tag starts a new piece. A section
+// without a closing tag keeps the rule.
+[[gnu::cold]] std::string StripKeepingUrls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  bool opened[std::size(kUrlSections)] = {};
+  std::size_t searchFrom = 0;  // where an opening tag may begin in `out`
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::string_view piece = PieceAt(text, pos);
+    const std::size_t pieceStart = pos, outStart = out.size();
+    pos += piece.size();
+    out.append(piece.substr(0, piece.find("//")));
+    // The earliest opening tag this piece completes (it may begin in the
+    // piece before).
+    std::optional<std::size_t> tagEnd, section;
+    for (std::size_t i = 0; i < std::size(kUrlSections); ++i) {
+      const std::string_view open = kUrlSections[i].first;
+      if (opened[i]) continue;
+      const std::size_t from = std::max(searchFrom, outStart - std::min(outStart, open.size() - 1));
+      std::optional<std::size_t> at = FindNoCase(std::string_view(out).substr(from), open);
+      if (at && (!tagEnd || from + *at + open.size() < *tagEnd)) {
+        tagEnd = from + *at + open.size();
+        section = i;
+      }
+    }
+    if (!tagEnd) continue;
+    opened[*section] = true;
+    const std::size_t rawTagEnd = pieceStart + (*tagEnd - outStart);
+    std::optional<std::size_t> close =
+        FindNoCase(text.substr(rawTagEnd), kUrlSections[*section].second);
+    if (!close) continue;
+    out.resize(*tagEnd);
+    out.append(text.substr(rawTagEnd, *close));
+    pos = rawTagEnd + *close;
+    searchFrom = out.size();
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string StripComments(std::string_view text) {
+  std::string out = StripPieces(text);
+  // A template without these sections reads as it always has.
+  for (const auto& [open, close] : kUrlSections) {
+    if (FindNoCase(out, open)) return StripKeepingUrls(text);
   }
   return out;
 }

@@ -8,7 +8,10 @@
 // mode; then the template loses every "//" comment tail: the text is cut
 // into pieces of at most 499 characters (kTemplatePieceLength), each up to
 // and including its LF, and each piece ends before its first "//" (dropping
-// that piece's LF too).
+// that piece's LF too). Web addresses are written with "//": the text of
+// SUCCEEDURL and ALLOWORIGIN, from the first opening tag that survives the
+// rule up to its closing tag, is kept as it stands, and the closing tag
+// starts a new piece. A template without those tags reads as it always has.
 //
 // Failures: no template name, a name a visitor may not use, an alias without
 // a file name, a template that can't be read (the log gets its path and the

@@ -69,5 +69,24 @@ TEST(RunProgramTest, ExceptionsGiveAPageAndALogLine) {
   }
 }
 
+// The site's failure page stands in for these too: the template is read.
+TEST(RunProgramTest, ExceptionsShowTheSitesFailurePage) {
+  testing::TempDir dir;
+  dir.Write("t.tpl",
+            "<ERRMSGFILE>e.htm</ERRMSGFILE><SUCCEEDMSGFILE>e.htm</SUCCEEDMSGFILE>\n"
+            "<FATALMSGFILE>f.htm</FATALMSGFILE><FORMDATA>\n<NAME=\"a\">\n</FORMDATA>\n");
+  dir.Write("e.htm", "$err$");
+  dir.Write("f.htm", "X: 1\n\n$errtitle$ [$a$]");
+  testing::FakeSystem fake;
+  fake.env.vars = {{"QUERY_STRING", "t.tpl"}, {"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "3"}};
+  ThrowingInput input([] { throw std::bad_alloc(); });
+  platform::System system{fake.env, input, fake.output, fake.log, fake.clock};
+  std::filesystem::path before = std::filesystem::current_path();
+  RunProgram(dir.path() + "/veltrano2.exe", system);
+  std::filesystem::current_path(before);
+  EXPECT_EQ(fake.output.bytes,
+            "Status: 500 Internal Server Error\r\nX: 1\r\n\r\nVeltrano error []");
+}
+
 }  // namespace
 }  // namespace veltrano

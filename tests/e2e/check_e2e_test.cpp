@@ -100,7 +100,9 @@ class CheckTest : public ::testing::Test {
   void SetUp() override {
     site_.Write("error.htm", ReadSource("examples/error.htm"));
     site_.Write("success.htm", ReadSource("examples/success.htm"));
+    site_.Write("failure.htm", ReadSource("examples/failure.htm"));
     site_.Write("bare.htm", "<HTML>Thank you</HTML>\n");
+    site_.Write("sorry.htm", "<h1>$errtitle$</h1>$err$ $name$ $eror$\n");
     site_.Write("list.txt", "ok@example.org\nAnn <ann@example.org>\n");
     fs::create_symlink(data_.path() + "/elsewhere", data_.path() + "/link");
     fs::create_directory(keys_.path() + "/gnupg");
@@ -165,6 +167,23 @@ TEST_F(CheckTest, ReportsEachFaultOnItsLine) {
       {"error_page_without_list", "error.htm<", "success.htm<",
        "error: the error page (ERRMSGFILE) {site}/success.htm holds no $err$: a submission with "
        "failed fields gets an empty answer\n"},
+      {"bad_origin", "<DEBUG>", "<ALLOWORIGIN>https://a.example/</ALLOWORIGIN><DEBUG>",
+       "error: ALLOWORIGIN entry is not an origin (scheme://host[:port]): https://a.example/\n"},
+      {"bad_url", "<SUCCEEDMSGFILE>success.htm</SUCCEEDMSGFILE>",
+       "<SUCCEEDURL>thanks.htm?n=$name$</SUCCEEDURL>",
+       "error: SUCCEEDURL is not an http(s) URL or a path: thanks.htm?n=$name$\n"},
+      {"url_hides_page", "<DEBUG>", "<SUCCEEDURL>https://a.example/t</SUCCEEDURL><DEBUG>",
+       "warning: SUCCEEDURL and SUCCEEDMSGFILE: success redirects to https://a.example/t, the "
+       "success page success.htm is never shown\n",
+       0},
+      {"failure_page_missing", "<DEBUG>", "<FATALMSGFILE>sory.htm</FATALMSGFILE><DEBUG>",
+       "error: {me} cannot read the failure page (FATALMSGFILE) {site}/sory.htm: No such file or "
+       "directory (did you mean sorry.htm?)\n"},
+      {"failure_page_checked", "<DEBUG>", "<FATALMSGFILE>sorry.htm</FATALMSGFILE><DEBUG>",
+       "error: the failure page (FATALMSGFILE) {site}/sorry.htm has no header block: it must "
+       "begin with CGI header lines such as Content-type: text/html and an empty line\n"
+       "warning: placeholder $eror$ in the failure page (FATALMSGFILE) {site}/sorry.htm names no "
+       "field and no variable a web server sets (did you mean $err$?)\n"},
       {"bad_address_file", "<DEBUG>", "<ADRFILE>list.txt</ADRFILE><DEBUG>",
        "error: the address file (ADRFILE) {site}/list.txt, line 2: Ann <ann@example.org> is not a "
        "usable mail address\n"},
@@ -306,7 +325,8 @@ TEST_F(CheckTest, ChecksWithTheUsersRights) {
 // web server's user (here the data directory), the key of root@localhost in
 // the keyring.
 TEST_F(CheckTest, ExamplesHaveNoError) {
-  for (const char* name : {"contact.tpl", "secure.tpl", "apply.tpl", "apply-secure.tpl"}) {
+  for (const char* name :
+       {"contact.tpl", "secure.tpl", "apply.tpl", "apply-secure.tpl", "fetch.tpl"}) {
     std::string text = ReadSource(std::string("examples/") + name);
     Replace(text, "/var/lib/veltrano/", data_.path() + "/");
     site_.Write(name, text);
@@ -316,7 +336,7 @@ TEST_F(CheckTest, ExamplesHaveNoError) {
                              "root@localhost default default never 2>/dev/null && gpgconf "
                              "--kill gpg-agent";
   ASSERT_EQ(std::system(keygen.c_str()), 0);
-  CheckRun run = Check("--offline contact.tpl secure.tpl apply.tpl apply-secure.tpl");
+  CheckRun run = Check("--offline contact.tpl secure.tpl apply.tpl apply-secure.tpl fetch.tpl");
   EXPECT_EQ(run.output.find(": error: "), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 0) << run.output;
 }

@@ -125,6 +125,14 @@ TEST(PageForTest, EveryKindGivesItsPage) {
       {Fail(kBadPgpMime, "yes"), "Template Error",
        "The &lt;PGPMIME&gt; section must be on or off.  Please check your template file\n<br>"
        "<pre>&lt;yes&gt;</pre>"},
+      {Fail(kBadAllowOrigin, "https://a.example/"), "Template Error",
+       "The &lt;ALLOWORIGIN&gt; section must hold * or origins written scheme://host or "
+       "scheme://host:port, such as https://www.example.org.  Please check your template "
+       "file\n<br><pre>https://a.example/</pre>"},
+      {Fail(kBadSucceedUrl, "/thanks?$name$"), "Template Error",
+       "The &lt;SUCCEEDURL&gt; section must hold an http or https URL or a path beginning with /, "
+       "without placeholders, spaces or control characters.  Please check your template "
+       "file\n<br><pre>/thanks?$name$</pre>"},
       {Fail(kNotPost), "Form Submit Error", "You must submit a form with a POST method."},
       {Fail(kNoContentLength), "No data",
        "Your browser didn't send any content.  Is it not POST capable?"},
@@ -143,6 +151,8 @@ TEST(PageForTest, EveryKindGivesItsPage) {
        "Maximum size reached on &lt;errTemplate&gt;.  Please trim it down"},
       {Fail(kSuccessPageUnreadable), "Load Failure",
        "Failed to load or locate the file specified in &lt;SucceedMsgFile&gt;"},
+      {Fail(kFailurePageUnreadable), "Load Failure",
+       "Failed to load or locate the file specified in &lt;FatalMsgFile&gt;"},
       {Fail(kExpansionTooLong), "Mail send error",
        "Your message body is over 15k (15360 bytes).  Please trim down in &lt;msgbody&gt; "
        "and/or &lt;rmsgbody&gt; in your template file"},
@@ -197,6 +207,49 @@ TEST(PageForTest, EveryKindGivesItsPage) {
     EXPECT_EQ(page.status, wantStatus(kind)) << "kind " << static_cast<int>(kind);
   }
   EXPECT_EQ(covered.size(), kFailureKindCount);
+}
+
+// What a script is told: the page's words as plain text, and a status even
+// where the page has none.
+TEST(PlainTextForTest, GivesTitleMessageAndStatusWithoutHtml) {
+  using enum FailureKind;
+  const struct {
+    Failure failure;
+    std::string title, message, status;
+  } cases[] = {
+      {Fail(kNotPost), "Form Submit Error", "You must submit a form with a POST method.",
+       "405 Method Not Allowed"},
+      {Fail(kBodyTooLarge), "Form Submit Error", "The form data is too large.",
+       "413 Content Too Large"},
+      {Fail(kInvalidEscape), "Veltrano error", "Invalid escape sequence", "400 Bad Request"},
+      {Fail(kInvalidAddress, "<a@b>\r\n"), "Mail send error", "Invalid mail address: <a@b>\r\n",
+       "400 Bad Request"},
+      {Fail(kTooManySubmissions), "Too many submissions",
+       "Too many submissions from your address.  Please try again later.", "429 Too Many Requests"},
+      {Fail(kMissingClosingQuote, "NAME=\"a"), "Template Error",
+       "A closing quotation mark was missing from the below line. <NAME=\"a>",
+       "500 Internal Server Error"},
+      {Fail(kTagMissing, "/SENDER"), "Tag missing",
+       "</SENDER> is missing, please recheck your template file", "500 Internal Server Error"},
+      {Fail(kNoShell), "Veltrano error",
+       "An error occured while executing your external application.  Chances are that it did not "
+       "execute correctly.  Please recheck tag info and retry.",
+       "500 Internal Server Error"},
+      {Fail(kPgpNotStarted), "", "pgp didn't run", "500 Internal Server Error"},
+      // The mail server's words stay out.
+      {WithTranscript(kSmtpConnect, {{Kind::kConnectionFailed, ""}}), "Socket Initialization error",
+       "The mail server could not be reached.  Please try again later.", "503 Service Unavailable"},
+      {WithTranscript(kSmtpRefused, {{Kind::kProtocol, "550 no such user root\r\n"}}),
+       "SMTP Communication error",
+       "The mail server did not accept the mail.  Please try again later.",
+       "503 Service Unavailable"},
+  };
+  for (const auto& c : cases) {
+    const FailureText text = PlainTextFor(c.failure);
+    EXPECT_EQ(text.title, c.title) << c.message;
+    EXPECT_EQ(text.message, c.message) << c.message;
+    EXPECT_EQ(text.status, c.status) << c.message;
+  }
 }
 
 TEST(LogTextTest, SaysWhatHappenedThenTheDetail) {

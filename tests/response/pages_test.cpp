@@ -74,6 +74,12 @@ class Request {
   Result<std::string> Success(std::string_view file) const {
     return SuccessPage(file, placeholders_);
   }
+  Result<std::string> Failure(std::string_view file, const PageText& page) const {
+    return FailurePage(file, page, placeholders_);
+  }
+  Result<std::vector<FieldError>> Errors() const {
+    return FieldErrors(definitions_, checks_, placeholders_);
+  }
 
  private:
   FakeSystem fake_;
@@ -223,6 +229,54 @@ TEST(PagesTest, ReplacementsStayOnTheirHeaderLine) {
   }
 }
 
+// The site's failure page: the fatal page's message and title where it
+// names them, as that page has them; everything else as in the success page.
+TEST(FailurePageTest, GivesTheFatalPagesPartsWhereNamed) {
+  const PageText fatal{"SMTP Communication error", "550 &lt;x&gt;\r\n<p>no\nmore", "503"};
+  const struct {
+    const char* name;
+    std::string file, want;
+  } cases[] = {
+      {"body", "X-A: 1\n\n<h1>$errtitle$</h1><div>$err$</div><p>$v$ $ERR$",
+       "X-A: 1\n\n<h1>SMTP Communication error</h1><div>550 &lt;x&gt;\r\n<p>no\nmore</div>"
+       "<p>&lt;v&gt; 550 &lt;x&gt;\r\n<p>no\nmore"},
+      {"own_words_only", "X-A: 1\n\nSorry, $v$.", "X-A: 1\n\nSorry, &lt;v&gt;."},
+      {"header_block_kept_whole", "X-Error: $err$\n\nx", "X-Error: 550 &lt;x&gt; <p>no more\n\nx"},
+      {"before_a_field_of_that_name", "\n$err$|$errtitle$",
+       "\n550 &lt;x&gt;\r\n<p>no\nmore|SMTP Communication error"},
+  };
+  Request request({Passed("v", "<v>"), Passed("err", "field"), Passed("errtitle", "field")});
+  for (const auto& c : cases) {
+    Result<std::string> page = request.Failure(c.file, fatal);
+    ASSERT_TRUE(page) << c.name;
+    EXPECT_EQ(*page, c.want) << c.name;
+  }
+  // A page without a title gives $errtitle$ nothing; the whole is bounded.
+  Result<std::string> page = request.Failure("[$errtitle$]", {std::nullopt, "m", ""});
+  ASSERT_TRUE(page);
+  EXPECT_EQ(*page, "[]");
+  EXPECT_TRUE(FailsWithPage(
+      request.Failure("$err$ $err$", {std::nullopt, std::string(kMaxExpandedLength / 2 + 1, 'm')}),
+      FailureKind::kExpansionTooLong, "Mail send error", kTooLong));
+}
+
+// For a script, the error page's lines: names as the template spells them,
+// texts expanded with their values as they are.
+TEST(FieldErrorsTest, ListsTheErrorPagesLinesInOrder) {
+  const Request request(
+      {Missing("Name", "Name is required"), Passed("x", "1"),
+       TooLong(Invalid("Age", "<b>x", "Age $age$ is not a number"), "Age too long")});
+  Result<std::vector<FieldError>> errors = request.Errors();
+  ASSERT_TRUE(errors);
+  ASSERT_EQ(errors->size(), 3u);
+  const std::pair<std::string, std::string> want[] = {
+      {"Name", "Name is required"}, {"Age", "Age <b>x is not a number"}, {"Age", "Age too long"}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ((*errors)[i].field, want[i].first) << i;
+    EXPECT_EQ((*errors)[i].message, want[i].second) << i;
+  }
+}
+
 // Both page files are read, in text mode, or the first that can't be is
 // the failure, before anything else happens.
 TEST(LoadPagesTest, ReadsBothPagesOrFailsWithTheFirstMissing) {
@@ -263,6 +317,28 @@ TEST(LoadPagesTest, ReadsBothPagesOrFailsWithTheFirstMissing) {
       FailsWithPage(missing, FailureKind::kErrorPageUnreadable, "Load Failure",
                     "Failed to load or locate the file specified in &lt;errTemplateFile&gt;"));
   EXPECT_EQ(missing.failure().detail, dir.path() + "/none.htm: No such file or directory");
+}
+
+// With SUCCEEDURL the success page is not read; the failure page is read
+// on its own, so that it is there when another page fails.
+TEST(LoadPagesTest, SucceedUrlSkipsTheSuccessPageAndTheFailurePageComesAlone) {
+  TempDir dir;
+  dir.Write("e.htm", "$err$\n");
+  dir.Write("sorry.htm", "X-A: 1\r\n\r\nsorry\r\n");
+  Template t;
+  t.errorPageFile = dir.path() + "/e.htm";
+  t.successPageFile = dir.path() + "/none.htm";
+  t.successUrl = "/thanks";
+  Result<PageFiles> pages = LoadPages(t, PathAliases(dir.path()));
+  ASSERT_TRUE(pages);
+  EXPECT_FALSE(pages->successPage);
+  EXPECT_EQ(*LoadFailurePage(t, PathAliases(dir.path())), std::nullopt);
+  t.failurePageFile = dir.path() + "/sorry.htm";
+  EXPECT_EQ(*LoadFailurePage(t, PathAliases(dir.path())), "X-A: 1\n\nsorry\n");
+  t.failurePageFile = dir.path() + "/none.htm";
+  EXPECT_TRUE(FailsWithPage(LoadFailurePage(t, PathAliases(dir.path())),
+                            FailureKind::kFailurePageUnreadable, "Load Failure",
+                            "Failed to load or locate the file specified in &lt;FatalMsgFile&gt;"));
 }
 
 // The status goes into IIS's status line, or into a Status line for other

@@ -275,5 +275,65 @@ TEST(ReadSectionsTest, MaxUploadAndPgpMime) {
   }
 }
 
+// The sections of the answers: each as read, or the template failure it
+// gives. Origins are kept as browsers write them.
+TEST(ReadSectionsTest, AnswerSections) {
+  const struct {
+    std::string sections;
+    std::string want;  // what was read, or the failure's kind and text
+  } cases[] = {
+      {"", "url - page - origins -"},
+      {"<SUCCEEDURL> https://x.org/thanks?a=1#b\n</SUCCEEDURL>",
+       "url https://x.org/thanks?a=1#b page - origins -"},
+      {"<SUCCEEDURL>/thanks.html</SUCCEEDURL>", "url /thanks.html page - origins -"},
+      {"<FATALMSGFILE> sorry.htm\n</FATALMSGFILE>", "url - page sorry.htm origins -"},
+      {"<ALLOWORIGIN>*</ALLOWORIGIN>", "url - page - origins * "},
+      {"<ALLOWORIGIN>\nHTTPS://WWW.Example.org:443\thttp://b.example:8080\n</ALLOWORIGIN>",
+       "url - page - origins https://www.example.org http://b.example:8080 "},
+      {"<SUCCEEDURL>/t?n=$name$</SUCCEEDURL>", "bad url /t?n=$name$"},
+      {"<SUCCEEDURL>thanks.html</SUCCEEDURL>", "bad url thanks.html"},
+      {"<SUCCEEDURL>//evil.example/</SUCCEEDURL>", "bad url //evil.example/"},
+      {"<SUCCEEDURL>https://x.org/a b</SUCCEEDURL>", "bad url https://x.org/a b"},
+      {"<SUCCEEDURL>/a\x01</SUCCEEDURL>", "bad url /a\x01"},
+      {"<SUCCEEDURL>ftp://x.org/</SUCCEEDURL>", "bad url ftp://x.org/"},
+      {"<SUCCEEDURL></SUCCEEDURL>", "bad url "},
+      {"<ALLOWORIGIN>https://a.org https://b.org/</ALLOWORIGIN>", "bad origin https://b.org/"},
+      {"<ALLOWORIGIN>null</ALLOWORIGIN>", "bad origin null"},
+      {"<ALLOWORIGIN> </ALLOWORIGIN>", "bad origin "},
+  };
+  for (const auto& c : cases) {
+    Result<Template> t = ReadSections(TemplateFile{"t.tpl", kRequired + c.sections});
+    std::string got;
+    if (!t) {
+      const FailureKind kind = t.failure().kind;
+      got = kind == FailureKind::kBadSucceedUrl    ? "bad url "
+            : kind == FailureKind::kBadAllowOrigin ? "bad origin "
+                                                   : "other failure ";
+      got += t.failure().text;
+    } else {
+      got = "url " + t->successUrl.value_or("-") + " page " + t->failurePageFile.value_or("-") +
+            " origins ";
+      if (!t->allowOrigin) got += "-";
+      if (t->allowOrigin && t->allowOrigin->any) got += "* ";
+      if (t->allowOrigin) {
+        for (const std::string& origin : t->allowOrigin->origins) got += origin + " ";
+      }
+    }
+    EXPECT_EQ(got, c.want) << c.sections;
+  }
+}
+
+// SUCCEEDURL answers success in the success page's place.
+TEST(ReadSectionsTest, SucceedUrlMakesTheSuccessPageOptional) {
+  std::string withoutPage = kRequired;
+  withoutPage.erase(withoutPage.find("<SUCCEEDMSGFILE>"));
+  Result<Template> t = ReadSections(TemplateFile{"t.tpl", withoutPage});
+  ASSERT_TRUE(t);
+  EXPECT_TRUE(t->successPageMissing);
+  t = ReadSections(TemplateFile{"t.tpl", withoutPage + "<SUCCEEDURL>/ok</SUCCEEDURL>"});
+  ASSERT_TRUE(t);
+  EXPECT_FALSE(t->successPageMissing);
+}
+
 }  // namespace
 }  // namespace veltrano

@@ -116,6 +116,35 @@ TEST(StripCommentsTest, CutsEachPieceAtItsFirstComment) {
   for (const Case& c : cases) EXPECT_EQ(StripComments(c.text), c.want) << c.name;
 }
 
+// Web addresses in SUCCEEDURL and ALLOWORIGIN keep their "//"; everywhere
+// else the rule holds, and a tag the rule cuts away opens nothing.
+TEST(StripCommentsTest, KeepsUrlSectionsWhole) {
+  const std::string url = "<SUCCEEDURL>https://x.org/t</SUCCEEDURL>";
+  const std::string origins = "<ALLOWORIGIN>\nhttps://a.org http://b.org:8080\n</ALLOWORIGIN>";
+  const struct {
+    const char* name;
+    std::string text;
+    std::string want;
+  } cases[] = {
+      {"url", url + " // note\nnext\n", url + " next\n"},
+      {"lower_case_tags", "<succeedurl>//x/</Succeedurl>//y\n", "<succeedurl>//x/</Succeedurl>"},
+      {"origins_on_lines", origins + "\n", origins + "\n"},
+      {"both_on_one_line", url + origins + "//z\n", url + origins},
+      {"commented_out_tag", "// <SUCCEEDURL>http://a</SUCCEEDURL>\nb//c\n", "b"},
+      {"tag_after_a_comment", "x // <SUCCEEDURL>\n<SUBJECT>http://a</SUBJECT>\n",
+       "x <SUBJECT>http:"},
+      {"no_closing_tag", "<SUCCEEDURL>http://a\nb//c\n", "<SUCCEEDURL>http:b"},
+      {"only_the_first_section_kept", url + "\n<SUCCEEDURL>http://b\n",
+       url + "\n<SUCCEEDURL>http:"},
+      {"comment_inside_kept", "<ALLOWORIGIN>https://a.org // shop</ALLOWORIGIN>",
+       "<ALLOWORIGIN>https://a.org // shop</ALLOWORIGIN>"},
+      {"tag_split_between_pieces",
+       std::string(kTemplatePieceLength - 4, 'a') + "<SUCCEEDURL>http://x</SUCCEEDURL>//y\n",
+       std::string(kTemplatePieceLength - 4, 'a') + "<SUCCEEDURL>http://x</SUCCEEDURL>"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StripComments(c.text), c.want) << c.name;
+}
+
 // A site directory that is also the current one, as the driver leaves it.
 class LoadTemplateTest : public ::testing::Test {
  protected:

@@ -17,7 +17,6 @@ Usage: browser_test.py PATH-TO-veltrano2.exe STATE-DIR
 import collections
 import email
 import email.policy
-import json
 import os
 import re
 import shutil
@@ -189,21 +188,12 @@ def cgi_env(stack, cgi_keys):
 def run_browser(stack, base, paths, shots):
     def value(v):
         return paths.get(v, v)
-    job = {"profile": stack.dir("chromium-profile"), "cases": [
+    return harness.chromium(stack, [
         {"name": c.name, "url": base + c.page,
          "fields": {k: value(v) for k, v in c.fields.items()},
          "form_png": os.path.join(shots, c.name + "-form.png"),
          "page_png": os.path.join(shots, c.name + "-page.png")}
-        for c in CASES]}
-    # Whatever Node.js and Chromium write goes into the state directory.
-    home = stack.dir("home")
-    env = dict(harness.SERVER_ENV, HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home,
-               TMPDIR=stack.dir("tmp"))
-    done = subprocess.run(["node", os.path.join(HERE, "browser.mjs")], input=json.dumps(job),
-                          capture_output=True, text=True, env=env, timeout=180, cwd=HERE)
-    if done.returncode != 0:
-        raise Failure("browser.mjs failed:\n" + done.stdout + done.stderr)
-    return {r["name"]: r for r in map(json.loads, done.stdout.splitlines())}
+        for c in CASES])
 
 
 def check_case(case, got, everything, keys):

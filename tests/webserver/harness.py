@@ -30,6 +30,7 @@ import sys
 import tempfile
 import time
 import http.client
+import json
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SKIP = 77
@@ -259,7 +260,7 @@ def make_site(stack, program, smtp, recipient="root@localhost"):
     stack.dir("site", "data", owner=CGI_USER)
     examples = os.path.join(ROOT, "examples")
     install_page(site, "contact.html", recipient)
-    for name in ("success.htm", "error.htm"):
+    for name in ("success.htm", "error.htm", "failure.htm"):
         shutil.copy(os.path.join(examples, name), cgi)
     install_template(site, "contact.tpl", smtp, recipient, data_file=True)
     shutil.copy(program, os.path.join(cgi, "veltrano2.exe"))
@@ -282,10 +283,11 @@ def install_page(site, name, recipient, as_name=None, template=None):
     write(os.path.join(site, "htdocs", as_name or name), form)
 
 
-def install_template(site, name, smtp, recipient, data_file=False):
+def install_template(site, name, smtp, recipient, data_file=False, sections=None):
     """examples/NAME in the site's cgi-bin/, its mail server set to `smtp`,
     its recipients to `recipient`, its rate-limit state (and with
-    `data_file` its data file) moved to the site's data/."""
+    `data_file` its data file) moved to the site's data/, and each section
+    of `sections` ({TAG: text}) holding the text given."""
     data = os.path.join(site, "data")
     with open(os.path.join(ROOT, "examples", name)) as f:
         template = f.read()
@@ -300,7 +302,54 @@ def install_template(site, name, smtp, recipient, data_file=False):
     if (n1, n2, n3, n4) != (1, int(data_file), 1, 1):
         raise Failure("examples/%s has no SMTPSERVER, %sRATELIMIT or RECIPIENTS section to "
                       "point" % (name, "DFILE APPEND, " if data_file else ""))
+    for tag, text in (sections or {}).items():
+        template, n = re.subn(r"<%s>.*?</%s>" % (tag, tag),
+                              lambda m: "<%s>%s</%s>" % (tag, text, tag), template, flags=re.S)
+        if n != 1:
+            raise Failure("examples/%s has no %s section to point" % (name, tag))
     write(os.path.join(site, "cgi-bin", name), template)
+
+
+def origin(port):
+    return "http://127.0.0.1:%d" % port
+
+
+def cross_origin_site(site, smtp, page_origin, cgi_origin, recipient="root@localhost"):
+    """The example of a static site on another origin than the form mailer,
+    added to a make_site() site: fetch.html, form.html (the same form
+    without its script, posted by the browser itself) and thanks.html in
+    htdocs/, for `page_origin`, their form's action the program at
+    `cgi_origin`; fetch.tpl in cgi-bin/ with ALLOWORIGIN `page_origin` and
+    SUCCEEDURL that origin's thanks.html."""
+    install_page(site, "fetch.html", recipient)
+    path = os.path.join(site, "htdocs", "fetch.html")
+    with open(path, encoding="utf-8") as f:
+        page, n = re.subn(r'action="[^"]*/cgi-bin/', 'action="%s/cgi-bin/' % cgi_origin, f.read())
+    plain, m = re.subn(r"<script>.*?</script>\n", "", page, flags=re.S)
+    if (n, m) != (1, 1):
+        raise Failure("examples/fetch.html has no form action or script to point")
+    write(path, page)
+    write(os.path.join(site, "htdocs", "form.html"), plain)
+    shutil.copy(os.path.join(ROOT, "examples", "thanks.html"), os.path.join(site, "htdocs"))
+    install_template(site, "fetch.tpl", smtp, recipient, sections={
+        "ALLOWORIGIN": page_origin, "SUCCEEDURL": page_origin + "/thanks.html"})
+
+
+def chromium(stack, cases):
+    """Runs `cases` in Debian's headless Chromium (browser.mjs says what a
+    case holds), with a fresh profile in the state directory; answers
+    {name: result}."""
+    job = {"profile": stack.dir("chromium-profile"), "cases": cases}
+    # Whatever Node.js and Chromium write goes into the state directory.
+    home = stack.dir("home")
+    env = dict(SERVER_ENV, HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home,
+               TMPDIR=stack.dir("tmp"))
+    here = os.path.join(ROOT, "tests", "webserver")
+    done = subprocess.run(["node", os.path.join(here, "browser.mjs")], input=json.dumps(job),
+                          capture_output=True, text=True, env=env, timeout=180, cwd=here)
+    if done.returncode != 0:
+        raise Failure("browser.mjs failed:\n" + done.stdout + done.stderr)
+    return {r["name"]: r for r in map(json.loads, done.stdout.splitlines())}
 
 
 def _wait_for_port(proc, port, log):
@@ -322,19 +371,21 @@ APACHE_MODULES = {
 }
 
 
-def apache(stack, site, cgi_module, cgi_env=None):
+def apache(stack, site, cgi_module, cgi_env=None, origins=1):
     """Apache 2.4 serving `site` (htdocs/ at /, cgi-bin/ at /cgi-bin/), with
-    the variables of `cgi_env` set for the CGI programs (SetEnv)."""
+    the variables of `cgi_env` set for the CGI programs (SetEnv), on as many
+    loopback ports as `origins`: the same site on each, each port another
+    origin to a browser (Server.ports)."""
     root = stack.dir("apache")
     conf, logs = stack.dir("apache", "conf"), stack.dir("apache", "logs")
-    port = free_port()
+    ports = [free_port() for _ in range(origins)]
     lines = ["LoadModule %s_module /usr/lib/apache2/modules/mod_%s.so" % (m, m)
              for m in APACHE_MODULES[cgi_module] + ["authz_core", "mime", "dir", "alias", "env"]]
     set_env = "".join('\n  SetEnv %s "%s"' % item for item in (cgi_env or {}).items())
     lines += [
         'ServerRoot "%s"' % root,
         "ServerName 127.0.0.1",
-        "Listen 127.0.0.1:%d" % port,
+        *["Listen 127.0.0.1:%d" % port for port in ports],
         'PidFile "%s/apache.pid"' % stack.sockets,
         'DefaultRuntimeDir "%s"' % stack.sockets,
         "Mutex file:%s default" % stack.sockets,
@@ -358,9 +409,12 @@ def apache(stack, site, cgi_module, cgi_env=None):
     log = os.path.join(logs, "error.log")
     proc = stack.spawn(["apache2", "-d", root, "-f", os.path.join(conf, "httpd.conf"),
                         "-DNO_DETACH"], os.path.join(logs, "stdout.log"))
-    _wait_for_port(proc, port, log)
-    return Server("Apache mod_" + cgi_module, port, [log, os.path.join(logs, "stdout.log")],
-                  proc)
+    for port in ports:
+        _wait_for_port(proc, port, log)
+    server = Server("Apache mod_" + cgi_module, ports[0],
+                    [log, os.path.join(logs, "stdout.log")], proc)
+    server.ports = ports
+    return server
 
 
 FCGIWRAP_CHILDREN = 4
@@ -443,13 +497,16 @@ PROGRAM_LINE = re.compile(r"^%s|AH01215: stderr from \S+: %s|FastCGI sent in std
 class Server:
     def __init__(self, name, port, logs, proc, helpers=()):
         self.name, self.port, self.logs = name, port, logs
+        self.ports = [port]
         self.procs = [proc, *helpers]
 
-    def request(self, method, path, body=None, content_type=None):
+    def request(self, method, path, body=None, content_type=None, headers=None):
         """(status, headers, body text, seconds) of one request (`body` text
-        or bytes); the whole response is read, so a cut or reset connection
-        raises."""
-        headers = {"Content-Type": content_type} if content_type else {}
+        or bytes, with `headers` beside Content-Type); the whole response is
+        read, so a cut or reset connection raises."""
+        headers = dict(headers or {})
+        if content_type:
+            headers["Content-Type"] = content_type
         start = time.monotonic()
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         try:

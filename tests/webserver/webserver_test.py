@@ -9,7 +9,9 @@ SERVER: apache-cgid (mpm_event), apache-cgi (mpm_prefork) or nginx (fcgiwrap).
 veltrano-check, built beside the program, must find no error in the site.
 Each request of the table must give a complete page well before mod_cgid's 5 s stall,
 while a slow submission (its command takes a few seconds, as a slow mail
-server would) holds one CGI program all along; afterwards exactly the two mails of each accepted submission (one URL-encoded,
+server would) holds one CGI program all along; the answers that are no
+page (a preflight, a redirect, JSON) keep their status and headers through
+the server; afterwards exactly the two mails of each accepted submission (one URL-encoded,
 one multipart/form-data in UTF-8 with a file) are in the mailbox, read as a
 mail reader shows them, and their lines in the data file, and the server's
 logs hold nothing but the program's own standard error lines (no reset,
@@ -62,7 +64,8 @@ MULTIPART = Multipart(
 
 # (case, method, program, template, body, HTTP status, texts the page holds,
 # text it ends with). A fault the administrator must fix is a 500; what the
-# visitor sent gets its page with 200.
+# visitor sent gets its page with 200. Once the template is read, failures
+# show the site's failure page (failure.htm).
 CASES = [
     ("accepted submission", "POST", "veltrano2.exe", "contact.tpl", ACCEPTED, 200,
      ["<TITLE>Thank you</TITLE>", "<H1>Thank you, Ann Example</H1>"], "</HTML>"),
@@ -75,10 +78,9 @@ CASES = [
     ("renamed program", "POST", "veltrano.exe", "contact.tpl", ACCEPTED, 500,
      ["<TITLE>Critical error</TITLE>"], "the type of web server you are running."),
     ("body over 1 MiB", "POST", "veltrano2.exe", "contact.tpl", OVER_1_MIB, 200,
-     ["<TITLE>Form Submit Error</TITLE>The form data is too large."], "too large."),
+     ["<H1>Your message could not be sent</H1>", "<P>Form Submit Error.</P>"], "</HTML>"),
     ("GET request", "GET", "veltrano2.exe", "contact.tpl", None, 200,
-     ["<TITLE>Form Submit Error</TITLE>You must submit a form with a POST method."],
-     "POST method."),
+     ["<H1>Your message could not be sent</H1>", "<P>Form Submit Error.</P>"], "</HTML>"),
 ]
 # Far below the 5 s that mod_cgid stalls for when a body is left unread (the
 # fault this bound catches), and above what a busy machine adds to a
@@ -225,6 +227,35 @@ def start_slow(server, site):
     return finish
 
 
+# The answers that are no page (a preflight, a redirect, JSON), as each
+# server passes them on: (case, method, body, request headers, status,
+# response headers wanted). The robot's submission (the honeypot filled in)
+# sends nothing.
+PAGE_ORIGIN = "http://127.0.0.1:1"
+ROBOT = urllib.parse.urlencode({"name": "Robot", "email": "r@localhost.localdomain", "website": "x"})
+ANSWERS = [
+    ("preflight", "OPTIONS", None, {"Origin": PAGE_ORIGIN}, 204,
+     {"Access-Control-Allow-Origin": PAGE_ORIGIN, "Access-Control-Allow-Methods": "POST"}),
+    ("redirect", "POST", ROBOT, {"Origin": PAGE_ORIGIN}, 303,
+     {"Location": PAGE_ORIGIN + "/thanks.html", "Access-Control-Allow-Origin": PAGE_ORIGIN}),
+    ("JSON", "GET", None, {"Accept": "application/json"}, 405,
+     {"Allow": "POST", "Content-Type": "application/json; charset=utf-8"}),
+]
+
+
+def check_answers(server, site, smtp):
+    harness.cross_origin_site(site, smtp, PAGE_ORIGIN, harness.origin(server.port))
+    problems = []
+    for case, method, body, headers, want_status, want in ANSWERS:
+        status, resp, text, seconds = server.request(
+            method, "/cgi-bin/veltrano2.exe?fetch.tpl", body, FORM if body else None, headers)
+        print("%-20s %s %.3f s" % (case, status, seconds))
+        have = {name: resp.getheader(name) for name in want}
+        if status != want_status or have != want or (status == 204 and text):
+            problems.append("%s: %d %r %r" % (case, status, dict(resp.getheaders()), text[:200]))
+    return problems
+
+
 def main():
     kind, program, state = sys.argv[1:]
     with harness.Stack(state) as stack:
@@ -240,6 +271,7 @@ def main():
         for case in CASES:
             problems += check_page(server, *case)
         problems += finish_slow()
+        problems += check_answers(server, site, postfix.smtp)
         problems += check_mails(postfix)
         problems += check_data_file(site)
         server.stop()  # the log is complete once the server is gone
